@@ -1,0 +1,23 @@
+# kvt40_add_test(NAME SOURCES a.cpp... [LIBS ...] [LABELS ...])
+# One executable per tested class, registered with ctest. Tests labelled "thread"
+# are also collected under the target thread_tests for the thread-sanitizer build.
+if(NOT TARGET thread_tests)
+  add_custom_target(thread_tests)
+endif()
+
+function(kvt40_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE kvt40_core GTest::gtest GTest::gtest_main ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  kvt40_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels ${T_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 300)
+  if("thread" IN_LIST labels)
+    add_dependencies(thread_tests ${name})
+  endif()
+endfunction()

@@ -1,0 +1,37 @@
+#pragma once
+// Every wait of the protocol goes through a Clock. The app and the CLI use RealClock;
+// tests use VirtualClock, whose sleep only moves time forward, so minutes pass in microseconds.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+class Clock {
+public:
+    using Micros = std::chrono::microseconds;
+    virtual void sleep(int ms) = 0;
+    virtual Micros now() const = 0;
+    std::int64_t nowMs() const { return std::chrono::duration_cast<std::chrono::milliseconds>(now()).count(); }
+    virtual ~Clock() = default;
+};
+
+class RealClock final : public Clock {
+public:
+    void sleep(int ms) override;
+    Micros now() const override;
+};
+
+class VirtualClock final : public Clock {
+public:
+    void sleep(int ms) override { advance(Micros(std::int64_t{ms} * 1000)); }
+    Micros now() const override { return Micros(us_.load()); }
+    void advance(Micros d) { us_ += d.count(); }
+    void advanceMs(std::int64_t ms) { us_ += ms * 1000; }
+
+private:
+    std::atomic<std::int64_t> us_{0};
+};
+
+// The clock of the run: RealClock unless a test or the CLI installs another.
+Clock& TheClock();
+void SetTheClock(Clock* clock);  // nullptr restores the real clock

@@ -1,0 +1,18 @@
+#pragma once
+// The byte channel every caller reaches through the link state. Write purges both
+// queues first (an unread reply is discarded) and sends every byte; Read zero-fills
+// the buffer, then takes what has arrived and never waits for a first byte.
+
+#include <cstdint>
+#include <span>
+
+class CCommPort {
+public:
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Returns the bytes written; 0 on failure or while closed.
+    virtual int Write(std::span<const std::uint8_t> data) = 0;
+    // Returns the bytes received (at most buf.size()); 0 when nothing waits, on failure or while closed.
+    virtual int Read(std::span<std::uint8_t> buf) = 0;
+    virtual ~CCommPort() = default;
+};

@@ -1,0 +1,70 @@
+#include "link/ConnectSequence.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <utility>
+
+std::string CannotOpenText(const std::string& port) { return "Cannot open" + port + "!"; }
+
+std::string LinkDescriptionText(const std::string& port, int baudIndex) {
+    return port + " " + std::to_string(BaudRateOf(baudIndex)) + "bps ";
+}
+
+std::string ConnectedStatusText(int deviceAddress, const std::string& linkDescription) {
+    return "\t[ Device ID : " + std::to_string(deviceAddress) + " ] " + linkDescription;
+}
+
+ConnectSequence::ConnectSequence(LinkState& link, CCommPort& port, PortOpener open, MessageSink& sink,
+                                 Clock& clock)
+    : link_(link), port_(port), open_(std::move(open)), sink_(sink), clock_(clock) {}
+
+bool ConnectSequence::RunConnectButton(const CommSettings& s) {
+    const int baud = BaudRateOf(s.baudIndex);
+    for (;;) {
+        port_.Close();
+        if (open_(s.port, baud, s.dataBits, s.parityIndex, s.stopBitsIndex)) break;
+        if (sink_.Show(CannotOpenText(s.port), "Error", MsgIcon::Exclamation, MsgButtons::RetryCancel) !=
+            MsgResult::Retry) {
+            return false;
+        }
+    }
+    link_.protocol = &TheModbusRtu();
+    link_.port = &port_;
+    linkDescription_ = LinkDescriptionText(s.port, s.baudIndex);
+
+    for (;;) {
+        std::array<std::uint8_t, 8> tx{};
+        const int n = link_.protocol->BuildReadRegisters(tx, s.deviceAddress, 0, 10);
+        port_.Write(std::span<const std::uint8_t>(tx.data(), static_cast<std::size_t>(n)));
+        clock_.sleep(200);
+        std::array<std::uint8_t, 200> rx{};
+        const int got = port_.Read(rx);
+        std::array<std::int32_t, 100> regs{};
+        if (link_.protocol->CheckReadRegistersReply(Bytes(rx.data(), static_cast<std::size_t>(got)), regs)) {
+            return true;
+        }
+        if (sink_.Show(kCommFailedText, "Error", MsgIcon::Exclamation, MsgButtons::RetryCancel) !=
+            MsgResult::Retry) {
+            return false;
+        }
+    }
+}
+
+std::optional<std::string> ConnectSequence::FinishDialog(bool ok, const CommSettings& s) {
+    if (!ok) return std::nullopt;
+    link_.deviceAddress = s.deviceAddress;
+    link_.baudIndex = s.baudIndex;
+    link_.parityIndex = s.parityIndex;
+    link_.dataBits = s.dataBits;
+    link_.stopBitsIndex = s.stopBitsIndex;
+    if (link_.port == nullptr || !link_.port->IsOpen()) return std::nullopt;
+    return ConnectedStatusText(link_.deviceAddress, linkDescription_);
+}
+
+std::optional<std::string> StopLink(LinkState& link) {
+    if (link.port == nullptr) return std::string(kNoConnectionStatus);
+    link.port->Close();
+    if (link.port->IsOpen()) return std::nullopt;
+    return std::string(kNoConnectionStatus);
+}

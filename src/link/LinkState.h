@@ -1,0 +1,38 @@
+#pragma once
+// The one link of the run: device address and line settings, the current protocol and
+// the current port. Written only by a successful connect; read by every form and worker.
+
+#include <array>
+#include <string>
+
+#include "link/CommPort.h"
+#include "link/ModbusRtu.h"
+
+class CSerialPort;
+
+struct LinkState {
+    int deviceAddress = 1;
+    int baudIndex = 1;      // 0 "4800", 1 "9600", 2 "19200"
+    int dataBits = 8;
+    int parityIndex = 0;    // 0 "N", 1 "O", 2 "E"
+    int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"
+    CProtocol* protocol = nullptr;
+    CCommPort* port = nullptr;
+};
+
+inline constexpr std::array<const char*, 3> kBaudTexts{"4800", "9600", "19200"};
+inline constexpr std::array<const char*, 5> kDataBitsTexts{"4", "5", "6", "7", "8"};
+inline constexpr std::array<const char*, 3> kParityTexts{"N", "O", "E"};
+inline constexpr std::array<const char*, 3> kStopBitsTexts{"1", "1.5", "2"};
+
+// Bits per second of a baud index; 9600 for an index outside the list.
+int BaudRateOf(int baudIndex);
+// The baud index of 4800, 9600 or 19200; -1 for any other rate.
+int BaudIndexOf(int baud);
+
+CModbusRtu& TheModbusRtu();
+CSerialPort& TheSerialPort();
+// Starts with the one CModbusRtu and the one CSerialPort.
+LinkState& TheLink();
+// Back to the start values (tests, and nothing else, need this).
+void ResetTheLink();
