@@ -6,68 +6,9 @@
 #include <vector>
 
 #include "support/RecordingSink.h"
+#include "support/ScriptedPort.h"
 
 namespace {
-
-using Frame = std::vector<std::uint8_t>;
-
-Frame ProbeReply(std::uint8_t addr) {
-    Frame f{addr, 0x03, 20};
-    f.resize(23, 0);
-    const std::uint16_t crc = Crc16Modbus(f);
-    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return f;
-}
-
-// A port whose opening and replies the test scripts; it records what was written and when.
-class ScriptedPort final : public CCommPort {
-public:
-    explicit ScriptedPort(Clock& clock) : clock_(clock) {}
-    bool Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-        opens.push_back({name, baud, dataBits, parity, stopBits});
-        const bool ok = openResults.empty() ? true : openResults.front();
-        if (!openResults.empty()) openResults.pop_front();
-        if (ok) open_ = true;
-        return ok;
-    }
-    void Close() override {
-        ++closes;
-        open_ = false;
-    }
-    bool IsOpen() const override { return open_; }
-    int Write(std::span<const std::uint8_t> data) override {
-        if (!open_) return 0;
-        writes.emplace_back(data.begin(), data.end());
-        writeTimesMs.push_back(clock_.nowMs());
-        return static_cast<int>(data.size());
-    }
-    int Read(std::span<std::uint8_t> buf) override {
-        std::fill(buf.begin(), buf.end(), std::uint8_t{0});
-        if (!open_ || replies.empty()) return 0;
-        Frame r = replies.front();
-        replies.pop_front();
-        readTimesMs.push_back(clock_.nowMs());
-        const std::size_t n = std::min(r.size(), buf.size());
-        std::copy_n(r.begin(), n, buf.begin());
-        return static_cast<int>(n);
-    }
-
-    struct OpenCall {
-        std::string name;
-        int baud, dataBits, parity, stopBits;
-    };
-    std::vector<OpenCall> opens;
-    std::deque<bool> openResults;
-    std::deque<Frame> replies;
-    std::vector<Frame> writes;
-    std::vector<std::int64_t> writeTimesMs, readTimesMs;
-    int closes = 0;
-
-private:
-    Clock& clock_;
-    bool open_ = false;
-};
 
 class ConnectSequenceTest : public ::testing::Test {
 protected:

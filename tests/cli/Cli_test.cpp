@@ -1,0 +1,122 @@
+#include "cli/Cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "link/LinkState.h"
+#include "support/ScriptedPort.h"
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() : port(clock) {
+        ResetTheLink();
+        env.clock = &clock;
+        env.port = &port;
+        env.open = [this](const std::string& n, int b, int d, int p, int s) { return port.Open(n, b, d, p, s); };
+        env.listPorts = [] { return std::vector<std::string>{"/dev/ttyUSB0", "/dev/serial/by-id/usb-RS485-if00"}; };
+    }
+    ~CliTest() override { ResetTheLink(); }
+
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        return RunCliArgs(args, env, out, err);
+    }
+
+    VirtualClock clock;
+    ScriptedPort port;
+    CliEnv env;
+    std::ostringstream out, err;
+};
+
+TEST_F(CliTest, UsageErrorsAreOneLineAndExitTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"read", "0"},
+        {"--baud", "115200", "probe"},
+        {"--address", "0", "probe"},
+        {"--address", "x", "probe"},
+        {"--port"},
+        {"--bogus", "ports"},
+        {"--port", "/dev/x", "read", "0", "126"},
+        {"--port", "/dev/x", "read", "-1", "1"},
+        {"--port", "/dev/x", "read", "65535", "2"},
+        {"--port", "/dev/x", "--sim", "probe"},
+        {"probe"},  // neither --port nor --sim
+    };
+    for (const auto& args : bad) {
+        EXPECT_EQ(Run(args), kExitUsage) << (args.empty() ? "" : args[0]);
+        const std::string e = err.str();
+        EXPECT_EQ(e.rfind("kvt40ctl: ", 0), 0u) << e;
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_TRUE(out.str().empty());
+    }
+    EXPECT_TRUE(port.writes.empty());  // nothing reaches the bus on a usage error
+}
+
+TEST_F(CliTest, HelpListsTheCommands) {
+    EXPECT_EQ(Run({"--help"}), kExitOk);
+    for (const char* c : {"ports", "probe", "read START COUNT", "--port", "--address", "--baud", "--sim"}) {
+        EXPECT_NE(out.str().find(c), std::string::npos) << c;
+    }
+}
+
+TEST_F(CliTest, PortsOnePerLine) {
+    EXPECT_EQ(Run({"ports"}), kExitOk);
+    EXPECT_EQ(out.str(), "/dev/ttyUSB0\n/dev/serial/by-id/usb-RS485-if00\n");
+}
+
+TEST_F(CliTest, ProbePrintsTheStatusWithoutItsTab) {
+    port.replies.push_back(ProbeReply(5));
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "--address", "5", "probe"}), kExitOk);
+    EXPECT_EQ(out.str(), "[ Device ID : 5 ] /dev/pts/3 9600bps \n");
+    EXPECT_EQ(port.writes.at(0), WithCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+    EXPECT_EQ(port.opens.at(0).baud, 9600);
+}
+
+TEST_F(CliTest, ProbeFailuresGoToStderrWithExitOne) {
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "--baud", "19200", "probe"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_EQ(port.writes.size(), 1u);  // Cancel: no second probe
+
+    port.openResults = {false};
+    EXPECT_EQ(Run({"--port", "/dev/x", "probe"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Cannot open/dev/x!\n");
+}
+
+TEST_F(CliTest, ReadPrintsAddressTabValue) {
+    port.replies.push_back(RegistersReply(1, 3, 21999));
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "500", "3"}), kExitOk);
+    EXPECT_EQ(out.str(), "500\t21999\n501\t22000\n502\t22001\n");
+    EXPECT_EQ(port.writes.at(0), WithCrc({0x01, 0x03, 0x01, 0xF4, 0x00, 0x03}));
+}
+
+TEST_F(CliTest, ReadFailsOnABadOrShortReply) {
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "0", "10"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Communication failed!\n");
+
+    Frame exception = WithCrc({0x01, 0x83, 0x02});
+    port.replies.push_back(exception);
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "9999", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Communication failed!\n");
+
+    port.replies.push_back(RegistersReply(1, 2));  // fewer registers than asked for
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "0", "10"}), kExitFailed);
+    EXPECT_TRUE(out.str().empty());
+
+    port.openResults = {false};
+    EXPECT_EQ(Run({"--port", "/dev/x", "read", "0", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Cannot open/dev/x!\n");
+}
+
+TEST_F(CliTest, SimWithoutAVirtualModuleSaysSo) {
+    EXPECT_EQ(Run({"--sim", "probe"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: the virtual module is not available\n");
+}
+
+}  // namespace
