@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "link/LinkState.h"
+#include "monitor/MeasuresCycle.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ struct Command {
     std::size_t args;
 };
 
-constexpr std::array<Command, 3> kCommands{{
+constexpr std::array<Command, 4> kCommands{{
     {"ports", "ports                 list the serial ports, one per line", 0},
     {"probe", "probe                 connect: read 10 registers from 0 and print the status", 0},
     {"read", "read START COUNT      read COUNT (1-125) holding registers from START", 2},
+    {"measure", "measure               one full measurement cycle: 33 lines of 7 tab-separated cells", 0},
 }};
 
 const Command* FindCommand(const std::string& name) {
@@ -89,6 +91,20 @@ bool Connect(const CliOptions& o, CliEnv& env, const std::string& port, std::str
     return true;
 }
 
+// Opens the port with the options' line settings and points the link state at it.
+bool OpenForJob(const CliOptions& o, CliEnv& env, const std::string& port, std::ostream& err) {
+    if (!env.open(port, o.baud, 8, 0, 0)) {
+        err << CannotOpenText(port) << "\n";
+        return false;
+    }
+    LinkState& link = TheLink();
+    link.deviceAddress = o.address;
+    link.baudIndex = BaudIndexOf(o.baud);
+    link.protocol = &TheModbusRtu();
+    link.port = env.port;
+    return true;
+}
+
 int RunProbe(const CliOptions& o, CliEnv& env, std::ostream& out, std::ostream& err) {
     int code = kExitOk;
     const auto port = PortName(o, env, err, code);
@@ -113,10 +129,7 @@ int RunRead(const CliOptions& o, CliEnv& env, std::ostream& out, std::ostream& e
     int code = kExitOk;
     const auto port = PortName(o, env, err, code);
     if (!port) return code;
-    if (!env.open(*port, o.baud, 8, 0, 0)) {
-        err << CannotOpenText(*port) << "\n";
-        return kExitFailed;
-    }
+    if (!OpenForJob(o, env, *port, err)) return kExitFailed;
     const CProtocol& rtu = TheModbusRtu();
     std::array<std::uint8_t, 8> tx{};
     const int n = rtu.BuildReadRegisters(tx, o.address, start, count);
@@ -133,6 +146,24 @@ int RunRead(const CliOptions& o, CliEnv& env, std::ostream& out, std::ostream& e
         return kExitFailed;
     }
     for (int i = 0; i < count; ++i) out << (start + i) << '\t' << regs[static_cast<std::size_t>(i)] << "\n";
+    return kExitOk;
+}
+
+int RunMeasure(const CliOptions& o, CliEnv& env, std::ostream& out, std::ostream& err) {
+    int code = kExitOk;
+    const auto port = PortName(o, env, err, code);
+    if (!port) return code;
+    if (!OpenForJob(o, env, *port, err)) return kExitFailed;
+    MeasuresCycle cycle(TheLink(), *env.clock);
+    cycle.Start();
+    for (int i = 0; i < 6; ++i) {
+        env.clock->sleep(MeasuresCycle::kPollMs);
+        if (!cycle.Tick()) {
+            err << kUnableToReadText << "\n";
+            return kExitFailed;
+        }
+    }
+    out << cycle.GridText();
     return kExitOk;
 }
 
@@ -233,6 +264,7 @@ int RunCli(const CliOptions& o, CliEnv& env, std::ostream& out, std::ostream& er
     }
     if (o.command == "probe") return RunProbe(o, env, out, err);
     if (o.command == "read") return RunRead(o, env, out, err);
+    if (o.command == "measure") return RunMeasure(o, env, out, err);
     err << "kvt40ctl: unknown command '" << o.command << "'\n";
     return kExitUsage;
 }

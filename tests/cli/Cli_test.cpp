@@ -120,3 +120,66 @@ TEST_F(CliTest, SimWithoutAVirtualModuleSaysSo) {
 }
 
 }  // namespace
+
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+
+namespace {
+
+// The jobs against the virtual module on the virtual clock, as `kvt40ctl --sim` runs them.
+class CliOnVirtualModule : public ::testing::Test {
+protected:
+    CliOnVirtualModule() : bus(clock), port(bus, clock) {
+        ResetTheLink();
+        bus.AddModule(7);
+        env.clock = &clock;
+        env.port = &port;
+        env.open = [this](const std::string&, int baud, int, int, int) { return port.Open(baud); };
+        env.listPorts = [] { return std::vector<std::string>{}; };
+        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
+    }
+    ~CliOnVirtualModule() override { ResetTheLink(); }
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        return RunCliArgs(args, env, out, err);
+    }
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    CliEnv env;
+    std::ostringstream out, err;
+};
+
+TEST_F(CliOnVirtualModule, MeasurePrintsTheWholeGrid) {
+    ASSERT_EQ(Run({"--sim", "--address", "7", "measure"}), kExitOk) << err.str();
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 33u);
+    for (const auto& l : lines) EXPECT_EQ(std::count(l.begin(), l.end(), '\t'), 6) << l;
+    EXPECT_EQ(lines[0], "Line\tVA (V)\tVB (V)\tVC (V)\t\tFrequency (Hz)\t");
+    EXPECT_EQ(lines[32].substr(0, 3), "30\t");
+    const double ua = std::stod(lines[1].substr(1, lines[1].find('\t', 1) - 1));
+    EXPECT_NEAR(ua, 220.0, 5.0);
+    EXPECT_EQ(clock.nowMs(), 6 * 600);
+}
+
+TEST_F(CliOnVirtualModule, MeasureFailsWhenTheModuleDoesNotAnswer) {
+    EXPECT_EQ(Run({"--sim", "--address", "8", "measure"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Unable to read meter data!\n");
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(CliOnVirtualModule, ProbeAndReadOfTheLineBlock) {
+    ASSERT_EQ(Run({"--sim", "--address", "7", "probe"}), kExitOk);
+    EXPECT_EQ(out.str(), "[ Device ID : 7 ] Virtual module 9600bps \n");
+    ASSERT_EQ(Run({"--sim", "--address", "7", "read", "0", "10"}), kExitOk);
+    std::istringstream in(out.str());
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first.substr(0, 2), "0\t");
+    EXPECT_NEAR(std::stoi(first.substr(2)), 22000, 500);
+}
+
+}  // namespace
