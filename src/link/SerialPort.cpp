@@ -1,29 +1,176 @@
 #include "link/SerialPort.h"
 
-// Placeholder until the termios back end lands.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+speed_t SpeedOf(int baud, bool& known) {
+    known = true;
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: known = false; return B9600;
+    }
+}
+
+tcflag_t Clear(tcflag_t flags, tcflag_t bits) { return flags & static_cast<tcflag_t>(~bits); }
+
+// Line settings the driver rejects are not detected here: the first exchange fails instead.
+void Configure(int fd, int baud, int dataBits, int parity, int stopBits) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return;
+    cfmakeraw(&tio);
+    tio.c_cflag |= static_cast<tcflag_t>(CLOCAL | CREAD);
+    tio.c_cflag = Clear(tio.c_cflag, static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
+    // Four data bits do not exist on this back end; five is the nearest the driver offers.
+    switch (std::clamp(dataBits, 5, 8)) {
+    case 5: tio.c_cflag |= static_cast<tcflag_t>(CS5); break;
+    case 6: tio.c_cflag |= static_cast<tcflag_t>(CS6); break;
+    case 7: tio.c_cflag |= static_cast<tcflag_t>(CS7); break;
+    default: tio.c_cflag |= static_cast<tcflag_t>(CS8); break;
+    }
+    if (parity == 1) tio.c_cflag |= static_cast<tcflag_t>(PARENB | PARODD);
+    if (parity == 2) tio.c_cflag |= static_cast<tcflag_t>(PARENB);
+    // One and a half stop bits are sent as two, as the usual drivers do.
+    if (stopBits == 1 || stopBits == 2) tio.c_cflag |= static_cast<tcflag_t>(CSTOPB);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    bool known = false;
+    const speed_t speed = SpeedOf(baud, known);
+    if (known) cfsetspeed(&tio, speed);
+    (void)tcsetattr(fd, TCSANOW, &tio);
+
+    // DTR raised, RTS low; a pseudo-terminal has no modem lines and says ENOTTY.
+    int dtr = TIOCM_DTR;
+    int rts = TIOCM_RTS;
+    (void)ioctl(fd, TIOCMBIS, &dtr);
+    (void)ioctl(fd, TIOCMBIC, &rts);
+}
+
+int OpenExclusive(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int WaitMs(SteadyClock::time_point until) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
+}  // namespace
+
 CSerialPort::~CSerialPort() { Close(); }
-bool CSerialPort::Open(const std::string&, int, int, int, int) { return false; }
+
+bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
+    if (baud <= 0 || name.empty()) return false;
+    const std::lock_guard lock(mutex_);
+    if (fd_ < 0 || name != name_) {
+        const int fd = OpenExclusive(name);
+        if (fd < 0) return false;  // the old port, if any, stays open
+        CloseLocked();
+        fd_ = fd;
+        name_ = name;
+    }
+    Configure(fd_, baud, dataBits, parity, stopBits);
+    charMs_ = 10000 / baud + 1;
+    (void)tcflush(fd_, TCIOFLUSH);
+    return true;
+}
+
 void CSerialPort::Close() {
     const std::lock_guard lock(mutex_);
     CloseLocked();
 }
+
 void CSerialPort::CloseLocked() {
+    if (fd_ >= 0) {
+        (void)tcflush(fd_, TCIOFLUSH);
+        ::close(fd_);
+    }
     fd_ = -1;
     name_.clear();
 }
+
 bool CSerialPort::IsOpen() const {
     const std::lock_guard lock(mutex_);
     return fd_ >= 0;
 }
-int CSerialPort::Write(std::span<const std::uint8_t>) { return 0; }
-int CSerialPort::Read(std::span<std::uint8_t> buf) {
-    for (auto& b : buf) b = 0;
-    return 0;
+
+int CSerialPort::Write(std::span<const std::uint8_t> data) {
+    const std::lock_guard lock(mutex_);
+    if (fd_ < 0) return 0;
+    (void)tcflush(fd_, TCIOFLUSH);  // an unread reply to an earlier request goes here
+    std::size_t done = 0;
+    // No write time-out on the line itself; this bound only guards against a dead driver.
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(1000 + charMs_ * static_cast<int>(data.size()));
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return 0;
+        pollfd p{fd_, POLLOUT, 0};
+        const int wait = WaitMs(until);
+        if (wait == 0 || ::poll(&p, 1, wait) <= 0) return 0;
+    }
+    return static_cast<int>(done);
 }
+
+int CSerialPort::Read(std::span<std::uint8_t> buf) {
+    std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+    const std::lock_guard lock(mutex_);
+    if (fd_ < 0 || buf.empty()) return 0;
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;  // never waits for a first byte
+
+    const int interval = 3 * charMs_;
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
+    std::size_t got = 0;
+    while (got < buf.size()) {
+        const ssize_t n = ::read(fd_, buf.data() + got, buf.size() - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+        pollfd p{fd_, POLLIN, 0};
+        const int wait = std::min(interval, WaitMs(until));
+        if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;  // the gap after a byte ends the reply
+    }
+    return static_cast<int>(got);
+}
+
 std::string CSerialPort::Name() const {
     const std::lock_guard lock(mutex_);
     return name_;
 }
+
 int CSerialPort::CharTimeMs() const {
     const std::lock_guard lock(mutex_);
     return charMs_;
