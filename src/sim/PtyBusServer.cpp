@@ -145,7 +145,11 @@ void PtyBusServer::Serve() {
             break;
         }
         if ((p[1].revents & POLLIN) != 0) break;
-        if ((p[0].revents & POLLIN) == 0) continue;
+        if ((p[0].revents & POLLIN) == 0) {
+            // An error on the master without data: do not spin on it.
+            if (p[0].revents != 0) bus_.TheBusClock().sleep(kSliceMs);
+            continue;
+        }
         std::uint8_t chunk[512];
         const ssize_t n = ::read(master_, chunk, sizeof chunk);
         if (n <= 0) continue;
