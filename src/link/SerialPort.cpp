@@ -108,6 +108,9 @@ void CSerialPort::Close() {
 void CSerialPort::CloseLocked() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIOFLUSH);
+        // The exclusive flag outlives the descriptor while the other end keeps the tty (a pty
+        // server does): clear it, or the next open by a non-root user is refused with EBUSY.
+        (void)ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
     fd_ = -1;

@@ -1,0 +1,60 @@
+// kvt40ctl on the real serial port against the kvt40-sim program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "Process.h"
+
+TEST(CliE2E, ProbeAndReadThroughThePty) {
+    e2e::SimProcess sim({});
+    ASSERT_FALSE(sim.Path().empty());
+
+    const auto probe = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "1", "probe"});
+    EXPECT_EQ(probe.code, 0);
+    EXPECT_NE(probe.out.find("[ Device ID : 1 ] " + sim.Path() + " 9600bps "), std::string::npos) << probe.out;
+
+    const auto read = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "1", "read", "0", "10"});
+    EXPECT_EQ(read.code, 0);
+    std::istringstream lines(read.out);
+    int reg = -1;
+    int value = 0;
+    int voltages = 0;
+    while (lines >> reg >> value)
+        if (reg <= 2) {
+            EXPECT_NEAR(value, 22000, 100) << "register " << reg;
+            ++voltages;
+        }
+    EXPECT_EQ(voltages, 3) << read.out;
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
+TEST(CliE2E, LinkPointsAtThePtyAndGoesAtExit) {
+    const std::string link = ::testing::TempDir() + "kvt40-sim-link";
+    (void)unlink(link.c_str());
+    ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // a stale link is replaced
+    e2e::SimProcess sim({"--link", link});
+    ASSERT_FALSE(sim.Path().empty());
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim.Path());
+    const auto probe = e2e::Run({KVT40CTL_EXE, "--port", link, "--address", "1", "probe"});
+    EXPECT_EQ(probe.code, 0);
+    EXPECT_EQ(sim.Terminate(), 0);
+    struct stat st{};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(CliE2E, UsageErrorsExitTwoWithOneLine) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {KVT40_SIM_EXE, "--address", "0"},
+             {KVT40_SIM_EXE, "--address", "12x"},
+             {KVT40_SIM_EXE, "--address", "4", "--address", "4"},
+             {KVT40_SIM_EXE, "--link"},
+             {KVT40_SIM_EXE, "--baud", "9600"}}) {
+        const auto r = e2e::Run(args, true);
+        EXPECT_EQ(r.code, 2) << args[1];
+        EXPECT_EQ(r.out.rfind("kvt40-sim: ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+    }
+}

@@ -1,0 +1,221 @@
+// The pty server: framing by length on the raw slave, and the real serial port and frame
+// layer against it (and against the embedded module).
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "Frames.h"
+#include "link/LinkState.h"
+#include "link/SerialPort.h"
+#include "sim/EmbeddedSim.h"
+#include "sim/PtyBusServer.h"
+
+namespace {
+
+std::vector<std::uint8_t> ReadFrame(int addr, int start, int count) {
+    std::vector<std::uint8_t> req(8);
+    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    return req;
+}
+
+// The slave opened raw by name, as a serial master would, written and read directly.
+class RawSlave {
+public:
+    explicit RawSlave(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+            cfmakeraw(&tio);
+            cfsetspeed(&tio, B9600);
+            tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~RawSlave() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    void Send(const std::vector<std::uint8_t>& bytes) const { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    // What arrives until `count` bytes came or the bound ran out.
+    std::vector<std::uint8_t> Receive(std::size_t count, int boundMs = 2000) const {
+        std::vector<std::uint8_t> out;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+        while (out.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+            std::uint8_t b[512];
+            const ssize_t n = ::read(fd_, b, sizeof b);
+            if (n > 0) out.insert(out.end(), b, b + n);
+        }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Served {
+    RealClock clock;
+    VirtualBus bus{clock};
+    PtyBusServer server{bus};
+    Served() {
+        bus.AddModule(1);
+        EXPECT_TRUE(server.Start());
+    }
+};
+
+// One exchange on the real port: write, then collect the reply with a bound.
+std::vector<std::uint8_t> Exchange(CSerialPort& port, const std::vector<std::uint8_t>& req, std::size_t expect) {
+    if (port.Write(req) != static_cast<int>(req.size())) return {};
+    std::vector<std::uint8_t> out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
+    while (out.size() < expect && std::chrono::steady_clock::now() < until) {
+        std::uint8_t buf[300];
+        const int n = port.Read(buf);
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PtyBusServerFraming, RequestSplitAcrossWritesIsServedOnceComplete) {
+    Served s;
+    RawSlave slave(s.server.SlavePath());
+    ASSERT_TRUE(slave.ok());
+    const auto req = ReadFrame(1, 0, 10);
+    slave.Send({req.begin(), req.begin() + 5});
+    EXPECT_TRUE(slave.Receive(1, 100).empty());
+    slave.Send({req.begin() + 5, req.end()});
+    EXPECT_EQ(slave.Receive(25).size(), 25u);
+}
+
+TEST(PtyBusServerFraming, BackToBackRequestsGetTwoReplies) {
+    Served s;
+    RawSlave slave(s.server.SlavePath());
+    auto req = ReadFrame(1, 0, 2);
+    const auto second = WithCrc({1, 0x10, 0x01, 0xF8, 0x00, 0x01, 0x02, 0x5D, 0xC0});  // 504 = 24000
+    req.insert(req.end(), second.begin(), second.end());
+    slave.Send(req);
+    const auto rx = slave.Receive(9 + 8);
+    ASSERT_EQ(rx.size(), 17u);
+    EXPECT_EQ(rx[1], 0x03);
+    EXPECT_EQ(rx[10], 0x10);
+    EXPECT_EQ(s.bus.ReadRegister(1, 504), 24000);
+}
+
+TEST(PtyBusServerFraming, GarbageAndBadFramesAreSkipped) {
+    Served s;
+    RawSlave slave(s.server.SlavePath());
+    auto bad = ReadFrame(1, 0, 10);
+    bad[7] ^= 0xFF;
+    std::vector<std::uint8_t> stream{0x00, 0xFF, 0x10, 0x55};
+    stream.insert(stream.end(), bad.begin(), bad.end());
+    const auto good = ReadFrame(1, 0, 10);
+    stream.insert(stream.end(), good.begin(), good.end());
+    slave.Send(stream);
+    const auto rx = slave.Receive(25);
+    ASSERT_EQ(rx.size(), 25u);
+    EXPECT_EQ(rx[0], 1);
+    EXPECT_TRUE(slave.Receive(1, 100).empty());  // one reply only
+    EXPECT_EQ(s.server.FramesServed(), 1u);
+    EXPECT_EQ(s.server.BytesDropped(), stream.size() - good.size());
+}
+
+TEST(PtyBusServerFraming, UnknownFunctionWithGoodCrcGetsIllegalFunction) {
+    Served s;
+    RawSlave slave(s.server.SlavePath());
+    slave.Send(WithCrc({1, 0x2B, 0x0E, 0x01, 0x00}));
+    EXPECT_EQ(slave.Receive(5), ExceptionFrame(1, 0x2B, 1));
+}
+
+TEST(PtyBusServerFraming, FrameAtDecidesByLength) {
+    using F = PtyBusServer::Framing;
+    std::size_t len = 0;
+    const auto req = ReadFrame(1, 0, 10);
+    EXPECT_EQ(PtyBusServer::FrameAt({req.begin(), req.begin() + 7}, 0, len), F::NeedMore);
+    EXPECT_EQ(PtyBusServer::FrameAt(req, 0, len), F::Frame);
+    EXPECT_EQ(len, 8u);
+    const auto write = WithCrc({1, 0x10, 0x01, 0xF8, 0x00, 0x02, 0x04, 0, 1, 0, 2});
+    EXPECT_EQ(PtyBusServer::FrameAt({write.begin(), write.begin() + 6}, 0, len), F::NeedMore);
+    EXPECT_EQ(PtyBusServer::FrameAt({write.begin(), write.end() - 1}, 0, len), F::NeedMore);
+    EXPECT_EQ(PtyBusServer::FrameAt(write, 0, len), F::Frame);
+    EXPECT_EQ(len, 13u);
+    auto bad = write;
+    bad[8] ^= 1;
+    EXPECT_EQ(PtyBusServer::FrameAt(bad, 0, len), F::Bad);
+    // A byte count of 255 wants 264 bytes and is not read past what is there.
+    const std::vector<std::uint8_t> huge{1, 0x10, 0, 0, 0, 0x7F, 0xFF, 0, 0};
+    EXPECT_EQ(PtyBusServer::FrameAt(huge, 0, len), F::NeedMore);
+    EXPECT_EQ(PtyBusServer::FrameAt(std::vector<std::uint8_t>(300, 0xEE), 0, len), F::Bad);
+}
+
+TEST(PtyBusServerSerialPort, RealPortAndFrameLayerReadAndWrite) {
+    Served s;
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(s.server.SlavePath(), 9600, 8, 0, 0));
+    std::vector<std::int32_t> regs(128);
+    auto rx = Exchange(port, ReadFrame(1, 0, 10), 25);
+    rx.resize(200);
+    ASSERT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    EXPECT_NEAR(regs[0], 22000, 100);
+
+    std::vector<std::uint8_t> req(13);
+    const std::vector<std::int32_t> limits{25000, 19000};
+    TheModbusRtu().BuildWriteRegisters(req, 1, 504, 2, limits);
+    rx = Exchange(port, req, 8);
+    rx.resize(200);
+    EXPECT_TRUE(TheModbusRtu().CheckWriteRegistersReply(rx));
+    rx = Exchange(port, ReadFrame(1, 504, 2), 9);
+    rx.resize(200);
+    ASSERT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    EXPECT_EQ(regs[0], 25000);
+    EXPECT_EQ(regs[1], 19000);
+}
+
+TEST(PtyBusServerSerialPort, ModuleFollowsItsBaudAndThePortReconnects) {
+    Served s;
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(s.server.SlavePath(), 9600, 8, 0, 0));
+    std::vector<std::uint8_t> req(11);
+    TheModbusRtu().BuildWriteRegisters(req, 1, 501, 1, std::vector<std::int32_t>{2});
+    EXPECT_EQ(Exchange(port, req, 8).size(), 8u);
+    EXPECT_TRUE(Exchange(port, ReadFrame(1, 0, 10), 25).empty());
+    port.Close();
+    // Closed and opened again by name at the new rate: the slave stays available.
+    ASSERT_TRUE(port.Open(s.server.SlavePath(), 19200, 8, 0, 0));
+    EXPECT_EQ(Exchange(port, ReadFrame(1, 0, 10), 25).size(), 25u);
+}
+
+TEST(PtyBusServerSerialPort, StopIsPromptWithALateReplyPendingAndSafeTwice) {
+    Served s;
+    BusFault late{BusFault::Kind::Late};
+    late.extraMs = 60000;
+    s.bus.InjectFault(1, late);
+    RawSlave slave(s.server.SlavePath());
+    slave.Send(ReadFrame(1, 0, 10));
+    EXPECT_TRUE(slave.Receive(1, 100).empty());
+    s.server.Stop();  // would hang for a minute if the delay were waited whole
+    EXPECT_FALSE(s.server.Running());
+    EXPECT_TRUE(s.server.SlavePath().empty());
+    s.server.Stop();
+    EXPECT_TRUE(s.server.Start());  // and it can serve again
+}
+
+TEST(EmbeddedSim, ServesOneModuleOnItsPort) {
+    EmbeddedSim sim(5);
+    EXPECT_TRUE(sim.PortPath().empty());
+    ASSERT_TRUE(sim.Start());
+    ASSERT_FALSE(sim.PortPath().empty());
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(sim.PortPath(), 9600, 8, 0, 0));
+    EXPECT_EQ(Exchange(port, ReadFrame(5, 500, 1), 7), WithCrc({5, 0x03, 0x02, 0x00, 0x05}));
+    EXPECT_TRUE(Exchange(port, ReadFrame(1, 500, 1), 7).empty());
+    port.Close();
+    sim.Stop();
+    EXPECT_TRUE(sim.PortPath().empty());
+}
