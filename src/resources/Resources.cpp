@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+// The app library is static: without a reference the linker would drop the icons.
+static void InitIcons() { Q_INIT_RESOURCE(kvt40); }
+
 namespace res {
 namespace {
 const char* BaseName(int id) {
@@ -22,6 +25,8 @@ const char* BaseName(int id) {
 }  // namespace
 
 QIcon Icon(const char* name) {
+    static const bool once = (InitIcons(), true);
+    (void)once;
     QIcon icon;
     for (int size : {16, 32, 64}) {
         const QString path = QStringLiteral(":/icons/%1_%2.png").arg(QLatin1String(name)).arg(size);
