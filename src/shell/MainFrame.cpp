@@ -53,7 +53,6 @@ CMainFrame::CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent)
     itemBar_ = new CItemBar(this);
     FillNavigation(itemBar_->OutBar());
     addDockWidget(Qt::LeftDockWidgetArea, itemBar_);
-    resizeDocks({itemBar_}, {140}, Qt::Horizontal);
     connect(&itemBar_->OutBar(), &CGfxOutBarCtrl::ItemClicked, this, &CMainFrame::OnNavItemClicked);
     connect(itemBar_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandUi(); });
 

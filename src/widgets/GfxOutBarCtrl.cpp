@@ -27,7 +27,8 @@ int CGfxOutBarCtrl::AddFolder(const QString& title) {
     list->setResizeMode(QListView::Adjust);
     list->setWrapping(false);
     list->setIconSize(QSize(32, 32));
-    list->setGridSize(QSize(120, 68));
+    list->setGridSize(QSize(150, 64));
+    list->setWordWrap(true);
     list->setSpacing(2);
     list->setFrameShape(QFrame::NoFrame);
     list->setFocusPolicy(Qt::NoFocus);

@@ -31,6 +31,8 @@ public:
     int GetItemImage(int folder, int index) const;
     QIcon GetItemIcon(int folder, int index) const;
 
+    QSize sizeHint() const override { return {170, 400}; }
+
     // What a mouse click on an item does (also used by tests and keyboard activation).
     void ClickItem(int folder, int index);
 
