@@ -23,19 +23,20 @@ struct SimHarness {
         rx.resize(static_cast<std::size_t>(port.Read(rx)));
         return rx;
     }
-    std::vector<std::uint8_t> Read(int addr, int start, int count) {
+    // Long blocks take longer than 200 ms on the wire at 9600 bd; pass a longer wait for them.
+    std::vector<std::uint8_t> Read(int addr, int start, int count, int waitMs = 200) {
         std::uint8_t req[8];
         TheModbusRtu().BuildReadRegisters(req, addr, start, count);
-        return Exchange(req);
+        return Exchange(req, waitMs);
     }
-    std::vector<std::uint8_t> Write(int addr, int start, std::vector<std::int32_t> values) {
+    std::vector<std::uint8_t> Write(int addr, int start, std::vector<std::int32_t> values, int waitMs = 200) {
         std::vector<std::uint8_t> req(9 + 2 * values.size());
         TheModbusRtu().BuildWriteRegisters(req, addr, start, static_cast<int>(values.size()), values);
-        return Exchange(req);
+        return Exchange(req, waitMs);
     }
     // Registers of a good function-03 reply; empty when the check fails.
-    std::vector<std::int32_t> Regs(int addr, int start, int count) {
-        auto rx = Read(addr, start, count);
+    std::vector<std::int32_t> Regs(int addr, int start, int count, int waitMs = 200) {
+        auto rx = Read(addr, start, count, waitMs);
         std::vector<std::int32_t> regs(128);
         rx.resize(300);
         if (!TheModbusRtu().CheckReadRegistersReply(rx, regs)) return {};

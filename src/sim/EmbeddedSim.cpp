@@ -1,0 +1,11 @@
+#include "sim/EmbeddedSim.h"
+
+EmbeddedSim::EmbeddedSim(int address) : bus_(clock_), server_(bus_) { bus_.AddModule(address); }
+
+EmbeddedSim::~EmbeddedSim() { Stop(); }
+
+bool EmbeddedSim::Start() { return server_.Start(); }
+
+std::string EmbeddedSim::PortPath() const { return server_.SlavePath(); }
+
+void EmbeddedSim::Stop() { server_.Stop(); }

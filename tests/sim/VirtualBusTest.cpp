@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "Frames.h"
+#include "SimHarness.h"
+
+TEST(VirtualBusAddressing, OnlyTheAddressedModuleAnswers) {
+    SimHarness h;
+    h.bus.AddModule(2);
+    h.bus.AddModule(3);
+    ASSERT_FALSE(h.Write(2, 504, {25000}).empty());
+    EXPECT_EQ(h.Regs(2, 504, 1), (std::vector<std::int32_t>{25000}));
+    EXPECT_EQ(h.Regs(1, 504, 1), (std::vector<std::int32_t>{26400}));
+    EXPECT_EQ(h.Regs(3, 504, 1), (std::vector<std::int32_t>{26400}));
+    EXPECT_EQ(h.Read(3, 0, 1).at(0), 3);
+    EXPECT_TRUE(h.Read(4, 0, 1).empty());
+}
+
+TEST(VirtualBusAddressing, BadCrcAndBroadcastGetNoReply) {
+    SimHarness h;
+    std::uint8_t req[8];
+    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    req[7] ^= 1;
+    EXPECT_TRUE(h.Exchange(req).empty());
+    // A broadcast write acts on every module without a reply.
+    h.bus.AddModule(2);
+    EXPECT_TRUE(h.Write(0, 1023, {77}).empty());
+    EXPECT_EQ(h.Regs(1, 1023, 1), (std::vector<std::int32_t>{77}));
+    EXPECT_EQ(h.Regs(2, 1023, 1), (std::vector<std::int32_t>{77}));
+}
+
+class VirtualBusFaults : public ::testing::Test {
+protected:
+    SimHarness h;
+    std::vector<std::uint8_t> Good() {
+        h.bus.ClearFault(1);
+        return h.Read(1, 0, 2);
+    }
+};
+
+TEST_F(VirtualBusFaults, NoReply) {
+    h.bus.InjectFault(1, {BusFault::Kind::NoReply});
+    EXPECT_TRUE(h.Read(1, 0, 2).empty());
+    EXPECT_EQ(Good().size(), 9u);
+}
+
+TEST_F(VirtualBusFaults, LateReplyArrivesAfterTheExtraTime) {
+    BusFault late{BusFault::Kind::Late};
+    late.extraMs = 300;
+    h.bus.InjectFault(1, late);
+    EXPECT_TRUE(h.Read(1, 0, 2).empty());  // 200 ms wait: still on its way
+    std::vector<std::uint8_t> rx(300);
+    h.clock.sleep(200);
+    EXPECT_EQ(h.port.Read(rx), 9);
+}
+
+TEST_F(VirtualBusFaults, BadCrcFailsTheCheck) {
+    h.bus.InjectFault(1, {BusFault::Kind::BadCrc});
+    EXPECT_TRUE(h.Regs(1, 0, 2).empty());
+    EXPECT_EQ(h.Read(1, 0, 2).size(), 9u);
+}
+
+TEST_F(VirtualBusFaults, ExceptionReplacesTheReply) {
+    BusFault ex{BusFault::Kind::Exception};
+    ex.exceptionCode = 4;
+    h.bus.InjectFault(1, ex);
+    EXPECT_EQ(h.Read(1, 0, 2), ExceptionFrame(1, 0x03, 4));
+}
+
+TEST_F(VirtualBusFaults, GarbageComesBeforeTheReply) {
+    h.bus.InjectFault(1, {BusFault::Kind::Garbage});
+    const auto rx = h.Read(1, 0, 2);
+    ASSERT_EQ(rx.size(), 12u);
+    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin(), rx.begin() + 3), (std::vector<std::uint8_t>{0x00, 0xFF, 0x55}));
+    auto good = Good();
+    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin() + 3, rx.begin() + 5), std::vector<std::uint8_t>(good.begin(), good.begin() + 2));
+}
+
+TEST_F(VirtualBusFaults, WrongAddressHasAGoodCrc) {
+    h.bus.InjectFault(1, {BusFault::Kind::WrongAddress});
+    auto rx = h.Read(1, 0, 2);
+    ASSERT_EQ(rx.size(), 9u);
+    EXPECT_EQ(rx[0], 2);
+    EXPECT_EQ(Crc16Modbus(std::span<const std::uint8_t>(rx.data(), 7)), rx[7] | (rx[8] << 8));
+}
+
+TEST_F(VirtualBusFaults, CountLimitsTheFaultAndItIsKeyedByAddress) {
+    h.bus.AddModule(2);
+    BusFault once{BusFault::Kind::NoReply};
+    once.count = 1;
+    h.bus.InjectFault(1, once);
+    EXPECT_EQ(h.Read(2, 0, 2).size(), 9u);  // module 2 is unaffected
+    EXPECT_TRUE(h.Read(1, 0, 2).empty());
+    EXPECT_EQ(h.Read(1, 0, 2).size(), 9u);
+}
