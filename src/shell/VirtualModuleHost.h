@@ -6,7 +6,7 @@
 
 inline constexpr const char* kVirtualModuleName = "Virtual module";
 
-// Whether the simulated bus can be offered at all in this build.
+// Whether the simulated bus can be offered (always, in this build).
 bool VirtualModuleAvailable();
 // Starts the simulated bus once (later calls reuse it); the pty path, empty on failure.
 std::string VirtualModulePortPath();
