@@ -63,7 +63,13 @@ CMainFrame::CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent)
     UpdateCommandUi();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // The bars outlive our members while QWidget tears the children down; their
+    // visibility signals must not reach UpdateCommandUi then.
+    if (itemBar_ != nullptr) itemBar_->disconnect(this);
+    if (toolBar_ != nullptr) toolBar_->disconnect(this);
+    delete takeCentralWidget();
+}
 
 void CMainFrame::CreateActions() {
     struct Def {

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
             });
             frame.OnConnect();
             frame.SetDialogRunner({});
-            if (!TheLink().port->IsOpen()) {
+            if (frame.StatusText() == QString::fromUtf8(kNoConnectionStatus)) {
                 std::fprintf(stderr, "kvt40: could not connect to %s\n", o.connectPort.c_str());
                 rc = 1;
             }
