@@ -58,6 +58,13 @@ void CMeasuresForm::OnInitialUpdate() {
     grid_->SetColumnWidthPx(0, 50);
     grid_->SetColumnWidthPx(1, 80);
     grid_->ExpandToFit();
+    // Readings right-aligned so their decimals line up; the line header in bold.
+    for (int r = 0; r < MeasuresCycle::kRows; ++r)
+        for (int c = 0; c < MeasuresCycle::kCols; ++c) {
+            const bool header = r == 0 || r == 2;
+            grid_->SetItemBold(r, c, r == 0);
+            grid_->SetItemAlignment(r, c, Qt::AlignVCenter | (header || c == 0 ? Qt::AlignLeft : Qt::AlignRight));
+        }
     cycle_.Start();  // fixed texts, the first request, step 0
     ShowCells();
     timer_.start(MeasuresCycle::kPollMs);

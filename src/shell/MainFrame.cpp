@@ -253,6 +253,21 @@ void CMainFrame::OpenExtraForm(int formId, const QString& text) {
     SwitchToForm(formId);
 }
 
+bool CMainFrame::OpenForm(int formId) {
+    CGfxOutBarCtrl& bar = itemBar_->OutBar();
+    for (int f = 0; f < bar.GetFolderCount(); ++f)
+        for (int i = 0; i < bar.GetItemCount(f); ++i)
+            if (FormIdOf(f, i) == formId) {
+                bar.ClickItem(f, i);
+                return true;
+            }
+    if (QAction* a = Action(formId)) {
+        a->trigger();
+        return true;
+    }
+    return false;
+}
+
 QWidget* CMainFrame::CreateForm(int formId) {
     if (formId == CMeasuresForm::kFormId) return new CMeasuresForm(TheLink(), clock_, sink_, this);
     const QString name = FormName(formId);

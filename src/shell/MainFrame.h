@@ -47,6 +47,9 @@ public:
     // The title text and form of a form reached from the menu (139, 142, 148).
     void OpenExtraForm(int formId, const QString& text);
 
+    // Opens a form as the user would: its navigation item, else its menu entry.
+    bool OpenForm(int formId);
+
     QAction* Action(int id) const;
     QString StatusText() const { return status_; }
     QWidget* Form() const { return centralWidget(); }

@@ -124,8 +124,12 @@ int main(int argc, char** argv) {
         }
         if (rc == 0) {
             if (o.form == 0 && o.printAfterMs >= 0) o.form = CMeasuresForm::kFormId;
-            if (o.form == CMeasuresForm::kFormId) frame.OnNavItemClicked(0, 0);
-            else if (o.form != 0) frame.OpenExtraForm(o.form, QString());
+            if (o.form != 0 && !frame.OpenForm(o.form)) {
+                std::fprintf(stderr, "kvt40: no form %d\n", o.form);
+                rc = 2;
+            }
+        }
+        if (rc == 0) {
             if (o.printAfterMs >= 0) {
                 QTimer::singleShot(o.printAfterMs, &frame, [&frame, &o, &rc] {
                     auto* form = qobject_cast<CMeasuresForm*>(frame.Form());

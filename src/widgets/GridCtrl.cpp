@@ -147,6 +147,22 @@ QColor CGridCtrl::GetItemBkColour(int row, int col) const {
     return it != nullptr ? it->background().color() : QColor();
 }
 
+void CGridCtrl::SetItemAlignment(int row, int col, Qt::Alignment alignment) {
+    if (QTableWidgetItem* it = Cell(row, col)) {
+        const QSignalBlocker block(this);
+        it->setTextAlignment(alignment);
+    }
+}
+
+void CGridCtrl::SetItemBold(int row, int col, bool bold) {
+    if (QTableWidgetItem* it = Cell(row, col)) {
+        const QSignalBlocker block(this);
+        QFont f = it->font();
+        f.setBold(bold);
+        it->setFont(f);
+    }
+}
+
 void CGridCtrl::SetDefaultBkColour(const QColor& colour) {
     defaultBk_ = colour;
     for (int r = 0; r < rowCount(); ++r)

@@ -32,6 +32,9 @@ public:
     void SetDefaultBkColour(const QColor& colour);
     QColor GetDefaultBkColour() const { return defaultBk_; }
 
+    void SetItemAlignment(int row, int col, Qt::Alignment alignment);
+    void SetItemBold(int row, int col, bool bold);
+
     // Whole-grid editing; read-only cells stay read-only either way.
     void SetEditable(bool editable);
     bool IsEditable() const { return editable_; }
