@@ -55,6 +55,7 @@ int CGfxOutBarCtrl::InsertItem(int folder, int position, const QString& text, in
     it->setData(kImageRole, image);
     if (image >= 0 && image < large_.size()) it->setIcon(large_[image]);
     it->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    it->setSizeHint(QSize(150, 60));  // the whole cell, so icon and text sit centred
     list->insertItem(position, it);
     return position;
 }
