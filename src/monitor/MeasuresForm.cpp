@@ -13,6 +13,8 @@
 CMeasuresForm::CMeasuresForm(LinkState& link, Clock& clock, MessageSink& sink, QWidget* parent)
     : QWidget(parent), cycle_(link, clock), sink_(sink) {
     setObjectName(QStringLiteral("form%1").arg(kFormId));
+    // A coarse timer may fire 5 % late; the cycle is specified as 6 x 600 ms.
+    timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(MeasuresCycle::kPollMs);
     connect(&timer_, &QTimer::timeout, this, &CMeasuresForm::OnTimer);
 
@@ -72,11 +74,13 @@ void CMeasuresForm::OnInitialUpdate() {
 
 void CMeasuresForm::OnTimer() {
     timer_.stop();
+    const bool last = MeasuresCycle::PollStep() == 5;
     if (!cycle_.Tick()) return;  // silent: the grid keeps its values, the cycle stays stopped
     ShowCells();
     circuitNumber_ = circuit_->text().toInt();
     ctAddressSel_ = ctAddress_->currentIndex();
     timer_.start(MeasuresCycle::kPollMs);
+    if (last) emit CycleCompleted();
 }
 
 void CMeasuresForm::OnReadData() {

@@ -35,6 +35,10 @@ public:
     QPushButton* ClearEnergyButton() const { return clearEnergy_; }
     const MeasuresCycle& Cycle() const { return cycle_; }
 
+signals:
+    // A tick decoded the last block: all six requests of a cycle were answered.
+    void CycleCompleted();
+
 private:
     void ShowCells();
 

@@ -7,10 +7,12 @@
 //   --print-cell-after-ms M ROW COL
 //                                 after M ms prints the cell of the measurement grid and exits
 //   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
+//   --quit-when-shown             prints "shown" once the main window is up, then exits
+//   --print-cycles                prints the wall time of each measurement cycle in ms
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QScreen>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,8 @@ struct Options {
     int printCol = 0;
     std::string screenshot;
     int shotAfterMs = 1000;
+    bool quitWhenShown = false;
+    bool printCycles = false;
 };
 
 bool ParseInt(const char* s, int& out) {
@@ -75,6 +79,8 @@ bool Parse(int argc, char** argv, Options& o) {
                 return false;
             i += 3;
         } else if (a == "--screenshot" && need(1)) o.screenshot = argv[++i];
+        else if (a == "--quit-when-shown") o.quitWhenShown = true;
+        else if (a == "--print-cycles") o.printCycles = true;
         else if (a == "--after-ms" && need(1)) { if (!ParseInt(argv[++i], o.shotAfterMs)) return false; }
         else return false;
     }
@@ -140,6 +146,25 @@ int main(int argc, char** argv) {
                     QApplication::quit();
                 });
             }
+            if (o.quitWhenShown) {
+                // Queued behind the show and its first paint.
+                QTimer::singleShot(0, &frame, [] {
+                    std::printf("shown\n");
+                    std::fflush(stdout);
+                    QApplication::quit();
+                });
+            }
+            if (o.printCycles) {
+                if (auto* form = qobject_cast<CMeasuresForm*>(frame.Form())) {
+                    auto* since = new QElapsedTimer;
+                    since->start();
+                    QObject::connect(form, &CMeasuresForm::CycleCompleted, form, [since] {
+                        std::printf("cycle %lld\n", static_cast<long long>(since->restart()));
+                        std::fflush(stdout);
+                    });
+                    QObject::connect(form, &QObject::destroyed, [since] { delete since; });
+                }
+            }
             if (!o.screenshot.empty()) {
                 QTimer::singleShot(o.shotAfterMs, &frame, [&frame, &o, &rc] {
                     rc = frame.grab().save(QString::fromStdString(o.screenshot)) ? 0 : 1;
@@ -147,7 +172,7 @@ int main(int argc, char** argv) {
                 });
             }
             const int loop = app.exec();
-            if (o.printAfterMs < 0 && o.screenshot.empty()) rc = loop;
+            if (o.printAfterMs < 0 && o.screenshot.empty() && !o.quitWhenShown) rc = loop;
         }
     }
     TheSerialPort().Close();
