@@ -1,0 +1,287 @@
+#include "shell/MainFrame.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "link/ConnectSequence.h"
+#include "link/LinkState.h"
+#include "monitor/MeasuresForm.h"
+#include "resources/Resources.h"
+#include "shell/CommSettingDlg.h"
+#include "shell/Navigation.h"
+#include "shell/PlaceholderForm.h"
+#include "shell/TrafficDlg.h"
+#include "widgets/ItemBar.h"
+
+namespace {
+QString FormName(int formId) {
+    switch (formId) {
+    case res::IDD_MEASURES: return QStringLiteral("Single-phase");
+    case res::IDD_DMD: return QStringLiteral("Demand");
+    case res::IDD_TIME_E: return QStringLiteral("Three-phase circuit");
+    case res::IDD_HARMONIC: return QStringLiteral("Harmonics");
+    case res::IDD_ALARM: return QStringLiteral("Alarm");
+    case res::IDD_STATUS: return QStringLiteral("Digital input and relay status");
+    case res::IDD_SET_PARM: return QStringLiteral("Device setting");
+    case res::IDD_SET_ALARM: return QStringLiteral("Alarm setting");
+    case res::IDD_SET_DEVICE: return QStringLiteral("设备设置");
+    case res::IDD_RMS_ADJUST: return QStringLiteral("仪表校准");
+    case res::IDD_UPDATE: return QStringLiteral("在线升级");
+    default: return {};
+    }
+}
+}  // namespace
+
+CMainFrame::CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent)
+    : QMainWindow(parent), sink_(sink), clock_(clock) {
+    setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
+    resize(900, 750);
+    setWindowTitle(res::kAppTitle);
+    setWindowIcon(res::Icon(129));
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
+    itemBar_ = new CItemBar(this);
+    FillNavigation(itemBar_->OutBar());
+    addDockWidget(Qt::LeftDockWidgetArea, itemBar_);
+    connect(&itemBar_->OutBar(), &CGfxOutBarCtrl::ItemClicked, this, &CMainFrame::OnNavItemClicked);
+    connect(itemBar_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandUi(); });
+
+    // The empty view until the first item click.
+    auto* empty = new QWidget(this);
+    empty->setObjectName(QStringLiteral("EmptyView"));
+    setCentralWidget(empty);
+    UpdateCommandUi();
+}
+
+CMainFrame::~CMainFrame() {
+    // The bars outlive our members while QWidget tears the children down; their
+    // visibility signals must not reach UpdateCommandUi then.
+    if (itemBar_ != nullptr) itemBar_->disconnect(this);
+    if (toolBar_ != nullptr) toolBar_->disconnect(this);
+    delete takeCentralWidget();
+}
+
+void CMainFrame::CreateActions() {
+    struct Def {
+        int id;
+        const char* text;
+        const char* icon;
+        bool checkable;
+    };
+    const Def defs[] = {
+        {res::ID_CONNECT, "Connect(&C)", "connect", false},
+        {res::ID_STOP, "Stop(&S)", "stop", false},
+        {res::ID_VIEW_TOOLBAR, "Tool", nullptr, true},
+        {res::ID_VIEW_STATUS_BAR, "Status bar(&S)", nullptr, true},
+        {res::ID_ITEM_WINDOW, "Item window(&I)", nullptr, true},
+        {res::ID_APP_ABOUT, "About KVT40 Software(&A)...", "about", false},
+        {res::ID_TRAFFIC, "Communication Traffic", nullptr, false},
+    };
+    for (const Def& d : defs) {
+        auto* a = new QAction(QString::fromUtf8(d.text), this);
+        a->setData(d.id);
+        if (d.icon != nullptr) a->setIcon(res::Icon(d.icon));
+        a->setCheckable(d.checkable);
+        if (d.checkable) a->setChecked(true);
+        actions_[d.id] = a;
+    }
+    actions_[res::ID_STOP]->setStatusTip(res::kPromptStop);
+    const QStringList itemPrompt = res::kPromptItemWindow.split(QLatin1Char('\n'));
+    actions_[res::ID_ITEM_WINDOW]->setStatusTip(itemPrompt.value(0));
+    actions_[res::ID_ITEM_WINDOW]->setToolTip(itemPrompt.value(1));
+    actions_[res::ID_STOP]->setToolTip(QStringLiteral("Stop"));
+    actions_[res::ID_CONNECT]->setToolTip(QStringLiteral("Connect"));
+    actions_[res::ID_APP_ABOUT]->setToolTip(QStringLiteral("About"));
+
+    connect(actions_[res::ID_CONNECT], &QAction::triggered, this, &CMainFrame::OnConnect);
+    connect(actions_[res::ID_STOP], &QAction::triggered, this, &CMainFrame::OnStop);
+    connect(actions_[res::ID_ITEM_WINDOW], &QAction::triggered, this, &CMainFrame::OnItemWindow);
+    connect(actions_[res::ID_TRAFFIC], &QAction::triggered, this, [this] { OnTraffic(); });
+    connect(actions_[res::ID_APP_ABOUT], &QAction::triggered, this, &CMainFrame::OnAbout);
+    connect(actions_[res::ID_VIEW_TOOLBAR], &QAction::toggled, this, [this](bool on) { toolBar_->setVisible(on); });
+    connect(actions_[res::ID_VIEW_STATUS_BAR], &QAction::toggled, this,
+            [this](bool on) { statusBar()->setVisible(on); });
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* conn = menuBar()->addMenu(QStringLiteral("Connect"));
+    conn->addAction(actions_[res::ID_CONNECT]);
+    conn->addAction(actions_[res::ID_STOP]);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
+    view->addAction(actions_[res::ID_VIEW_TOOLBAR]);
+    view->addAction(actions_[res::ID_VIEW_STATUS_BAR]);
+    view->addAction(actions_[res::ID_ITEM_WINDOW]);
+    // The forms the navigation bar has no item for.
+    view->addSeparator();
+    for (int id : {res::IDD_DMD, res::IDD_HARMONIC, res::IDD_STATUS}) {
+        QAction* a = view->addAction(FormName(id));
+        a->setData(id);
+        actions_[id] = a;
+        connect(a, &QAction::triggered, this, [this, id] { OpenExtraForm(id, FormName(id)); });
+    }
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Help(&H)"));
+    help->addAction(actions_[res::ID_APP_ABOUT]);
+    QMenu* traffic = menuBar()->addMenu(QStringLiteral("Communication Traffic"));
+    traffic->addAction(actions_[res::ID_TRAFFIC]);
+    for (QMenu* m : {conn, view, help, traffic}) connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+}
+
+void CMainFrame::CreateToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("Tool"));
+    toolBar_->setObjectName(QStringLiteral("ToolBar%1").arg(res::IDR_MAINFRAME));
+    toolBar_->setIconSize(QSize(16, 16));
+    toolBar_->setMovable(true);
+    toolBar_->addAction(actions_[res::ID_STOP]);
+    toolBar_->addAction(actions_[res::ID_CONNECT]);
+    toolBar_->addSeparator();
+    toolBar_->addAction(actions_[res::ID_APP_ABOUT]);
+    connect(toolBar_, &QToolBar::visibilityChanged, actions_[res::ID_VIEW_TOOLBAR], &QAction::setChecked);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    connPane_ = new QLabel(this);
+    connPane_->setObjectName(QStringLiteral("pane1"));
+    connPane_->setAlignment(Qt::AlignCenter);  // the leading tab asks for a centred pane
+    connPane_->setMinimumWidth(120);
+    bar->addPermanentWidget(connPane_, 1);
+    for (int i = 2; i <= 3; ++i) {
+        auto* pane = new QLabel(this);
+        pane->setObjectName(QStringLiteral("pane%1").arg(i));
+        pane->setMinimumWidth(20);
+        bar->addPermanentWidget(pane, 0);
+    }
+    for (const char* ind : {"CAP", "NUM", "SCRL"}) {
+        auto* pane = new QLabel(QString::fromLatin1(ind), this);
+        pane->setEnabled(false);
+        bar->addPermanentWidget(pane, 0);
+    }
+    SetStatus(QString::fromUtf8(kNoConnectionStatus));
+}
+
+void CMainFrame::SetStatus(const QString& text) {
+    status_ = text;
+    QString shown = text;
+    if (shown.startsWith(QLatin1Char('\t'))) shown.remove(0, 1);
+    connPane_->setText(shown);
+}
+
+QAction* CMainFrame::Action(int id) const {
+    const auto it = actions_.find(id);
+    return it != actions_.end() ? it->second : nullptr;
+}
+
+void CMainFrame::UpdateCommandUi() {
+    const LinkState& link = TheLink();
+    const bool open = link.port != nullptr && link.port->IsOpen();
+    actions_[res::ID_CONNECT]->setEnabled(!open);
+    actions_[res::ID_STOP]->setEnabled(open);
+    actions_[res::ID_ITEM_WINDOW]->setEnabled(itemBar_ != nullptr && itemBar_->widget() != nullptr);
+    if (itemBar_ != nullptr) actions_[res::ID_ITEM_WINDOW]->setChecked(itemBar_->isVisible() || !isVisible());
+}
+
+void CMainFrame::OnConnect() {
+    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(sink_, clock_, this));
+    const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
+    if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
+    UpdateCommandUi();
+}
+
+void CMainFrame::OnStop() {
+    if (const auto status = StopLink(TheLink())) SetStatus(QString::fromStdString(*status));
+    UpdateCommandUi();
+}
+
+void CMainFrame::OnItemWindow() {
+    itemBar_->setVisible(!itemBar_->isVisible());
+    actions_[res::ID_ITEM_WINDOW]->setChecked(itemBar_->isVisible());
+}
+
+CTrafficDlg* CMainFrame::OnTraffic() {
+    auto* dlg = new CTrafficDlg(this);
+    dlg->adjustSize();
+    dlg->move(geometry().center() - dlg->rect().center());
+    dlg->show();
+    return dlg;
+}
+
+QDialog* CMainFrame::CreateAboutBox() {
+    auto* box = new QDialog(this);
+    box->setObjectName(QStringLiteral("dialog%1").arg(res::IDD_ABOUTBOX));
+    box->setWindowTitle(res::kAboutTitle);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(res::Icon(129).pixmap(32, 32));
+    auto* text = new QLabel(res::kAboutText, box);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
+    connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon);
+    row->addSpacing(12);
+    row->addWidget(text, 1);
+    auto* top = new QVBoxLayout(box);
+    top->addLayout(row);
+    top->addWidget(buttons);
+    return box;
+}
+
+void CMainFrame::OnAbout() {
+    std::unique_ptr<QDialog> box(CreateAboutBox());
+    box->exec();
+}
+
+void CMainFrame::OnNavItemClicked(int folder, int item) {
+    CGfxOutBarCtrl& bar = itemBar_->OutBar();
+    const QString text = bar.GetItemText(item);
+    const int selected = bar.GetSelFolder();
+    (void)folder;  // the frame asks the bar for its selected folder, as the click did select it
+    setWindowTitle(res::kTitlePrefix + QStringLiteral(" - ") + text);
+    if (const auto id = FormIdOf(selected, item)) SwitchToForm(*id);
+}
+
+void CMainFrame::OpenExtraForm(int formId, const QString& text) {
+    setWindowTitle(res::kTitlePrefix + QStringLiteral(" - ") + text);
+    SwitchToForm(formId);
+}
+
+bool CMainFrame::OpenForm(int formId) {
+    CGfxOutBarCtrl& bar = itemBar_->OutBar();
+    for (int f = 0; f < bar.GetFolderCount(); ++f)
+        for (int i = 0; i < bar.GetItemCount(f); ++i)
+            if (FormIdOf(f, i) == formId) {
+                bar.ClickItem(f, i);
+                return true;
+            }
+    if (QAction* a = Action(formId)) {
+        a->trigger();
+        return true;
+    }
+    return false;
+}
+
+QWidget* CMainFrame::CreateForm(int formId) {
+    if (formId == CMeasuresForm::kFormId) return new CMeasuresForm(TheLink(), clock_, sink_, this);
+    const QString name = FormName(formId);
+    if (name.isEmpty()) return nullptr;
+    return new CPlaceholderForm(formId, name, this);
+}
+
+void CMainFrame::SwitchToForm(int formId) {
+    QWidget* form = CreateForm(formId);
+    if (form == nullptr) return;
+    clock_.sleep(100);
+    if (auto* measures = qobject_cast<CMeasuresForm*>(form)) measures->OnInitialUpdate();
+    // Destroyed now, not later: its timer must not fire once the new form owns the link.
+    delete takeCentralWidget();
+    setCentralWidget(form);
+    formId_ = formId;
+}

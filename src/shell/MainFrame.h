@@ -1,0 +1,80 @@
+#pragma once
+// The main window: menu 128, toolbar, status bar with the connection pane, the " Items "
+// bar at the left and one form at a time in the client area.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+#include "link/Clock.h"
+#include "link/MessageSink.h"
+
+class CCommSettingDlg;
+class CItemBar;
+class CTrafficDlg;
+class QAction;
+class QDialog;
+class QLabel;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // sink answers the forms' and the dialog's questions; clock times their waits.
+    CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // How Connect runs its dialog: exec() by default; tests and --connect fill it in and
+    // press Connect themselves. Returns whether the dialog ended with OK.
+    using DialogRunner = std::function<bool(CCommSettingDlg&)>;
+    void SetDialogRunner(DialogRunner runner) { runner_ = std::move(runner); }
+    // How Connect builds its dialog (tests hand in one on an in-memory port).
+    using DialogFactory = std::function<CCommSettingDlg*(QWidget* parent)>;
+    void SetDialogFactory(DialogFactory factory) { factory_ = std::move(factory); }
+
+    void OnConnect();
+    void OnStop();
+    void OnItemWindow();
+    CTrafficDlg* OnTraffic();
+    void OnAbout();
+    // Connect only while the port is closed, Stop only while it is open.
+    void UpdateCommandUi();
+
+    // Code 1 of the navigation bar: an item was clicked in the selected folder.
+    void OnNavItemClicked(int folder, int item);
+    // A fresh form for formId in the client area; the old one is destroyed with its timer.
+    void SwitchToForm(int formId);
+    // The title text and form of a form reached from the menu (139, 142, 148).
+    void OpenExtraForm(int formId, const QString& text);
+
+    // Opens a form as the user would: its navigation item, else its menu entry.
+    bool OpenForm(int formId);
+
+    QAction* Action(int id) const;
+    QString StatusText() const { return status_; }
+    QWidget* Form() const { return centralWidget(); }
+    int FormId() const { return formId_; }
+    CItemBar& ItemBar() const { return *itemBar_; }
+    QToolBar* ToolBar() const { return toolBar_; }
+    // Dialog 100.
+    QDialog* CreateAboutBox();
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void SetStatus(const QString& text);
+    QWidget* CreateForm(int formId);
+
+    MessageSink& sink_;
+    Clock& clock_;
+    DialogRunner runner_;
+    DialogFactory factory_;
+    std::map<int, QAction*> actions_;
+    QToolBar* toolBar_ = nullptr;
+    CItemBar* itemBar_ = nullptr;
+    QLabel* connPane_ = nullptr;
+    QString status_;
+    int formId_ = 0;
+};

@@ -1,0 +1,181 @@
+// kvt40: the desktop tool. Options beyond Qt's own:
+//   --internal                    offer the internal items (device settings, calibration, update)
+// and, for scripted runs (tests, screenshots, benchmarks), not shown in the usage:
+//   --connect PORT [--address N] [--baud 4800|9600|19200]
+//                                 runs the Connect dialog's code path without showing it
+//   --form ID                     switches to form ID after start (and after --connect)
+//   --print-cell-after-ms M ROW COL
+//                                 after M ms prints the cell of the measurement grid and exits
+//   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
+//   --quit-when-shown             prints "shown" once the main window is up, then exits
+//   --print-cycles                prints the wall time of each measurement cycle in ms
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "link/LinkState.h"
+#include "link/SerialPort.h"
+#include "monitor/MeasuresForm.h"
+#include "shell/CommSettingDlg.h"
+#include "shell/MainFrame.h"
+#include "shell/MessageBoxSink.h"
+#include "shell/Navigation.h"
+#include "shell/VirtualModuleHost.h"
+#include "widgets/GridCtrl.h"
+
+namespace {
+// Scripted runs must never block on a message box: print it and answer Cancel.
+class StderrSink final : public MessageSink {
+public:
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) override {
+        std::fprintf(stderr, "kvt40: %s: %s\n", caption.c_str(), text.c_str());
+        return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
+    }
+};
+
+struct Options {
+    bool internal = false;
+    std::string connectPort;
+    int address = 1;
+    int baudIndex = 1;
+    int form = 0;
+    int printAfterMs = -1;
+    int printRow = 0;
+    int printCol = 0;
+    std::string screenshot;
+    int shotAfterMs = 1000;
+    bool quitWhenShown = false;
+    bool printCycles = false;
+};
+
+bool ParseInt(const char* s, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 10);
+    if (end == s || *end != '\0' || v < -1000000000L || v > 1000000000L) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool Parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto need = [&](int n) { return i + n < argc; };
+        if (a == "--internal") o.internal = true;
+        else if (a == "--connect" && need(1)) o.connectPort = argv[++i];
+        else if (a == "--address" && need(1)) { if (!ParseInt(argv[++i], o.address)) return false; }
+        else if (a == "--baud" && need(1)) {
+            int baud = 0;
+            if (!ParseInt(argv[++i], baud) || BaudIndexOf(baud) < 0) return false;
+            o.baudIndex = BaudIndexOf(baud);
+        } else if (a == "--form" && need(1)) { if (!ParseInt(argv[++i], o.form)) return false; }
+        else if (a == "--print-cell-after-ms" && need(3)) {
+            if (!ParseInt(argv[i + 1], o.printAfterMs) || !ParseInt(argv[i + 2], o.printRow) ||
+                !ParseInt(argv[i + 3], o.printCol))
+                return false;
+            i += 3;
+        } else if (a == "--screenshot" && need(1)) o.screenshot = argv[++i];
+        else if (a == "--quit-when-shown") o.quitWhenShown = true;
+        else if (a == "--print-cycles") o.printCycles = true;
+        else if (a == "--after-ms" && need(1)) { if (!ParseInt(argv[++i], o.shotAfterMs)) return false; }
+        else return false;
+    }
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    Options o;
+    if (!Parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: kvt40 [--internal]\n");
+        return 2;
+    }
+    SetInternalItems(o.internal ? 1 : 0);
+    RegisterVirtualModulePort();
+
+    const bool scripted = !o.connectPort.empty() || o.printAfterMs >= 0 || !o.screenshot.empty();
+    CMessageBoxSink boxes;
+    StderrSink quiet;
+    MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
+
+    int rc = 0;
+    {
+        CMainFrame frame(sink, TheClock());
+        boxes.SetParent(&frame);
+        frame.show();
+
+        if (!o.connectPort.empty()) {
+            frame.SetDialogRunner([&o](CCommSettingDlg& dlg) {
+                dlg.AddressEdit()->setText(QString::number(o.address));
+                const int idx = dlg.PortList()->findText(QString::fromStdString(o.connectPort));
+                if (idx >= 0) dlg.PortList()->setCurrentIndex(idx);
+                else {
+                    dlg.PortList()->addItem(QString::fromStdString(o.connectPort));
+                    dlg.PortList()->setCurrentIndex(dlg.PortList()->count() - 1);
+                }
+                dlg.BaudList()->setCurrentIndex(o.baudIndex);
+                return dlg.OnConnectButton();
+            });
+            frame.OnConnect();
+            frame.SetDialogRunner({});
+            if (frame.StatusText() == QString::fromUtf8(kNoConnectionStatus)) {
+                std::fprintf(stderr, "kvt40: could not connect to %s\n", o.connectPort.c_str());
+                rc = 1;
+            }
+        }
+        if (rc == 0) {
+            if (o.form == 0 && o.printAfterMs >= 0) o.form = CMeasuresForm::kFormId;
+            if (o.form != 0 && !frame.OpenForm(o.form)) {
+                std::fprintf(stderr, "kvt40: no form %d\n", o.form);
+                rc = 2;
+            }
+        }
+        if (rc == 0) {
+            if (o.printAfterMs >= 0) {
+                QTimer::singleShot(o.printAfterMs, &frame, [&frame, &o, &rc] {
+                    auto* form = qobject_cast<CMeasuresForm*>(frame.Form());
+                    const QString text = form != nullptr ? form->Grid().GetItemText(o.printRow, o.printCol) : QString();
+                    std::printf("%s\n", text.toStdString().c_str());
+                    std::fflush(stdout);
+                    rc = text.isEmpty() ? 1 : 0;
+                    QApplication::quit();
+                });
+            }
+            if (o.quitWhenShown) {
+                // Queued behind the show and its first paint.
+                QTimer::singleShot(0, &frame, [] {
+                    std::printf("shown\n");
+                    std::fflush(stdout);
+                    QApplication::quit();
+                });
+            }
+            if (o.printCycles) {
+                if (auto* form = qobject_cast<CMeasuresForm*>(frame.Form())) {
+                    auto* since = new QElapsedTimer;
+                    since->start();
+                    QObject::connect(form, &CMeasuresForm::CycleCompleted, form, [since] {
+                        std::printf("cycle %lld\n", static_cast<long long>(since->restart()));
+                        std::fflush(stdout);
+                    });
+                    QObject::connect(form, &QObject::destroyed, [since] { delete since; });
+                }
+            }
+            if (!o.screenshot.empty()) {
+                QTimer::singleShot(o.shotAfterMs, &frame, [&frame, &o, &rc] {
+                    rc = frame.grab().save(QString::fromStdString(o.screenshot)) ? 0 : 1;
+                    QApplication::quit();
+                });
+            }
+            const int loop = app.exec();
+            if (o.printAfterMs < 0 && o.screenshot.empty() && !o.quitWhenShown) rc = loop;
+        }
+    }
+    TheSerialPort().Close();
+    StopVirtualModule();
+    return rc;
+}

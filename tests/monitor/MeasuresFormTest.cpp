@@ -1,0 +1,198 @@
+// The measurement form on the virtual clock against the in-memory sim port.
+#include "monitor/MeasuresForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+
+#include "link/LinkState.h"
+#include "link/ModbusRtu.h"
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+#include "support/RecordingSink.h"
+#include "support/ScriptedPort.h"
+#include "widgets/GridCtrl.h"
+
+namespace {
+using Frame = std::vector<std::uint8_t>;
+
+int StartOf(const Frame& f) { return f[2] << 8 | f[3]; }
+int CountOf(const Frame& f) { return f[4] << 8 | f[5]; }
+
+class MeasuresFormTest : public ::testing::Test {
+protected:
+    MeasuresFormTest() : bus(clock), port(bus, clock) {
+        ResetTheLink();
+        bus.AddModule(1);
+        port.Open(9600);
+        TheLink().port = &port;
+        form = std::make_unique<CMeasuresForm>(TheLink(), clock, sink);
+        form->resize(700, 600);
+    }
+    ~MeasuresFormTest() override {
+        form.reset();
+        ResetTheLink();
+    }
+    // What the 600 ms timer does, with the time passing on the virtual clock.
+    void Tick() {
+        clock.advanceMs(600);
+        form->OnTimer();
+    }
+    QString Text(int r, int c) { return form->Grid().GetItemText(r, c); }
+    std::vector<QStringList> Rows(int from, int to) {
+        std::vector<QStringList> rows;
+        for (int r = from; r <= to; ++r) {
+            QStringList row;
+            for (int c = 0; c < 7; ++c) row << Text(r, c);
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    RecordingSink sink;
+    std::unique_ptr<CMeasuresForm> form;
+};
+}  // namespace
+
+TEST_F(MeasuresFormTest, SetUpWritesHeadersColoursAndTheFirstRequest) {
+    form->OnInitialUpdate();
+    EXPECT_EQ(Text(0, 0), QStringLiteral("Line"));
+    EXPECT_EQ(Text(0, 5), QStringLiteral("Frequency (Hz)"));
+    EXPECT_EQ(Text(0, 4), QString());
+    EXPECT_EQ(Text(2, 3), QStringLiteral("Reactive power(var)"));
+    EXPECT_EQ(Text(2, 6), QStringLiteral("kvarh(kvarh)"));
+    EXPECT_EQ(Text(3, 0), QStringLiteral("1"));
+    EXPECT_EQ(Text(32, 0), QStringLiteral("30"));
+    EXPECT_EQ(Text(1, 1), QString());
+    for (int r : {0, 1, 2, 17, 32})
+        for (int c = 0; c < 7; ++c) EXPECT_EQ(form->Grid().GetItemBkColour(r, c), QColor(255, 255, 213));
+    EXPECT_EQ(form->Grid().GetFixedRowCount(), 0);
+    EXPECT_EQ(form->Grid().columnWidth(0), 50);
+    EXPECT_EQ(form->Grid().columnWidth(1), 80);
+    EXPECT_EQ(form->Grid().selectionMode(), QAbstractItemView::NoSelection);
+
+    ASSERT_EQ(port.Sent().size(), 1u);
+    EXPECT_EQ(port.Sent()[0], WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+    EXPECT_TRUE(form->TimerActive());
+    EXPECT_EQ(form->TimerIntervalMs(), 600);
+    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+
+    // Built, but nothing shows or enables them.
+    EXPECT_FALSE(form->ClearEnergyButton()->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->ClearEnergyButton()->isEnabled());
+    EXPECT_TRUE(form->ReadDataButton()->isVisibleTo(form.get()));
+    EXPECT_EQ(form->ReadDataButton()->text(), QStringLiteral("Read data"));
+}
+
+TEST_F(MeasuresFormTest, SixTicksWalkTheRegisterMapAndFillTheGrid) {
+    form->OnInitialUpdate();
+    for (int i = 0; i < 6; ++i) Tick();
+    const std::vector<std::pair<int, int>> expected{{0, 10}, {10, 72}, {82, 72}, {154, 72},
+                                                    {226, 72}, {298, 72}, {0, 10}};
+    ASSERT_EQ(port.Sent().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(StartOf(port.Sent()[i]), expected[i].first) << i;
+        EXPECT_EQ(CountOf(port.Sent()[i]), expected[i].second) << i;
+        EXPECT_EQ(port.Sent()[i].size(), 8u);
+    }
+    EXPECT_TRUE(form->TimerActive());
+    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+
+    EXPECT_NEAR(Text(1, 1).toDouble(), 220.0, 15.0);
+    EXPECT_NEAR(Text(1, 5).toDouble(), 50.0, 1.0);
+    EXPECT_TRUE(Text(1, 1).contains(QLatin1Char('.')));
+    // Every outlet cell is filled, and the texts are the cycle's texts.
+    for (int r = 3; r <= 32; ++r)
+        for (int c = 0; c < 7; ++c) {
+            EXPECT_FALSE(Text(r, c).isEmpty()) << r << "," << c;
+            EXPECT_EQ(Text(r, c).toStdString(), form->Cycle().Cell(r, c));
+        }
+    EXPECT_EQ(Text(3, 1).split(QLatin1Char('.')).value(1).size(), 3);  // current "%0.3f"
+    EXPECT_EQ(Text(3, 2).split(QLatin1Char('.')).value(1).size(), 1);  // power "%0.1f"
+}
+
+TEST_F(MeasuresFormTest, AFailedReplyInStepThreeLeavesOutletsThirteenOnStaleAndStops) {
+    form->OnInitialUpdate();
+    for (int i = 0; i < 6; ++i) Tick();
+    const auto before = Rows(3, 32);
+    clock.advanceMs(3600 * 1000);  // an hour: energies have moved on
+    Tick();                        // step 0
+    Tick();                        // step 1: outlets 1..6, sends 82
+    bus.InjectFault(1, {BusFault::Kind::BadCrc});
+    Tick();  // step 2: outlets 7..12, sends 154 whose reply is corrupt
+    const std::size_t sent = port.Sent().size();
+    Tick();  // step 3 fails
+    EXPECT_FALSE(form->TimerActive());
+    EXPECT_EQ(MeasuresCycle::PollStep(), 3);
+    EXPECT_EQ(port.Sent().size(), sent);  // nothing more went out
+    EXPECT_TRUE(sink.messages.empty());   // a failed poll is silent
+
+    const auto after = Rows(3, 32);
+    bool freshChanged = false;
+    for (int i = 0; i < 12; ++i) freshChanged = freshChanged || after[std::size_t(i)] != before[std::size_t(i)];
+    EXPECT_TRUE(freshChanged);
+    for (std::size_t i = 12; i < 30; ++i) EXPECT_EQ(after[i], before[i]) << "outlet " << i + 1;
+
+    bus.ClearFault(1);
+    form->OnTimer();  // a stray tick does not revive the cycle by itself
+    EXPECT_FALSE(form->TimerActive());
+    clock.advanceMs(600);
+    form->OnReadData();  // only Read data starts it again, at step 0
+    EXPECT_TRUE(form->TimerActive());
+    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+}
+
+TEST_F(MeasuresFormTest, NoModuleAnswering) {
+    bus.InjectFault(1, {BusFault::Kind::NoReply});
+    form->OnInitialUpdate();
+    Tick();
+    EXPECT_FALSE(form->TimerActive());
+    EXPECT_EQ(Text(1, 1), QString());
+    EXPECT_EQ(Text(0, 0), QStringLiteral("Line"));
+
+    form->ReadDataButton()->click();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Unable to read meter data!");
+    EXPECT_EQ(sink.messages[0].caption, "Warning");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Stop);
+    EXPECT_FALSE(form->TimerActive());
+}
+
+TEST_F(MeasuresFormTest, ReadDataWaitsThreeHundredMsThenRestartsAtStepZero) {
+    form->OnInitialUpdate();
+    Tick();
+    Tick();
+    ASSERT_EQ(MeasuresCycle::PollStep(), 2);
+    const auto t0 = clock.nowMs();
+    const std::size_t sent = port.Sent().size();
+    form->OnReadData();
+    EXPECT_EQ(clock.nowMs() - t0, 300);
+    ASSERT_EQ(port.Sent().size(), sent + 2);  // the probe, then the first request again
+    EXPECT_EQ(StartOf(port.Sent()[sent]), 0);
+    EXPECT_EQ(StartOf(port.Sent()[sent + 1]), 0);
+    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_TRUE(form->TimerActive());
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(MeasuresFormTest, TheHiddenClearEnergyButtonStillWorks) {
+    ScriptedPort scripted(clock);
+    scripted.Open("x", 9600, 8, 0, 0);
+    scripted.replies.push_back(ProbeReply(1));
+    TheLink().port = &scripted;
+    form->OnClearEnergy();
+    ASSERT_GE(scripted.writes.size(), 30u);
+    for (int i = 0; i < 30; ++i) {
+        const Frame& f = scripted.writes[std::size_t(i)];
+        std::array<std::int32_t, 6> v{999, i, 0, 0, 0, 0};
+        std::array<std::uint8_t, 32> expect{};
+        const int n = TheModbusRtu().BuildWriteRegisters(expect, 1, 9258, 6, v);
+        EXPECT_EQ(f, Frame(expect.begin(), expect.begin() + n)) << i;
+    }
+    ASSERT_GE(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "电度清除成功!");
+    EXPECT_TRUE(form->TimerActive());  // Read data found the module
+}

@@ -1,0 +1,304 @@
+// The main frame offscreen: menus, toolbar, status, navigation, form switching and the
+// Connect/Stop enabling, with the dialog on the in-memory sim port.
+#include "shell/MainFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolBar>
+
+#include "link/LinkState.h"
+#include "link/UpdateLog.h"
+#include "monitor/MeasuresForm.h"
+#include "shell/CommSettingDlg.h"
+#include "shell/Navigation.h"
+#include "shell/PlaceholderForm.h"
+#include "shell/TrafficDlg.h"
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+#include "support/RecordingSink.h"
+#include "support/ScriptedPort.h"
+#include "widgets/ItemBar.h"
+
+namespace {
+class MainFrameTest : public ::testing::Test {
+protected:
+    MainFrameTest() : bus(clock), port(bus, clock) {
+        ResetTheLink();
+        SetInternalItems(0);
+        bus.AddModule(5);
+    }
+    ~MainFrameTest() override {
+        frame.reset();
+        ResetTheLink();
+        SetInternalItems(0);
+    }
+    CMainFrame& Frame() {
+        if (!frame) {
+            frame = std::make_unique<CMainFrame>(sink, clock);
+            frame->SetDialogFactory([this](QWidget* parent) {
+                return new CCommSettingDlg(sink, clock, port,
+                                           [this](const std::string&, int baud, int, int, int) {
+                                               return port.Open(baud);
+                                           },
+                                           parent);
+            });
+            frame->show();
+        }
+        return *frame;
+    }
+    // Connect with the dialog's own Connect button on "COM1" at this address.
+    void Connect(int address) {
+        Frame().SetDialogRunner([address](CCommSettingDlg& dlg) {
+            dlg.AddressEdit()->setText(QString::number(address));
+            dlg.PortList()->insertItem(0, QStringLiteral("COM1"));
+            dlg.PortList()->setCurrentIndex(0);
+            return dlg.OnConnectButton();
+        });
+        Frame().OnConnect();
+    }
+    bool Enabled(int id) { return Frame().Action(id)->isEnabled(); }
+    QAction* ToolButton(int pos) { return Frame().ToolBar()->actions().value(pos); }
+
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    RecordingSink sink;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+QStringList MenuTexts(QMenuBar* bar) {
+    QStringList texts;
+    for (QAction* a : bar->actions()) texts << a->text();
+    return texts;
+}
+}  // namespace
+
+TEST_F(MainFrameTest, StartsWithItsMenusBarsAndNoConnection) {
+    CMainFrame& f = Frame();
+    EXPECT_EQ(f.size(), QSize(900, 750));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40"));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("\tNo Connection"));
+    auto* pane = f.findChild<QLabel*>(QStringLiteral("pane1"));
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->text(), QStringLiteral("No Connection"));
+    EXPECT_TRUE(pane->alignment() & Qt::AlignHCenter);
+
+    EXPECT_EQ(MenuTexts(f.menuBar()), (QStringList{QStringLiteral("Connect"), QStringLiteral("View(&V)"),
+                                                   QStringLiteral("Help(&H)"), QStringLiteral("Communication Traffic")}));
+    const std::pair<int, const char*> items[] = {
+        {32771, "Connect(&C)"}, {32772, "Stop(&S)"}, {59392, "Tool"}, {59393, "Status bar(&S)"},
+        {32773, "Item window(&I)"}, {57664, "About KVT40 Software(&A)..."}, {32774, "Communication Traffic"}};
+    for (const auto& [id, text] : items) {
+        ASSERT_NE(f.Action(id), nullptr) << id;
+        EXPECT_EQ(f.Action(id)->text(), QString::fromUtf8(text));
+        EXPECT_EQ(f.Action(id)->data().toInt(), id);
+    }
+    EXPECT_EQ(f.Action(32772)->statusTip(), QStringLiteral("停止通讯"));
+    EXPECT_EQ(f.Action(32773)->statusTip(), QStringLiteral("显示或隐藏项目窗口"));
+
+    // Toolbar: Stop, Connect, separator, About, each with an icon.
+    ASSERT_EQ(f.ToolBar()->actions().size(), 4);
+    EXPECT_EQ(ToolButton(0), f.Action(32772));
+    EXPECT_EQ(ToolButton(1), f.Action(32771));
+    EXPECT_TRUE(ToolButton(2)->isSeparator());
+    EXPECT_EQ(ToolButton(3), f.Action(57664));
+    for (int pos : {0, 1, 3}) EXPECT_FALSE(ToolButton(pos)->icon().isNull());
+
+    EXPECT_EQ(f.ItemBar().windowTitle(), QStringLiteral(" Items "));
+    EXPECT_EQ(f.dockWidgetArea(&f.ItemBar()), Qt::LeftDockWidgetArea);
+    EXPECT_TRUE(f.Action(32773)->isChecked());
+    f.Action(32773)->trigger();
+    EXPECT_FALSE(f.ItemBar().isVisible());
+    EXPECT_FALSE(f.Action(32773)->isChecked());
+    f.Action(32773)->trigger();
+    EXPECT_TRUE(f.ItemBar().isVisible());
+    EXPECT_TRUE(f.Action(32773)->isChecked());
+
+    std::unique_ptr<QDialog> about(f.CreateAboutBox());
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About KVT40"));
+    bool hasText = false;
+    for (QLabel* l : about->findChildren<QLabel*>()) hasText = hasText || l->text() == QStringLiteral("KVT40 Version 1.0");
+    EXPECT_TRUE(hasText);
+}
+
+TEST_F(MainFrameTest, ConnectAndStopEnableEachOtherInMenuAndToolbar) {
+    EXPECT_TRUE(Enabled(32771));
+    EXPECT_FALSE(Enabled(32772));
+    EXPECT_FALSE(ToolButton(0)->isEnabled());  // Stop
+    EXPECT_TRUE(ToolButton(1)->isEnabled());   // Connect
+
+    Connect(5);
+    ASSERT_FALSE(port.Sent().empty());
+    EXPECT_EQ(port.Sent()[0], WithCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+    EXPECT_EQ(Frame().StatusText(), QStringLiteral("\t[ Device ID : 5 ] COM1 9600bps "));
+    EXPECT_EQ(TheLink().deviceAddress, 5);
+    EXPECT_FALSE(Enabled(32771));
+    EXPECT_TRUE(Enabled(32772));
+    EXPECT_TRUE(ToolButton(0)->isEnabled());
+    EXPECT_FALSE(ToolButton(1)->isEnabled());
+    EXPECT_TRUE(sink.messages.empty());
+
+    Frame().Action(32772)->trigger();
+    EXPECT_EQ(Frame().StatusText(), QStringLiteral("\tNo Connection"));
+    EXPECT_TRUE(Enabled(32771));
+    EXPECT_FALSE(Enabled(32772));
+}
+
+TEST_F(MainFrameTest, CancelAfterCommunicationFailedKeepsThePortOpenAndTheOldAddress) {
+    Connect(9);  // nobody answers at 9
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Communication failed!");
+    EXPECT_EQ(sink.messages[0].caption, "Error");
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::RetryCancel);
+    EXPECT_EQ(Frame().StatusText(), QStringLiteral("\tNo Connection"));
+    EXPECT_EQ(TheLink().deviceAddress, 1);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_FALSE(Enabled(32771));
+    EXPECT_TRUE(Enabled(32772));
+}
+
+TEST_F(MainFrameTest, TheDialogShowsStoredValuesAndKeepsItsHiddenRowsHidden) {
+    TheLink().deviceAddress = 7;
+    TheLink().baudIndex = 2;
+    CCommSettingDlg dlg(sink, clock, port, [](const std::string&, int, int, int, int) { return true; });
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Communication Setting"));
+    EXPECT_EQ(dlg.AddressEdit()->text(), QStringLiteral("7"));
+    EXPECT_EQ(dlg.BaudList()->currentText(), QStringLiteral("19200"));
+    EXPECT_EQ(dlg.BaudList()->count(), 3);
+    EXPECT_EQ(dlg.PortList()->currentIndex(), dlg.PortList()->count() > 0 ? 0 : -1);
+    EXPECT_NE(dlg.PortList()->findText(QStringLiteral("Virtual module")), -1);
+    for (QComboBox* hidden : {dlg.DataBitsList(), dlg.ParityList(), dlg.StopBitsList()}) {
+        EXPECT_FALSE(hidden->isVisibleTo(&dlg));
+        EXPECT_FALSE(hidden->isEnabled());
+    }
+    EXPECT_EQ(dlg.DataBitsList()->currentText(), QStringLiteral("8"));
+    EXPECT_EQ(dlg.ParityList()->currentText(), QStringLiteral("N"));
+    EXPECT_EQ(dlg.StopBitsList()->currentText(), QStringLiteral("1"));
+    const CommSettings s = dlg.Settings();
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_EQ(s.baudIndex, 2);
+}
+
+TEST_F(MainFrameTest, ClickingAnItemSetsTheTitleAndBuildsAFreshFormEachTime) {
+    CMainFrame& f = Frame();
+    CGfxOutBarCtrl& bar = f.ItemBar().OutBar();
+    bar.ClickItem(0, 2);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - Alarm"));
+    EXPECT_EQ(f.FormId(), 147);
+    QPointer<QWidget> first = f.Form();
+    ASSERT_TRUE(qobject_cast<CPlaceholderForm*>(first.data()));
+    bar.ClickItem(0, 2);
+    EXPECT_TRUE(first.isNull());  // destroyed at once, not later
+    EXPECT_NE(f.Form(), nullptr);
+
+    // A folder title only opens the folder.
+    QPointer<QWidget> shown = f.Form();
+    bar.SetSelFolder(1);
+    EXPECT_EQ(f.Form(), shown.data());
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - Alarm"));
+
+    bar.ClickItem(1, 1);
+    EXPECT_EQ(f.FormId(), 150);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - Alarm setting"));
+}
+
+TEST_F(MainFrameTest, SwitchingBackToTheMeasuresFormRestartsItsCycle) {
+    port.Open(9600);
+    TheLink().deviceAddress = 5;
+    TheLink().port = &port;
+    CMainFrame& f = Frame();
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    QPointer<CMeasuresForm> form = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_FALSE(form.isNull());
+    EXPECT_TRUE(form->TimerActive());
+    for (int i = 0; i < 3; ++i) {
+        clock.advanceMs(600);
+        form->OnTimer();
+    }
+    ASSERT_EQ(MeasuresCycle::PollStep(), 3);
+    const std::size_t sent = port.Sent().size();
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    EXPECT_TRUE(form.isNull());
+    auto* fresh = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    ASSERT_EQ(port.Sent().size(), sent + 1);
+    EXPECT_EQ(port.Sent().back(), WithCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+    EXPECT_TRUE(fresh->TimerActive());
+    clock.advanceMs(600);
+    fresh->OnTimer();
+    EXPECT_EQ(MeasuresCycle::PollStep(), 1);
+}
+
+TEST_F(MainFrameTest, InternalItemsAppearOnlyWithTheSwitch) {
+    {
+        CGfxOutBarCtrl& bar = Frame().ItemBar().OutBar();
+        ASSERT_EQ(bar.GetFolderCount(), 2);
+        EXPECT_EQ(bar.GetFolderText(0), QStringLiteral("Real-time data"));
+        EXPECT_EQ(bar.GetFolderText(1), QStringLiteral("Setting"));
+        EXPECT_EQ(bar.GetItemCount(0), 3);
+        EXPECT_EQ(bar.GetItemCount(1), 2);
+        bar.ClickItem(1, 2);  // no such item with the switch off
+        EXPECT_EQ(Frame().FormId(), 0);
+        EXPECT_EQ(Frame().windowTitle(), QStringLiteral("KVT40"));
+    }
+    frame.reset();
+    SetInternalItems(1);
+    CGfxOutBarCtrl& bar = Frame().ItemBar().OutBar();
+    ASSERT_EQ(bar.GetItemCount(1), 5);
+    bar.SetSelFolder(1);
+    EXPECT_EQ(bar.GetItemText(2), QStringLiteral("设备设置"));
+    EXPECT_EQ(bar.GetItemText(3), QStringLiteral("仪表校准"));
+    EXPECT_EQ(bar.GetItemText(4), QStringLiteral("在线升级"));
+    EXPECT_EQ(bar.GetItemImage(1, 4), bar.GetItemImage(1, 3));  // update shares calibration's icon
+    bar.ClickItem(1, 4);
+    EXPECT_EQ(Frame().FormId(), 174);
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - 在线升级"));
+}
+
+TEST_F(MainFrameTest, FormsWithoutANavigationItemAreReachedFromTheViewMenu) {
+    for (int id : {139, 142, 148}) {
+        ASSERT_NE(Frame().Action(id), nullptr) << id;
+        Frame().Action(id)->trigger();
+        EXPECT_EQ(Frame().FormId(), id);
+        EXPECT_TRUE(Frame().windowTitle().startsWith(QStringLiteral("KVT40-Testing Software-V1.0.4 - ")));
+    }
+}
+
+TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
+    const QString before = QString::fromStdString(TheUpdateLog().Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QPointer<CTrafficDlg> a = Frame().OnTraffic();
+    EXPECT_EQ(a->windowTitle(), QStringLiteral("Communication Traffic"));
+    EXPECT_FALSE(a->isModal());
+    EXPECT_TRUE(a->isVisible());
+    EXPECT_EQ(a->Edit()->toPlainText(), before);
+
+    TheUpdateLog().Append("C");
+    TheUpdateLog().Append("ok");
+    QPointer<CTrafficDlg> b = Frame().OnTraffic();
+    EXPECT_NE(a.data(), b.data());
+    EXPECT_EQ(a->Edit()->toPlainText(), before);  // not refreshed
+    EXPECT_TRUE(b->Edit()->toPlainText().endsWith(QStringLiteral("C\nok\n")));
+
+    b->Edit()->setPlainText(QStringLiteral("typed"));
+    EXPECT_NE(TheUpdateLog().Text(), "typed");
+
+    QPushButton* exitBtn = nullptr;
+    for (QPushButton* p : b->findChildren<QPushButton*>())
+        if (p->text() == QStringLiteral("Exit")) exitBtn = p;
+    ASSERT_NE(exitBtn, nullptr);
+    exitBtn->click();
+    EXPECT_FALSE(b->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(b.isNull());
+    EXPECT_FALSE(a.isNull());
+}
