@@ -4,8 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-if [ -x build/src/shell/kvt40 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  exec build/src/shell/kvt40 "$@"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec build/src/shell/kvt40 --sim "$@"
 fi
-echo "The virtual module's line and outlet readings (kvt40ctl --sim):"
-exec build/src/cli/kvt40ctl --sim "${@:-read}" $( [ $# -eq 0 ] && echo "0 10" )
+echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so the desktop tool cannot start."
+echo "The same readings from the terminal: build/src/cli/kvt40ctl --sim measure"
+echo
+exec build/src/cli/kvt40ctl --sim measure

@@ -1,5 +1,6 @@
 // kvt40: the desktop tool. Options beyond Qt's own:
 //   --internal                    offer the internal items (device settings, calibration, update)
+//   --sim                         connect to the built-in virtual module and show the readings
 // and, for scripted runs (tests, screenshots, benchmarks), not shown in the usage:
 //   --connect PORT [--address N] [--baud 4800|9600|19200]
 //                                 runs the Connect dialog's code path without showing it
@@ -40,6 +41,7 @@ public:
 
 struct Options {
     bool internal = false;
+    bool sim = false;
     std::string connectPort;
     int address = 1;
     int baudIndex = 1;
@@ -66,6 +68,7 @@ bool Parse(int argc, char** argv, Options& o) {
         const std::string a = argv[i];
         auto need = [&](int n) { return i + n < argc; };
         if (a == "--internal") o.internal = true;
+        else if (a == "--sim") o.sim = true;
         else if (a == "--connect" && need(1)) o.connectPort = argv[++i];
         else if (a == "--address" && need(1)) { if (!ParseInt(argv[++i], o.address)) return false; }
         else if (a == "--baud" && need(1)) {
@@ -92,13 +95,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     Options o;
     if (!Parse(argc, argv, o)) {
-        std::fprintf(stderr, "usage: kvt40 [--internal]\n");
+        std::fprintf(stderr, "usage: kvt40 [--internal] [--sim]\n");
         return 2;
+    }
+    // A newcomer's start: the same path as choosing the virtual module in the Connect
+    // dialog, with the usual message boxes, then the live readings.
+    const bool interactiveSim = o.sim && o.connectPort.empty();
+    if (o.sim) {
+        if (o.connectPort.empty()) o.connectPort = kVirtualModuleName;
+        if (o.form == 0) o.form = CMeasuresForm::kFormId;
     }
     SetInternalItems(o.internal ? 1 : 0);
     RegisterVirtualModulePort();
 
-    const bool scripted = !o.connectPort.empty() || o.printAfterMs >= 0 || !o.screenshot.empty();
+    const bool scripted =
+        (!o.connectPort.empty() && !interactiveSim) || o.printAfterMs >= 0 || !o.screenshot.empty();
     CMessageBoxSink boxes;
     StderrSink quiet;
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
@@ -125,7 +136,9 @@ int main(int argc, char** argv) {
             frame.SetDialogRunner({});
             if (frame.StatusText() == QString::fromUtf8(kNoConnectionStatus)) {
                 std::fprintf(stderr, "kvt40: could not connect to %s\n", o.connectPort.c_str());
-                rc = 1;
+                // The user has seen the message boxes; leave the window up, unconnected.
+                if (interactiveSim) o.form = 0;
+                else rc = 1;
             }
         }
         if (rc == 0) {

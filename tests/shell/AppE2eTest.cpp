@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
 
 #include "link/Clock.h"
 #include "sim/PtyBusServer.h"
@@ -54,4 +55,16 @@ TEST(AppE2e, ReportsAModuleThatDoesNotAnswer) {
     server.Stop();
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
+}
+
+TEST(AppE2e, StartsOnTheBuiltInVirtualModule) {
+    // --sim connects to the embedded module and opens the readings without a --form.
+    const AppRun r = RunApp("--sim --print-cell-after-ms 1500 1 1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NEAR(std::strtod(r.out.c_str(), nullptr), 220.0, 15.0) << r.out;
+}
+
+TEST(AppE2e, RefusesAnUnknownOption) {
+    const AppRun r = RunApp("--no-such-option");
+    EXPECT_EQ(WEXITSTATUS(r.status), 2);
 }
