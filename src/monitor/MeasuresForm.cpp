@@ -13,7 +13,7 @@
 CMeasuresForm::CMeasuresForm(LinkState& link, Clock& clock, MessageSink& sink, QWidget* parent)
     : QWidget(parent), cycle_(link, clock), sink_(sink) {
     setObjectName(QStringLiteral("form%1").arg(kFormId));
-    // A coarse timer may fire 5 % late; the cycle is specified as 6 x 600 ms.
+    // A coarse timer may fire 5 % late; the cycle must keep to 6 x 600 ms.
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(MeasuresCycle::kPollMs);
     connect(&timer_, &QTimer::timeout, this, &CMeasuresForm::OnTimer);
