@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev libgl-dev fonts-wqy-microhei
-  libmodbus-dev
+  libmodbus-dev libcli11-dev
   xvfb xauth
 )
 

@@ -124,14 +124,14 @@ PtyBusServer::Framing PtyBusServer::FrameAt(const std::vector<std::uint8_t>& buf
     if (want != 0) {
         if (avail < want) return Framing::NeedMore;
         length = want;
-        return CrcOk(buf, pos, want) ? Framing::Frame : Framing::Bad;
+        return CrcOk(buf, pos, want) ? Framing::Complete : Framing::Bad;
     }
     // A function the module does not know: its length is not implied, so any length whose
     // CRC holds is taken (the module answers it with an illegal-function exception).
     for (std::size_t n = 4; n <= std::min(avail, kMaxFrame); ++n)
         if (CrcOk(buf, pos, n)) {
             length = n;
-            return Framing::Frame;
+            return Framing::Complete;
         }
     return avail >= kMaxFrame ? Framing::Bad : Framing::NeedMore;
 }
@@ -162,7 +162,7 @@ void PtyBusServer::HandleBuffer() {
     while (!rx_.empty() && !stop_) {
         std::size_t length = 0;
         const Framing f = FrameAt(rx_, 0, length);
-        if (f == Framing::Frame) {
+        if (f == Framing::Complete) {
             const std::vector<std::uint8_t> frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
             rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
             ++framesServed_;
@@ -175,7 +175,7 @@ void PtyBusServer::HandleBuffer() {
             // Only frames of known length are looked for, which keeps the scan linear.
             for (std::size_t pos = 1; pos + 4 <= rx_.size() && !drop; ++pos) {
                 std::size_t later = 0;
-                drop = FixedLength(rx_[pos + 1]) && FrameAt(rx_, pos, later) == Framing::Frame;
+                drop = FixedLength(rx_[pos + 1]) && FrameAt(rx_, pos, later) == Framing::Complete;
             }
         }
         if (!drop) return;

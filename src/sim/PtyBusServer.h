@@ -49,7 +49,7 @@ public:
 
     // How a stream that starts at buf[0] frames: a complete request of `length` bytes with a
     // good CRC, not yet decidable (more bytes needed), or no frame can start here.
-    enum class Framing { Frame, NeedMore, Bad };
+    enum class Framing { Complete, NeedMore, Bad };
     static Framing FrameAt(const std::vector<std::uint8_t>& buf, std::size_t pos, std::size_t& length);
 
 private:

@@ -6,28 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/Frames.h"
+
 namespace {
-
-using Frame = std::vector<std::uint8_t>;
-
-Frame Hex(const std::string& text) {
-    Frame out;
-    for (std::size_t i = 0; i + 1 < text.size() + 1;) {
-        while (i < text.size() && text[i] == ' ') ++i;
-        if (i >= text.size()) break;
-        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
-
-// Appends the CRC low byte first, as a module would send it.
-Frame WithCrc(Frame f) {
-    const std::uint16_t crc = Crc16Modbus(f);
-    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return f;
-}
 
 Frame Built(int len, const std::array<std::uint8_t, 300>& buf) {
     return Frame(buf.begin(), buf.begin() + len);

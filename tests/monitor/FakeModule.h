@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/CommPort.h"
+#include "support/Frames.h"
 
 class FakeModule final : public CCommPort {
 public:
@@ -36,7 +37,7 @@ public:
                 pending_.push_back(static_cast<std::uint8_t>(v >> 8));
                 pending_.push_back(static_cast<std::uint8_t>(v & 0xFF));
             }
-            AppendCrc(pending_);
+            pending_ = WithCrc(pending_);
             if (start == corruptNext) {
                 pending_.back() ^= 0x55;
                 corruptNext = -1;
@@ -59,18 +60,6 @@ public:
     {
         regs[reg] = static_cast<std::uint16_t>(v & 0xFFFF);
         regs[reg + 1] = static_cast<std::uint16_t>(v >> 16);
-    }
-
-    static void AppendCrc(std::vector<std::uint8_t>& f)
-    {
-        std::uint16_t crc = 0xFFFF;
-        for (auto b : f) {
-            crc ^= b;
-            for (int i = 0; i < 8; ++i)
-                crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-        }
-        f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-        f.push_back(static_cast<std::uint8_t>(crc >> 8));
     }
 
 private:

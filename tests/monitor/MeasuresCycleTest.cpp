@@ -149,8 +149,7 @@ TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
     c.Start();
     // A valid function-3 frame with too few registers for step 0.
     module.written.clear();
-    std::vector<std::uint8_t> shortReply{0x05, 0x03, 0x02, 0x00, 0x01};
-    FakeModule::AppendCrc(shortReply);
+    const Frame shortReply = WithCrc({0x05, 0x03, 0x02, 0x00, 0x01});
     struct OneShot final : CCommPort {
         std::vector<std::uint8_t> bytes;
         void Close() override {}

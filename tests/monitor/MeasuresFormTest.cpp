@@ -14,10 +14,6 @@
 #include "widgets/GridCtrl.h"
 
 namespace {
-using Frame = std::vector<std::uint8_t>;
-
-int StartOf(const Frame& f) { return f[2] << 8 | f[3]; }
-int CountOf(const Frame& f) { return f[4] << 8 | f[5]; }
 
 class MeasuresFormTest : public ::testing::Test {
 protected:

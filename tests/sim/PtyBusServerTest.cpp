@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-#include "Frames.h"
+#include "support/Frames.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "sim/EmbeddedSim.h"
@@ -138,12 +138,12 @@ TEST(PtyBusServerFraming, FrameAtDecidesByLength) {
     std::size_t len = 0;
     const auto req = ReadFrame(1, 0, 10);
     EXPECT_EQ(PtyBusServer::FrameAt({req.begin(), req.begin() + 7}, 0, len), F::NeedMore);
-    EXPECT_EQ(PtyBusServer::FrameAt(req, 0, len), F::Frame);
+    EXPECT_EQ(PtyBusServer::FrameAt(req, 0, len), F::Complete);
     EXPECT_EQ(len, 8u);
     const auto write = WithCrc({1, 0x10, 0x01, 0xF8, 0x00, 0x02, 0x04, 0, 1, 0, 2});
     EXPECT_EQ(PtyBusServer::FrameAt({write.begin(), write.begin() + 6}, 0, len), F::NeedMore);
     EXPECT_EQ(PtyBusServer::FrameAt({write.begin(), write.end() - 1}, 0, len), F::NeedMore);
-    EXPECT_EQ(PtyBusServer::FrameAt(write, 0, len), F::Frame);
+    EXPECT_EQ(PtyBusServer::FrameAt(write, 0, len), F::Complete);
     EXPECT_EQ(len, 13u);
     auto bad = write;
     bad[8] ^= 1;

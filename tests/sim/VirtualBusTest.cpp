@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Frames.h"
+#include "support/Frames.h"
 #include "SimHarness.h"
 
 TEST(VirtualBusAddressing, OnlyTheAddressedModuleAnswers) {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Frames.h"
+#include "support/Frames.h"
 #include "SimHarness.h"
 
 namespace {

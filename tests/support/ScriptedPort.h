@@ -9,27 +9,7 @@
 #include "link/Clock.h"
 #include "link/CommPort.h"
 #include "link/ModbusRtu.h"
-
-using Frame = std::vector<std::uint8_t>;
-
-inline Frame WithCrc(Frame f) {
-    const std::uint16_t crc = Crc16Modbus(f);
-    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return f;
-}
-
-// A read reply of `count` registers holding `first`, first+1, ...
-inline Frame RegistersReply(std::uint8_t addr, int count, int first = 0) {
-    Frame f{addr, 0x03, static_cast<std::uint8_t>(2 * count)};
-    for (int i = 0; i < count; ++i) {
-        f.push_back(static_cast<std::uint8_t>(((first + i) >> 8) & 0xFF));
-        f.push_back(static_cast<std::uint8_t>((first + i) & 0xFF));
-    }
-    return WithCrc(f);
-}
-
-inline Frame ProbeReply(std::uint8_t addr) { return RegistersReply(addr, 10, 0); }
+#include "support/Frames.h"
 
 class ScriptedPort final : public CCommPort {
 public:
