@@ -3,6 +3,7 @@
 // Output is an interface: each command's lines are fixed, messages go to stderr, and the
 // exit code is 0 on success, 1 when the module or port failed, 2 on a usage error.
 
+#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -12,40 +13,31 @@
 #include "link/Clock.h"
 #include "link/CommPort.h"
 #include "link/ConnectSequence.h"
+#include "link/WallClock.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-struct CliOptions {
-    std::optional<std::string> port;
-    bool sim = false;
-    int address = 1;
-    int baud = 9600;
-    bool help = false;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-// Parses the global options and the command; on a usage error returns nothing and sets
-// `error` to a one-line message.
-std::optional<CliOptions> ParseCliArgs(const std::vector<std::string>& argv, std::string& error);
-
-// What the commands run on: the real port and clock in kvt40ctl, test doubles in tests.
+// What the commands run on: the real port and clocks in kvt40ctl, test doubles in tests.
 struct CliEnv {
     Clock* clock = nullptr;
+    WallClock* wall = nullptr;  // the system's local time when not given
     CCommPort* port = nullptr;
     PortOpener open;
+    // Why the last open failed, for the line after "Cannot open...!"; empty when unknown.
+    std::function<std::string()> openFailure;
     std::function<std::vector<std::string>()> listPorts;
-    // Starts the built-in virtual module for --sim; returns the name to open, or nothing
-    // with `error` set.
+    // Prepares the built-in virtual module for --sim at the address and baud rate given;
+    // returns the port name to open, or nothing with `error` set.
     std::function<std::optional<std::string>(int address, int baud, std::string& error)> startSim;
+    // Set when SIGINT or SIGTERM arrived (the port is closed by then).
+    const std::atomic<bool>* interrupted = nullptr;
 };
 
+// The usage text of --help: options, then every command of the command table.
 std::string CliUsage();
 
-// Runs one parsed command; returns the exit code.
-int RunCli(const CliOptions& options, CliEnv& env, std::ostream& out, std::ostream& err);
-
-// Parses and runs; usage errors print "kvt40ctl: <message>" on err and return 2.
+// Parses and runs one command line; usage errors print "kvt40ctl: <message>" (one line)
+// on err and return 2. A failed write to out is exit 1 with a message on err.
 int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& out, std::ostream& err);

@@ -1,43 +1,79 @@
+// kvt40ctl on this machine: the real serial port and clocks; --sim resolves to the
+// built-in virtual module on a pseudo-terminal, reached through the same serial port.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
-#include <memory>
+#include <thread>
 
 #include "cli/Cli.h"
-#include "link/LinkState.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
-#include "sim/SimPort.h"
-#include "sim/VirtualBus.h"
+#include "sim/VirtualModuleHost.h"
 
 namespace {
 
-// The built-in virtual module for --sim: a bus with one module at the asked address,
-// reached through the in-memory port on the real clock.
-struct BuiltInSim {
-    explicit BuiltInSim(Clock& clock, int address) : bus(clock), port(bus, clock) { bus.AddModule(address); }
-    VirtualBus bus;
-    SimPort port;
-};
+// How long a command may take to wind down after SIGINT or SIGTERM before the process
+// ends anyway.
+constexpr auto kStopGrace = std::chrono::seconds(2);
+
+std::atomic<bool> g_interrupted{false};
+
+// SIGINT and SIGTERM are waited for on their own thread: the port is closed at once (the
+// running exchange then fails and the command ends), so no client leaves a port locked.
+void WatchStopSignals(const sigset_t& set) {
+    std::thread([set] {
+        int sig = 0;
+        while (sigwait(&set, &sig) != 0) {
+        }
+        g_interrupted = true;
+        TheSerialPort().Close();
+        std::this_thread::sleep_for(kStopGrace);
+        std::fflush(stdout);
+        _exit(kExitFailed);
+    }).detach();
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Blocked before any thread starts (the virtual module's too), so only sigwait sees them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    WatchStopSignals(stop);
+
     std::vector<std::string> args(argv + 1, argv + argc);
     RealClock clock;
-    std::unique_ptr<BuiltInSim> sim;
+    SystemWallClock wall;
+    int simAddress = 1;
     CliEnv env;
     env.clock = &clock;
+    env.wall = &wall;
     env.port = &TheSerialPort();
-    env.open = [](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-        return TheSerialPort().Open(name, baud, dataBits, parity, stopBits);
+    env.interrupted = &g_interrupted;
+    env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
+        return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
     };
+    env.openFailure = [] { return std::string();  /* MERGE: TheSerialPort().OpenFailureText() */ };
     env.listPorts = [] { return ListPorts(); };
-    env.startSim = [&](int address, int, std::string&) -> std::optional<std::string> {
-        sim = std::make_unique<BuiltInSim>(clock, address);
-        env.port = &sim->port;
-        env.open = [&sim](const std::string&, int baud, int, int, int) { return sim->port.Open(baud); };
-        return std::string("Virtual module");
+    env.startSim = [&simAddress](int address, int, std::string&) -> std::optional<std::string> {
+        simAddress = address;
+        return std::string(kVirtualModuleName);
     };
     const int code = RunCliArgs(args, env, std::cout, std::cerr);
     std::cout.flush();
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    TheSerialPort().Close();
+    StopVirtualModule();
+    if (!written) {
+        std::fprintf(stderr, "kvt40ctl: cannot write to standard output\n");
+        return kExitFailed;
+    }
     return code;
 }

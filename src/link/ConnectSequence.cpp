@@ -5,6 +5,20 @@
 #include <cstdio>
 #include <utility>
 
+std::optional<int> ParseDeviceAddress(const std::string& text) {
+    std::size_t b = text.find_first_not_of(' ');
+    std::size_t e = text.find_last_not_of(' ');
+    if (b == std::string::npos) return std::nullopt;
+    int v = 0;
+    for (std::size_t i = b; i <= e; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        v = v * 10 + (text[i] - '0');
+        if (v > 247) return std::nullopt;
+    }
+    if (v < 1) return std::nullopt;
+    return v;
+}
+
 std::string CannotOpenText(const std::string& port) { return "Cannot open" + port + "!"; }
 
 std::string LinkDescriptionText(const std::string& port, int baudIndex) {

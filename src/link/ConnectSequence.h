@@ -13,6 +13,7 @@
 
 inline constexpr const char* kNoConnectionStatus = "\tNo Connection";
 inline constexpr const char* kCommFailedText = "Communication failed!";
+inline constexpr const char* kBadAddressText = "Device address must be a number from 1 to 247.";
 
 struct CommSettings {
     int deviceAddress = 1;  // any integer; only the low 8 bits reach the frames
@@ -25,6 +26,11 @@ struct CommSettings {
 
 // Opens the chosen port by name (the real CSerialPort's Open, or a test double's).
 using PortOpener = std::function<bool(const std::string& name, int baud, int dataBits, int parity, int stopBits)>;
+
+// The device address typed into a box: decimal digits (spaces around allowed), 1 to 247.
+// Anything else, the empty box included, is nothing: 0 would broadcast and 257 would
+// reach module 1 while the status names 257.
+std::optional<int> ParseDeviceAddress(const std::string& text);
 
 // "Cannot open" + port + "!", no space before the name.
 std::string CannotOpenText(const std::string& port);

@@ -1,6 +1,11 @@
 #pragma once
 // The one link of the run: device address and line settings, the current protocol and
 // the current port. Written only by a successful connect; read by every form and worker.
+//
+// Thread contract: written on the user-interface thread by the connect sequence (and the
+// CLI's prologue) while no worker runs; read by forms on that thread and by an update
+// worker, which copies nothing back. Code is handed a LinkState& and never reaches for
+// TheLink() itself, so tests build their own.
 
 #include <array>
 #include <string>

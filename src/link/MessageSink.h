@@ -1,6 +1,11 @@
 #pragma once
 // How core logic asks the user something: the GUI answers with a message box, the CLI
 // and the tests with a scripted reply. Texts are UTF-8.
+//
+// Thread contract: Show may be called from the user-interface thread or from a worker;
+// it blocks its caller until the answer. A sink that shows widgets hands the question to
+// the user-interface thread (which must be running its event loop, not waiting for that
+// worker) and waits there.
 
 #include <string>
 

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,23 +13,23 @@
 #include "link/PortList.h"
 #include "link/SerialPort.h"
 #include "resources/Resources.h"
-#include "shell/VirtualModuleHost.h"
+#include "sim/VirtualModuleHost.h"
 
-bool CCommSettingDlg::OpenRealPort(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-    std::string path = name;
-    if (name == kVirtualModuleName) {
-        path = VirtualModulePortPath();
-        if (path.empty()) return false;
-    }
-    return TheSerialPort().Open(path, baud, dataBits, parity, stopBits);
+CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, QWidget* parent)
+    : CCommSettingDlg(link, sink, clock, TheSerialPort(), PortOpener{}, parent) {
+    // The built-in module is created at the address the user connects to.
+    seq_ = std::make_unique<ConnectSequence>(
+        link, TheSerialPort(),
+        [this](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
+            return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
+        },
+        sink, clock);
 }
 
-CCommSettingDlg::CCommSettingDlg(MessageSink& sink, Clock& clock, QWidget* parent)
-    : CCommSettingDlg(sink, clock, TheSerialPort(), &CCommSettingDlg::OpenRealPort, parent) {}
-
-CCommSettingDlg::CCommSettingDlg(MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
+CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
                                  QWidget* parent)
-    : QDialog(parent), seq_(std::make_unique<ConnectSequence>(TheLink(), port, std::move(open), sink, clock)) {
+    : QDialog(parent), link_(link), sink_(sink),
+      seq_(std::make_unique<ConnectSequence>(link, port, std::move(open), sink, clock)) {
     Build();
 }
 
@@ -49,17 +48,16 @@ void CCommSettingDlg::Build() {
     setWindowTitle(QStringLiteral("Communication Setting"));
     setObjectName(QStringLiteral("dialog%1").arg(res::IDD_COMM_SETTING));
     auto* grid = new QGridLayout;
-    const LinkState& link = TheLink();
+    const LinkState& link = link_;
 
     address_ = new QLineEdit(this);
     address_->setObjectName(QStringLiteral("edit%1").arg(res::IDC_ADDRESS));
-    address_->setValidator(new QIntValidator(address_));
     address_->setText(QString::number(link.deviceAddress));
 
     port_ = new QComboBox(this);
     port_->setObjectName(QStringLiteral("list%1").arg(res::IDC_PORT));
     std::vector<std::string> ports = ListPorts();
-    if (VirtualModuleAvailable() && std::find(ports.begin(), ports.end(), kVirtualModuleName) == ports.end())
+    if (std::find(ports.begin(), ports.end(), kVirtualModuleName) == ports.end())
         ports.emplace_back(kVirtualModuleName);
     for (const auto& p : ports) port_->addItem(QString::fromStdString(p));
     port_->setCurrentIndex(port_->count() > 0 ? 0 : -1);
@@ -115,7 +113,7 @@ void CCommSettingDlg::Build() {
 
 CommSettings CCommSettingDlg::Settings() const {
     CommSettings s;
-    s.deviceAddress = address_->text().toInt();
+    s.deviceAddress = ParseDeviceAddress(address_->text().toStdString()).value_or(0);
     s.port = port_->currentText().toStdString();
     s.baudIndex = baud_->currentIndex();
     s.dataBits = dataBits_->currentIndex() + 4;
@@ -125,6 +123,11 @@ CommSettings CCommSettingDlg::Settings() const {
 }
 
 bool CCommSettingDlg::OnConnectButton() {
+    if (!ParseDeviceAddress(address_->text().toStdString())) {
+        sink_.Show(kBadAddressText, "Error", MsgIcon::Exclamation, MsgButtons::Ok);
+        address_->setFocus();
+        return false;
+    }
     if (!seq_->RunConnectButton(Settings())) return false;
     accept();
     return true;

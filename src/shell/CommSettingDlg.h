@@ -18,16 +18,17 @@ class QPushButton;
 class CCommSettingDlg : public QDialog {
     Q_OBJECT
 public:
-    // The real serial port; "Virtual module" starts the simulated bus first.
-    CCommSettingDlg(MessageSink& sink, Clock& clock, QWidget* parent = nullptr);
+    // The real serial port; "Virtual module" starts the built-in module first.
+    CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, QWidget* parent = nullptr);
     // Any port and opener (tests).
-    CCommSettingDlg(MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
+    CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
                     QWidget* parent = nullptr);
     ~CCommSettingDlg() override;
 
-    // The values as the controls hold them now.
+    // The values as the controls hold them now (an address the box cannot give is 0).
     CommSettings Settings() const;
     // The Connect button: true when the module answered (the dialog is then accepted).
+    // An address outside 1..247 is refused with a message before the port is touched.
     bool OnConnectButton();
     // After the dialog: stores the values on OK; the new status text, if any.
     std::optional<std::string> Finish(bool ok);
@@ -40,12 +41,11 @@ public:
     QComboBox* ParityList() const { return parity_; }
     QComboBox* StopBitsList() const { return stopBits_; }
 
-    // The opener of the real port, resolving "Virtual module" to its pseudo-terminal.
-    static bool OpenRealPort(const std::string& name, int baud, int dataBits, int parity, int stopBits);
-
 private:
     void Build();
 
+    LinkState& link_;
+    MessageSink& sink_;
     std::unique_ptr<ConnectSequence> seq_;
     QLineEdit* address_ = nullptr;
     QComboBox* port_ = nullptr;

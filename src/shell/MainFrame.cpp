@@ -12,35 +12,20 @@
 
 #include "link/ConnectSequence.h"
 #include "link/LinkState.h"
-#include "monitor/MeasuresForm.h"
 #include "resources/Resources.h"
 #include "shell/CommSettingDlg.h"
+#include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
-#include "shell/PlaceholderForm.h"
 #include "shell/TrafficDlg.h"
 #include "widgets/ItemBar.h"
+#include "widgets/PollingForm.h"
 
 namespace {
-QString FormName(int formId) {
-    switch (formId) {
-    case res::IDD_MEASURES: return QStringLiteral("Single-phase");
-    case res::IDD_DMD: return QStringLiteral("Demand");
-    case res::IDD_TIME_E: return QStringLiteral("Three-phase circuit");
-    case res::IDD_HARMONIC: return QStringLiteral("Harmonics");
-    case res::IDD_ALARM: return QStringLiteral("Alarm");
-    case res::IDD_STATUS: return QStringLiteral("Digital input and relay status");
-    case res::IDD_SET_PARM: return QStringLiteral("Device setting");
-    case res::IDD_SET_ALARM: return QStringLiteral("Alarm setting");
-    case res::IDD_SET_DEVICE: return QStringLiteral("设备设置");
-    case res::IDD_RMS_ADJUST: return QStringLiteral("仪表校准");
-    case res::IDD_UPDATE: return QStringLiteral("在线升级");
-    default: return {};
-    }
-}
+// The frame's wait between building a form and its initial update.
+constexpr int kSwitchSettleMs = 100;
 }  // namespace
 
-CMainFrame::CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent)
-    : QMainWindow(parent), sink_(sink), clock_(clock) {
+CMainFrame::CMainFrame(FormContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
     resize(900, 750);
     setWindowTitle(res::kAppTitle);
@@ -123,11 +108,14 @@ void CMainFrame::CreateMenus() {
     view->addAction(actions_[res::ID_ITEM_WINDOW]);
     // The forms the navigation bar has no item for.
     view->addSeparator();
-    for (int id : {res::IDD_DMD, res::IDD_HARMONIC, res::IDD_STATUS}) {
-        QAction* a = view->addAction(FormName(id));
+    for (const FormRow& row : FormTable()) {
+        if (row.place != FormPlace::ViewMenu) continue;
+        const int id = row.viewId;
+        const QString text = FormText(row);
+        QAction* a = view->addAction(text);
         a->setData(id);
         actions_[id] = a;
-        connect(a, &QAction::triggered, this, [this, id] { OpenExtraForm(id, FormName(id)); });
+        connect(a, &QAction::triggered, this, [this, id, text] { OpenExtraForm(id, text); });
     }
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help(&H)"));
     help->addAction(actions_[res::ID_APP_ABOUT]);
@@ -150,11 +138,16 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
+    // Pane 0 takes the free width: command prompts show over it (the status bar's message),
+    // and when the pointer is on no command it shows the notice of a stopped cycle.
+    noticePane_ = new QLabel(this);
+    noticePane_->setObjectName(QStringLiteral("pane0"));
+    bar->addWidget(noticePane_, 1);
     connPane_ = new QLabel(this);
     connPane_->setObjectName(QStringLiteral("pane1"));
     connPane_->setAlignment(Qt::AlignCenter);  // the leading tab asks for a centred pane
     connPane_->setMinimumWidth(120);
-    bar->addPermanentWidget(connPane_, 1);
+    bar->addPermanentWidget(connPane_, 0);
     for (int i = 2; i <= 3; ++i) {
         auto* pane = new QLabel(this);
         pane->setObjectName(QStringLiteral("pane%1").arg(i));
@@ -182,7 +175,7 @@ QAction* CMainFrame::Action(int id) const {
 }
 
 void CMainFrame::UpdateCommandUi() {
-    const LinkState& link = TheLink();
+    const LinkState& link = ctx_.link;
     const bool open = link.port != nullptr && link.port->IsOpen();
     actions_[res::ID_CONNECT]->setEnabled(!open);
     actions_[res::ID_STOP]->setEnabled(open);
@@ -191,14 +184,14 @@ void CMainFrame::UpdateCommandUi() {
 }
 
 void CMainFrame::OnConnect() {
-    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(sink_, clock_, this));
+    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, this));
     const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
     if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
     UpdateCommandUi();
 }
 
 void CMainFrame::OnStop() {
-    if (const auto status = StopLink(TheLink())) SetStatus(QString::fromStdString(*status));
+    if (const auto status = StopLink(ctx_.link)) SetStatus(QString::fromStdString(*status));
     UpdateCommandUi();
 }
 
@@ -268,18 +261,21 @@ bool CMainFrame::OpenForm(int formId) {
     return false;
 }
 
-QWidget* CMainFrame::CreateForm(int formId) {
-    if (formId == CMeasuresForm::kFormId) return new CMeasuresForm(TheLink(), clock_, sink_, this);
-    const QString name = FormName(formId);
-    if (name.isEmpty()) return nullptr;
-    return new CPlaceholderForm(formId, name, this);
-}
+QString CMainFrame::NoticeText() const { return noticePane_->text(); }
+
+void CMainFrame::ShowNotice(const QString& text) { noticePane_->setText(text); }
 
 void CMainFrame::SwitchToForm(int formId) {
-    QWidget* form = CreateForm(formId);
-    if (form == nullptr) return;
-    clock_.sleep(100);
-    if (auto* measures = qobject_cast<CMeasuresForm*>(form)) measures->OnInitialUpdate();
+    const FormRow* row = FindForm(formId);
+    if (row == nullptr) return;
+    CFormView* form = MakeForm(*row, ctx_, this);
+    ctx_.clock.sleep(kSwitchSettleMs);
+    ShowNotice({});
+    if (auto* polling = qobject_cast<CPollingForm*>(form)) {
+        connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::ShowNotice);
+        connect(polling, &CPollingForm::PollingResumed, this, [this] { ShowNotice({}); });
+    }
+    form->OnInitialUpdate();
     // Destroyed now, not later: its timer must not fire once the new form owns the link.
     delete takeCentralWidget();
     setCentralWidget(form);

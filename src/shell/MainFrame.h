@@ -7,8 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "link/Clock.h"
-#include "link/MessageSink.h"
+#include "widgets/FormContext.h"
 
 class CCommSettingDlg;
 class CItemBar;
@@ -16,12 +15,14 @@ class CTrafficDlg;
 class QAction;
 class QDialog;
 class QLabel;
+class CFormView;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // sink answers the forms' and the dialog's questions; clock times their waits.
-    CMainFrame(MessageSink& sink, Clock& clock, QWidget* parent = nullptr);
+    // The link every form and the Connect dialog use, the clock their waits go through,
+    // the sink that answers their questions and the wall clock of the times they show.
+    explicit CMainFrame(FormContext ctx, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // How Connect runs its dialog: exec() by default; tests and --connect fill it in and
@@ -53,6 +54,8 @@ public:
     QAction* Action(int id) const;
     QString StatusText() const { return status_; }
     QWidget* Form() const { return centralWidget(); }
+    // Pane 0 when the pointer is on no command: the notice of a stopped cycle, or empty.
+    QString NoticeText() const;
     int FormId() const { return formId_; }
     CItemBar& ItemBar() const { return *itemBar_; }
     QToolBar* ToolBar() const { return toolBar_; }
@@ -65,16 +68,16 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void SetStatus(const QString& text);
-    QWidget* CreateForm(int formId);
+    void ShowNotice(const QString& text);
 
-    MessageSink& sink_;
-    Clock& clock_;
+    FormContext ctx_;
     DialogRunner runner_;
     DialogFactory factory_;
     std::map<int, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     CItemBar* itemBar_ = nullptr;
     QLabel* connPane_ = nullptr;
+    QLabel* noticePane_ = nullptr;
     QString status_;
     int formId_ = 0;
 };

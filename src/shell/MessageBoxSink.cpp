@@ -1,10 +1,24 @@
 #include "shell/MessageBoxSink.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QThread>
 
 MsgResult CMessageBoxSink::Show(const std::string& text, const std::string& caption, MsgIcon icon,
                                 MsgButtons buttons) {
-    QMessageBox box(parent_);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() == app->thread())
+        return ShowHere(text, caption, icon, buttons);
+    // Widgets live on the user-interface thread only; the worker blocks until the answer.
+    MsgResult result = MsgResult::Cancel;
+    QMetaObject::invokeMethod(
+        app, [&] { result = ShowHere(text, caption, icon, buttons); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+MsgResult CMessageBoxSink::ShowHere(const std::string& text, const std::string& caption, MsgIcon icon,
+                                    MsgButtons buttons) {
+    QMessageBox box(parent_.data());
     box.setText(QString::fromStdString(text));
     box.setWindowTitle(QString::fromStdString(caption));
     switch (icon) {
@@ -20,7 +34,7 @@ MsgResult CMessageBoxSink::Show(const std::string& text, const std::string& capt
     case MsgButtons::RetryCancel: box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel); break;
     case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
-    switch (box.exec()) {
+    switch (runner_ ? runner_(box) : box.exec()) {
     case QMessageBox::Ok: return MsgResult::Ok;
     case QMessageBox::Retry: return MsgResult::Retry;
     case QMessageBox::Yes: return MsgResult::Yes;

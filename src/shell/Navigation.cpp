@@ -3,29 +3,22 @@
 #include <QList>
 
 #include "resources/Resources.h"
+#include "shell/FormRegistry.h"
 #include "widgets/GfxOutBarCtrl.h"
 
 namespace {
 int g_internal = 0;
 
-struct NavItem {
-    int folder;
-    const char* text;
-    int image;
-    int formId;
-    bool internal;
-};
+int FolderOf(FormPlace place) {
+    switch (place) {
+    case FormPlace::RealTimeData: return 0;
+    case FormPlace::Setting: return 1;
+    case FormPlace::ViewMenu: break;
+    }
+    return -1;
+}
 
-constexpr NavItem kItems[] = {
-    {0, "Single-phase", 0, res::IDD_MEASURES, false},
-    {0, "Three-phase circuit", 1, res::IDD_TIME_E, false},
-    {0, "Alarm", 2, res::IDD_ALARM, false},
-    {1, "Device setting", 5, res::IDD_SET_PARM, false},
-    {1, "Alarm setting", 6, res::IDD_SET_ALARM, false},
-    {1, "设备设置", 7, res::IDD_SET_DEVICE, true},
-    {1, "仪表校准", 8, res::IDD_RMS_ADJUST, true},
-    {1, "在线升级", 8, res::IDD_UPDATE, true},
-};
+bool Offered(const FormRow& row) { return FolderOf(row.place) >= 0 && (!row.internal || g_internal == 1); }
 }  // namespace
 
 int InternalItems() { return g_internal; }
@@ -41,23 +34,16 @@ void FillNavigation(CGfxOutBarCtrl& bar) {
     bar.SetImageList(large, small);
     bar.AddFolder(QStringLiteral("Real-time data"));
     bar.AddFolder(QStringLiteral("Setting"));
-    for (const NavItem& it : kItems) {
-        if (it.internal && g_internal != 1) continue;
-        bar.InsertItem(it.folder, 1000, QString::fromUtf8(it.text), it.image);
-    }
+    for (const FormRow& row : FormTable())
+        if (Offered(row)) bar.InsertItem(FolderOf(row.place), 1000, FormText(row), row.image);
     bar.SetSelFolder(0);
 }
 
 std::optional<int> FormIdOf(int folder, int item) {
     int pos = 0;
-    int f = -1;
-    for (const NavItem& it : kItems) {
-        if (it.internal && g_internal != 1) continue;
-        if (it.folder != f) {
-            f = it.folder;
-            pos = 0;
-        }
-        if (it.folder == folder && pos == item) return it.formId;
+    for (const FormRow& row : FormTable()) {
+        if (!Offered(row) || FolderOf(row.place) != folder) continue;
+        if (pos == item) return row.viewId;
         ++pos;
     }
     return std::nullopt;

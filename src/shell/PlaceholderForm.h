@@ -1,14 +1,10 @@
 #pragma once
 // What the client area shows for a form that this version does not have yet.
 
-#include <QWidget>
+#include "widgets/FormView.h"
 
-class CPlaceholderForm : public QWidget {
+class CPlaceholderForm : public CFormView {
     Q_OBJECT
 public:
     CPlaceholderForm(int formId, const QString& name, QWidget* parent = nullptr);
-    int FormId() const { return formId_; }
-
-private:
-    int formId_;
 };

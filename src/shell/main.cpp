@@ -10,10 +10,16 @@
 //   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
 //   --quit-when-shown             prints "shown" once the main window is up, then exits
 //   --print-cycles                prints the wall time of each measurement cycle in ms
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QElapsedTimer>
+#include <QImageWriter>
+#include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +27,13 @@
 
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
+#include "link/WallClock.h"
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/MainFrame.h"
 #include "shell/MessageBoxSink.h"
 #include "shell/Navigation.h"
-#include "shell/VirtualModuleHost.h"
+#include "sim/VirtualModuleHost.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -89,6 +96,39 @@ bool Parse(int argc, char** argv, Options& o) {
     }
     return true;
 }
+// SIGINT and SIGTERM end the event loop like closing the window, so the port is closed
+// and a pty is free for the next client. The handler only writes to a socket pair.
+int g_signalFds[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char b = 1;
+    (void)!::write(g_signalFds[1], &b, 1);
+}
+
+void InstallStopSignals(QObject* owner) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalFds[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char b = 0;
+        (void)!::read(g_signalFds[0], &b, 1);
+        QApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Saves the window; on failure says what could not be written and why.
+bool SaveScreenshot(QWidget& window, const std::string& path) {
+    QImageWriter writer(QString::fromStdString(path));
+    if (writer.write(window.grab().toImage())) return true;
+    std::fprintf(stderr, "kvt40: cannot write the screenshot %s: %s\n", path.c_str(),
+                 writer.errorString().toStdString().c_str());
+    return false;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,9 +154,11 @@ int main(int argc, char** argv) {
     StderrSink quiet;
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
 
+    InstallStopSignals(&app);
+    SystemWallClock wall;
     int rc = 0;
     {
-        CMainFrame frame(sink, TheClock());
+        CMainFrame frame(FormContext{TheLink(), TheClock(), sink, wall});
         boxes.SetParent(&frame);
         frame.show();
 
@@ -151,7 +193,7 @@ int main(int argc, char** argv) {
         if (rc == 0) {
             if (o.printAfterMs >= 0) {
                 QTimer::singleShot(o.printAfterMs, &frame, [&frame, &o, &rc] {
-                    auto* form = qobject_cast<CMeasuresForm*>(frame.Form());
+                    auto* form = qobject_cast<CPollingForm*>(frame.Form());
                     const QString text = form != nullptr ? form->Grid().GetItemText(o.printRow, o.printCol) : QString();
                     std::printf("%s\n", text.toStdString().c_str());
                     std::fflush(stdout);
@@ -180,7 +222,7 @@ int main(int argc, char** argv) {
             }
             if (!o.screenshot.empty()) {
                 QTimer::singleShot(o.shotAfterMs, &frame, [&frame, &o, &rc] {
-                    rc = frame.grab().save(QString::fromStdString(o.screenshot)) ? 0 : 1;
+                    rc = SaveScreenshot(frame, o.screenshot) ? 0 : 1;
                     QApplication::quit();
                 });
             }

@@ -1,6 +1,8 @@
 #include "widgets/GridCtrl.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QDoubleValidator>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -11,6 +13,8 @@ constexpr int kTypeRole = Qt::UserRole + 1;
 constexpr int kOptionsRole = Qt::UserRole + 2;
 constexpr int kReadOnlyRole = Qt::UserRole + 3;
 const QColor kFixedBk(236, 236, 236);
+// Room around a cell's text: the style's margins on both sides and the grid line.
+constexpr int kCellPadding = 12;
 
 // Edits drop-down cells with a combo box and numeric cells with a validated line edit.
 class CellDelegate final : public QStyledItemDelegate {
@@ -138,8 +142,23 @@ void CGridCtrl::SetItemBkColour(int row, int col, const QColor& colour) {
     if (QTableWidgetItem* it = Cell(row, col)) {
         const QSignalBlocker block(this);
         it->setData(Qt::UserRole, true);  // set by the form: the default no longer applies
-        it->setBackground(colour);
+        if (it->background().color() != colour || it->background().style() != Qt::SolidPattern)
+            it->setBackground(colour);
     }
+}
+
+void CGridCtrl::SetItemFgColour(int row, int col, const QColor& colour) {
+    if (QTableWidgetItem* it = Cell(row, col)) {
+        const QSignalBlocker block(this);
+        if (it->foreground().color() != colour || it->foreground().style() != Qt::SolidPattern)
+            it->setForeground(colour);
+    }
+}
+
+QColor CGridCtrl::GetItemFgColour(int row, int col) const {
+    const QTableWidgetItem* it = CellConst(row, col);
+    if (it == nullptr || it->foreground().style() == Qt::NoBrush) return palette().color(QPalette::Text);
+    return it->foreground().color();
 }
 
 QColor CGridCtrl::GetItemBkColour(int row, int col) const {
@@ -257,30 +276,36 @@ void CGridCtrl::resizeEvent(QResizeEvent* e) {
     Relayout();
 }
 
-// Fixed-width columns keep their width; the others share what is left, and the rows
-// share the height, so a read-out fills its form without scrolling.
+// Set widths, or the widest text's, first; then every column an equal share of the rest,
+// so no header is cut while there is room. The rows share the height.
 void CGridCtrl::Relayout() {
     if (!expand_ || rowCount() == 0 || columnCount() == 0) return;
     const int w = viewport()->width();
     const int h = viewport()->height();
-    int fixedW = 0;
-    int freeCols = 0;
-    for (int c = 0; c < columnCount(); ++c) {
-        if (setWidths_.value(c, -1) > 0) fixedW += setWidths_[c];
-        else ++freeCols;
-    }
-    const int rest = w - fixedW;
-    int given = 0;
-    int seen = 0;
-    for (int c = 0; c < columnCount(); ++c) {
+    const int cols = columnCount();
+    QList<int> base(cols, 0);
+    int used = 0;
+    for (int c = 0; c < cols; ++c) {
         if (setWidths_.value(c, -1) > 0) {
-            setColumnWidth(c, setWidths_[c]);
-            continue;
+            base[c] = setWidths_[c];
+        } else {
+            int need = 10;
+            for (int r = 0; r < rowCount(); ++r) {
+                const QTableWidgetItem* it = item(r, c);
+                if (it == nullptr || it->text().isEmpty()) continue;
+                need = std::max(need, QFontMetrics(it->font()).horizontalAdvance(it->text()) + kCellPadding);
+            }
+            base[c] = need;
         }
-        ++seen;
-        const int cw = seen == freeCols ? rest - given : rest / freeCols;
-        setColumnWidth(c, cw > 10 ? cw : 10);
-        given += cw;
+        used += base[c];
+    }
+    const int extra = w - used;
+    int given = 0;
+    for (int c = 0; c < cols; ++c) {
+        // A negative share (too narrow for every text) shrinks the columns alike.
+        const int share = c == cols - 1 ? extra - given : extra / cols;
+        given += share;
+        setColumnWidth(c, std::max(base[c] + share, 10));
     }
     int usedH = 0;
     for (int r = 0; r < rowCount(); ++r) {

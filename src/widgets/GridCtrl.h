@@ -28,6 +28,8 @@ public:
     QString GetItemText(int row, int col) const;
     void SetItemBkColour(int row, int col, const QColor& colour);
     QColor GetItemBkColour(int row, int col) const;
+    void SetItemFgColour(int row, int col, const QColor& colour);
+    QColor GetItemFgColour(int row, int col) const;
     // Background of every ordinary (not fixed) cell, now and for cells made later.
     void SetDefaultBkColour(const QColor& colour);
     QColor GetDefaultBkColour() const { return defaultBk_; }
@@ -50,9 +52,13 @@ public:
     void SetCellOptions(int row, int col, const QStringList& options);
     QStringList GetCellOptions(int row, int col) const;
 
-    // Columns/rows at their set sizes, then the rest of the control shared out evenly.
+    // Stretch to fill: every column starts at its set width (or, without one, the width its
+    // widest text needs) and then every column takes an equal share of the space left;
+    // the rows share the height.
     void SetColumnWidthPx(int col, int width);
     void ExpandToFit(bool expand = true);
+    // Lays the columns out again for the texts now in the grid (after the first fill).
+    void Refit() { Relayout(); }
     void SetScrollBarsVisible(bool visible);
     // No selection, no focus cell, no user resizing: a read-out, not a spreadsheet.
     void SetReadOutOnly();

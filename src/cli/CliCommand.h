@@ -1,0 +1,98 @@
+#pragma once
+// One file per kvt40ctl command: a class that declares its arguments on its CLI11
+// subcommand and runs against a CliContext, registered in the one command table that
+// --help and the dispatcher read.
+//
+//     class ReadCommand final : public CliCommand {
+//         void Declare(CLI::App& sub) override { sub.add_option("START", start_)->required(); }
+//         int Run(CliContext& ctx) override {
+//             if (!ctx.OpenLink()) return ctx.Code();
+//             auto regs = ctx.Session().ReadRegisters(start_, 1, 200); ...
+//         }
+//         int start_ = 0;
+//     };
+//     KVT40_CLI_COMMAND(ReadCommand, "read", "read START COUNT", "read COUNT (1-125) ...", 30)
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "link/LinkState.h"
+#include "link/ModbusSession.h"
+
+struct GlobalOptions {
+    std::string port;
+    bool portGiven = false;
+    bool sim = false;
+    int address = 1;
+    int baud = 9600;
+};
+
+// A command's view of the run: options, streams, clocks and the link it opens.
+class CliContext {
+public:
+    CliContext(const GlobalOptions& options, CliEnv& env, std::ostream& out, std::ostream& err);
+
+    const GlobalOptions& options;
+    CliEnv& env;
+    std::ostream& out;
+    std::ostream& err;
+
+    Clock& TheClock() const { return *env.clock; }
+    WallClock& Wall() const;
+    LinkState& Link() { return link_; }
+    // A session over this run's link (open it first).
+    ModbusSession Session() { return ModbusSession(link_, *env.clock); }
+    bool Interrupted() const { return env.interrupted != nullptr && env.interrupted->load(); }
+
+    // The prologue of a job: the port (--port, or the built-in module for --sim) opened
+    // with the options' line settings and the link pointed at it. False after printing why;
+    // Code() is then the exit code.
+    bool OpenLink();
+    // The Connect dialog's sequence (open, probe 10 registers from 0); the status text
+    // without its tab on success.
+    bool ConnectLink(std::string& status);
+    int Code() const { return code_; }
+
+    // Prints the message on stderr and returns exit code 1.
+    int Failed(const std::string& message);
+    // Prints "kvt40ctl: message" on stderr and returns exit code 2.
+    int Usage(const std::string& message);
+
+private:
+    std::optional<std::string> PortName();
+    void ReportOpenFailure(const std::string& port);
+
+    LinkState link_;
+    int code_ = kExitOk;
+};
+
+class CliCommand {
+public:
+    virtual ~CliCommand() = default;
+    // Adds the command's arguments and options, bound to its members.
+    virtual void Declare(CLI::App& sub) = 0;
+    virtual int Run(CliContext& ctx) = 0;
+};
+
+struct CommandInfo {
+    const char* name;
+    const char* synopsis;  // "read START COUNT"
+    const char* summary;   // one line for --help
+    int order;             // place in --help
+    std::unique_ptr<CliCommand> (*make)();
+};
+
+// Called by KVT40_CLI_COMMAND at start-up; the table is sorted by order.
+bool RegisterCliCommand(const CommandInfo& info);
+const std::vector<CommandInfo>& CliCommands();
+
+#define KVT40_CLI_COMMAND(Class, name, synopsis, summary, order)                                  \
+    namespace {                                                                                  \
+    const bool kRegistered##Class = RegisterCliCommand(                                          \
+        {name, synopsis, summary, order, []() -> std::unique_ptr<CliCommand> { return std::make_unique<Class>(); }}); \
+    }

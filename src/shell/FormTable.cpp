@@ -1,0 +1,46 @@
+#include <QCoreApplication>
+
+#include "monitor/MeasuresForm.h"
+#include "resources/Resources.h"
+#include "shell/FormRegistry.h"
+#include "shell/PlaceholderForm.h"
+
+namespace {
+
+template <typename Form>
+CFormView* Make(FormContext& ctx, QWidget* parent) {
+    return new Form(ctx, parent);
+}
+
+using P = FormPlace;
+
+constexpr FormRow kForms[] = {
+    {res::IDD_MEASURES, "Single-phase", P::RealTimeData, 0, false, &Make<CMeasuresForm>},
+    {res::IDD_TIME_E, "Three-phase circuit", P::RealTimeData, 1, false, nullptr},
+    {res::IDD_ALARM, "Alarm", P::RealTimeData, 2, false, nullptr},
+    {res::IDD_SET_PARM, "Device setting", P::Setting, 5, false, nullptr},
+    {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, nullptr},
+    {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, nullptr},
+    {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, nullptr},
+    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, nullptr},
+    {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, nullptr},
+    {res::IDD_HARMONIC, "Harmonics", P::ViewMenu, 0, false, nullptr},
+    {res::IDD_STATUS, "Digital input and relay status", P::ViewMenu, 0, false, nullptr},
+};
+
+}  // namespace
+
+std::span<const FormRow> FormTable() { return kForms; }
+
+const FormRow* FindForm(int viewId) {
+    for (const FormRow& row : kForms)
+        if (row.viewId == viewId) return &row;
+    return nullptr;
+}
+
+QString FormText(const FormRow& row) { return QString::fromUtf8(row.text); }
+
+CFormView* MakeForm(const FormRow& row, FormContext& ctx, QWidget* parent) {
+    if (row.make != nullptr) return row.make(ctx, parent);
+    return new CPlaceholderForm(row.viewId, FormText(row), parent);
+}

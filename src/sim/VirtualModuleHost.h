@@ -1,0 +1,26 @@
+#pragma once
+// "Virtual module", the port name that stands for the built-in virtual module: a simulated
+// bus started inside the program on a pseudo-terminal and reached through the real serial
+// port. The Connect dialog, kvt40 --sim and kvt40ctl --sim all resolve the name here.
+//
+//     OpenLinkPort(TheSerialPort(), "Virtual module", 9600, 8, 0, 0, /*address*/ 5);
+//
+// The module is created once, at the address and baud rate of the first connection; later
+// connections reach the same module (which may have been re-addressed since).
+
+#include <string>
+
+class CSerialPort;
+
+inline constexpr const char* kVirtualModuleName = "Virtual module";
+
+// Starts the built-in module once (later calls reuse it); the pty path, empty on failure.
+std::string VirtualModulePortPath(int address = 1, int baud = 9600);
+// Stops the built-in module (at exit).
+void StopVirtualModule();
+// Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.
+bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
+                  int address);
+// Registers the entry with the port list: first when the machine has no serial adapter,
+// last otherwise.
+void RegisterVirtualModulePort();

@@ -1,0 +1,40 @@
+#pragma once
+// A polling form's rules without widgets: its cells, its session and its ticks. The Qt
+// polling base (CPollingForm) runs Open at the form's initial update, then Tick on its
+// timer, and paints the changed cells; kvt40ctl runs the same calls on the same clock.
+//
+// Timer disciplines:
+//   StopTickRestart  the timer is stopped for the tick and restarted only when the tick's
+//                    reply passed; a failed tick leaves the cycle stopped (and the form
+//                    says so) until the user restarts it.
+//   KeepRunning      the timer runs on whatever a tick finds; a miss is by design (a tick
+//                    that finds only an echo, or nothing after a one-shot request).
+
+#include "link/ModbusSession.h"
+#include "widgets/CellTable.h"
+
+class PollingCycle {
+public:
+    enum class Discipline { StopTickRestart, KeepRunning };
+
+    PollingCycle(LinkState& link, Clock& clock) : session_(link, clock) {}
+    virtual ~PollingCycle() = default;
+    PollingCycle(const PollingCycle&) = delete;
+    PollingCycle& operator=(const PollingCycle&) = delete;
+
+    // The form's opening exchange and fixed texts; true when the timer is to start.
+    virtual bool Open() = 0;
+    // One timer tick; false when a reply the tick judges failed its check.
+    virtual bool Tick() = 0;
+    virtual int PollMs() const = 0;
+    virtual Discipline TimerDiscipline() const { return Discipline::StopTickRestart; }
+
+    CellTable& Cells() { return cells_; }
+    const CellTable& Cells() const { return cells_; }
+    ModbusSession& Session() { return session_; }
+    const ModbusSession& Session() const { return session_; }
+
+protected:
+    ModbusSession session_;
+    CellTable cells_;
+};

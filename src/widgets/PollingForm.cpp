@@ -1,0 +1,68 @@
+#include "widgets/PollingForm.h"
+
+#include "widgets/CellColours.h"
+#include "widgets/GridCtrl.h"
+
+CPollingForm::CPollingForm(int formId, FormContext& ctx, std::unique_ptr<PollingCycle> cycle, QWidget* parent)
+    : CFormView(formId, parent), ctx_(ctx), cycle_(std::move(cycle)) {
+    // A coarse timer may fire 5 % late; cycles are measured against their period.
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(cycle_->PollMs());
+    connect(&timer_, &QTimer::timeout, this, &CPollingForm::OnTimer);
+    grid_ = new CGridCtrl(this);
+    grid_->setObjectName(QStringLiteral("grid1002"));
+    grid_->SetDefaultBkColour(cellcolours::kNormal);
+}
+
+CPollingForm::~CPollingForm() { timer_.stop(); }
+
+void CPollingForm::OnInitialUpdate() {
+    const CellTable& cells = cycle_->Cells();
+    grid_->SetRowCount(cells.Rows());
+    grid_->SetColumnCount(cells.Cols());
+    SetUpGrid();
+    normal_ = grid_->GetDefaultBkColour();
+    const bool run = cycle_->Open();
+    PaintChanged();
+    grid_->Refit();
+    if (run) timer_.start(cycle_->PollMs());
+}
+
+void CPollingForm::OnTimer() {
+    const bool stopFirst = cycle_->TimerDiscipline() == PollingCycle::Discipline::StopTickRestart;
+    if (stopFirst) timer_.stop();
+    const bool ok = cycle_->Tick();
+    PaintChanged();
+    if (!ok) {
+        if (stopFirst) ReportStopped();
+        return;
+    }
+    if (stopFirst) RestartTimer();
+    emit TickPassed();
+}
+
+void CPollingForm::RestartTimer() {
+    timer_.start(cycle_->PollMs());
+    if (!stopNotice_.isEmpty()) {
+        stopNotice_.clear();
+        emit PollingResumed();
+    }
+}
+
+void CPollingForm::ReportStopped() {
+    const ModbusSession& s = cycle_->Session();
+    const std::string what = FailureText(s.LastFailure(), s.Address(), s.LastExceptionCode());
+    stopNotice_ = QString::fromStdString(what + " at " + FormatClockTime(ctx_.wall.Now())) + QStringLiteral("; ") +
+                  ResumeHint();
+    emit PollingStopped(stopNotice_);
+}
+
+void CPollingForm::PaintChanged() {
+    CellTable& cells = cycle_->Cells();
+    for (const CellPos& p : cells.TakeChanged()) {
+        grid_->SetItemText(p.row, p.col, QString::fromStdString(cells.Text(p.row, p.col)));
+        const CellRole role = cells.Role(p.row, p.col);
+        grid_->SetItemBkColour(p.row, p.col, cellcolours::Background(role, normal_));
+        grid_->SetItemFgColour(p.row, p.col, cellcolours::Foreground(role));
+    }
+}
