@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     TheSerialPort().Close();
     StopVirtualModule();
     if (!written) {
-        std::fprintf(stderr, "kvt40ctl: cannot write to standard output\n");
+        // A bad cout was already reported by the run; stdio's own buffer fails only here.
+        if (std::cout.good()) std::fprintf(stderr, "kvt40ctl: cannot write to standard output\n");
         return kExitFailed;
     }
     return code;

@@ -5,8 +5,9 @@
 //   --connect PORT [--address N] [--baud 4800|9600|19200]
 //                                 runs the Connect dialog's code path without showing it
 //   --form ID                     switches to form ID after start (and after --connect)
-//   --print-cell-after-ms M ROW COL
-//                                 after M ms prints the cell of the measurement grid and exits
+//   --print-cell-within-ms M ROW COL
+//                                 prints the cell of the form's grid as soon as it is filled
+//                                 (at most M ms after start; empty and exit 1 then) and exits
 //   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
 //   --quit-when-shown             prints "shown" once the main window is up, then exits
 //   --print-cycles                prints the wall time of each measurement cycle in ms
@@ -83,7 +84,7 @@ bool Parse(int argc, char** argv, Options& o) {
             if (!ParseInt(argv[++i], baud) || BaudIndexOf(baud) < 0) return false;
             o.baudIndex = BaudIndexOf(baud);
         } else if (a == "--form" && need(1)) { if (!ParseInt(argv[++i], o.form)) return false; }
-        else if (a == "--print-cell-after-ms" && need(3)) {
+        else if (a == "--print-cell-within-ms" && need(3)) {
             if (!ParseInt(argv[i + 1], o.printAfterMs) || !ParseInt(argv[i + 2], o.printRow) ||
                 !ParseInt(argv[i + 3], o.printCol))
                 return false;
@@ -192,14 +193,22 @@ int main(int argc, char** argv) {
         }
         if (rc == 0) {
             if (o.printAfterMs >= 0) {
-                QTimer::singleShot(o.printAfterMs, &frame, [&frame, &o, &rc] {
+                // Polled rather than waited for, so a test costs the time the cell takes.
+                auto* poll = new QTimer(&frame);
+                auto* since = new QElapsedTimer;
+                since->start();
+                QObject::connect(poll, &QTimer::timeout, &frame, [&frame, &o, &rc, poll, since] {
                     auto* form = qobject_cast<CPollingForm*>(frame.Form());
                     const QString text = form != nullptr ? form->Grid().GetItemText(o.printRow, o.printCol) : QString();
+                    if (text.isEmpty() && since->elapsed() < o.printAfterMs) return;
+                    poll->stop();
+                    delete since;
                     std::printf("%s\n", text.toStdString().c_str());
                     std::fflush(stdout);
                     rc = text.isEmpty() ? 1 : 0;
                     QApplication::quit();
                 });
+                poll->start(20);
             }
             if (o.quitWhenShown) {
                 // Queued behind the show and its first paint.

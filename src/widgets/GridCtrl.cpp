@@ -299,10 +299,10 @@ void CGridCtrl::Relayout() {
         }
         used += base[c];
     }
-    const int extra = w - used;
+    // Too narrow for every text: the columns keep their widths and the right ones are cut.
+    const int extra = std::max(w - used, 0);
     int given = 0;
     for (int c = 0; c < cols; ++c) {
-        // A negative share (too narrow for every text) shrinks the columns alike.
         const int share = c == cols - 1 ? extra - given : extra / cols;
         given += share;
         setColumnWidth(c, std::max(base[c] + share, 10));

@@ -4,39 +4,22 @@
 
 #include <algorithm>
 
-#include "monitor/FakeModule.h"
+#include "support/RecordingSink.h"
+#include "support/ScriptedPort.h"
 
 namespace {
-
-struct RecordingSink final : MessageSink {
-    struct Box {
-        std::string text, caption;
-        MsgIcon icon;
-    };
-    std::vector<Box> boxes;
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons) override
-    {
-        boxes.push_back({text, caption, icon});
-        return MsgResult::Ok;
-    }
-};
 
 class MeasuresCycleTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        module.Open();
+        module.answerReads = true;
         link.protocol = &rtu;
         link.port = &module;
         link.deviceAddress = 5;
     }
-    // Start and request (start, count) of every request written so far.
-    std::vector<std::pair<int, int>> Requests() const
-    {
-        std::vector<std::pair<int, int>> out;
-        for (const auto& f : module.written)
-            out.emplace_back(f[2] << 8 | f[3], f[4] << 8 | f[5]);
-        return out;
-    }
+    std::vector<std::pair<int, int>> Requests() const { return module.ReadRequests(); }
     void RunCycle(MeasuresCycle& c)
     {
         c.Start();
@@ -47,9 +30,9 @@ protected:
     }
 
     CModbusRtu rtu;
-    FakeModule module;
-    LinkState link;
     VirtualClock clock;
+    ScriptedPort module{clock};
+    LinkState link;
 };
 
 TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply)
@@ -66,7 +49,7 @@ TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply)
     EXPECT_EQ(c.Cell(32, 0), "30");
     EXPECT_EQ(c.Cell(1, 1), "");
     EXPECT_EQ(c.Cell(33, 0), "");  // outside the grid
-    const std::string text = c.GridText();
+    const std::string text = c.Cells().Tsv();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 33 * 6);
 }
@@ -81,7 +64,7 @@ TEST_F(MeasuresCycleTest, CycleOrderFramesAndStep)
     EXPECT_EQ(MeasuresCycle::PollStep(), 0);
     // The first frame: address 5, function 3, start 0, count 10, CRC low byte first.
     const std::vector<std::uint8_t> probe{0x05, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC4, 0x49};
-    EXPECT_EQ(module.written.front(), probe);
+    EXPECT_EQ(module.writes.front(), probe);
 }
 
 TEST_F(MeasuresCycleTest, FormatsAndSignedness)
@@ -131,10 +114,10 @@ TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
     ASSERT_TRUE(c.Tick());
     ASSERT_TRUE(c.Tick());
     ASSERT_TRUE(c.Tick());
-    const auto before = module.written.size();
+    const auto before = module.writes.size();
     EXPECT_FALSE(c.Tick());
     EXPECT_EQ(MeasuresCycle::PollStep(), 3);
-    EXPECT_EQ(module.written.size(), before);  // nothing sent after a failed check
+    EXPECT_EQ(module.writes.size(), before);  // nothing sent after a failed check
     for (int n = 1; n <= 12; ++n)
         EXPECT_EQ(c.Cell(n + 2, 1), "2.000") << n;
     for (int n = 13; n <= 30; ++n)
@@ -147,27 +130,13 @@ TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
 {
     MeasuresCycle c(link, clock);
     c.Start();
+    module.answerReads = false;
     // A valid function-3 frame with too few registers for step 0.
-    module.written.clear();
-    const Frame shortReply = WithCrc({0x05, 0x03, 0x02, 0x00, 0x01});
-    struct OneShot final : CCommPort {
-        std::vector<std::uint8_t> bytes;
-        void Close() override {}
-        bool IsOpen() const override { return true; }
-        int Write(std::span<const std::uint8_t> d) override { return static_cast<int>(d.size()); }
-        int Read(std::span<std::uint8_t> b) override
-        {
-            std::fill(b.begin(), b.end(), std::uint8_t{0});
-            const auto n = std::min(b.size(), bytes.size());
-            std::copy_n(bytes.begin(), n, b.begin());
-            return static_cast<int>(n);
-        }
-    } port;
-    port.bytes = shortReply;
-    link.port = &port;
+    module.replies.push_back(WithCrc({0x05, 0x03, 0x02, 0x00, 0x01}));
     EXPECT_FALSE(c.Tick());
+    EXPECT_EQ(c.Session().LastFailure(), ExchangeFailure::ShortReply);
     EXPECT_EQ(c.Cell(1, 1), "");
-    port.bytes.assign(200, 0xFF);  // garbage filling the whole buffer
+    module.replies.push_back(Frame(200, 0xFF));  // garbage filling the whole buffer
     EXPECT_FALSE(c.Tick());
     link.port = nullptr;  // no port at all is a failed tick, not a crash
     EXPECT_FALSE(c.Tick());
@@ -175,7 +144,7 @@ TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
 
 TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick)
 {
-    module.open = false;
+    module.Close();
     MeasuresCycle c(link, clock);
     c.Start();
     clock.sleep(600);
@@ -191,7 +160,7 @@ TEST_F(MeasuresCycleTest, ReadDataWaits300MsAndRestartsAtStepZero)
     const auto t0 = clock.nowMs();
     EXPECT_TRUE(c.ReadData(&sink));
     EXPECT_EQ(clock.nowMs() - t0, 300);
-    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_TRUE(sink.messages.empty());
     EXPECT_EQ(MeasuresCycle::PollStep(), 0);
     const std::vector<std::pair<int, int>> want{{0, 10}, {0, 10}};
     EXPECT_EQ(Requests(), want);
@@ -206,12 +175,12 @@ TEST_F(MeasuresCycleTest, ReadDataFailureShowsWarning)
     MeasuresCycle::SetPollStep(2);
     RecordingSink sink;
     EXPECT_FALSE(c.ReadData(&sink));
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].text, "Unable to read meter data!");
-    EXPECT_EQ(sink.boxes[0].caption, "Warning");
-    EXPECT_EQ(sink.boxes[0].icon, MsgIcon::Stop);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Unable to read meter data!");
+    EXPECT_EQ(sink.messages[0].caption, "Warning");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Stop);
     EXPECT_EQ(MeasuresCycle::PollStep(), 2);
-    EXPECT_EQ(module.written.size(), 1u);
+    EXPECT_EQ(module.writes.size(), 1u);
 }
 
 TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits)
@@ -221,9 +190,9 @@ TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits)
     const auto t0 = clock.nowMs();
     EXPECT_TRUE(c.ClearEnergy(&sink));
     EXPECT_EQ(clock.nowMs() - t0, 200 + 30 * 500 + 1000 + 300);
-    ASSERT_EQ(module.written.size(), 32u);
+    ASSERT_EQ(module.writes.size(), 32u);
     for (int i = 0; i < 30; ++i) {
-        const auto& f = module.written[static_cast<std::size_t>(i)];
+        const auto& f = module.writes[static_cast<std::size_t>(i)];
         ASSERT_EQ(f.size(), 9u + 12u);
         EXPECT_EQ(f[1], 0x10);
         EXPECT_EQ(f[2] << 8 | f[3], 9258);
@@ -233,9 +202,9 @@ TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits)
         for (int k = 11; k < 19; ++k)
             EXPECT_EQ(f[static_cast<std::size_t>(k)], 0);
     }
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].text, "电度清除成功!");
-    EXPECT_EQ(sink.boxes[0].caption, "KVT40");
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "电度清除成功!");
+    EXPECT_EQ(sink.messages[0].caption, "KVT40");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include "link/LinkState.h"
@@ -26,26 +27,27 @@
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "widgets/GridCtrl.h"
 #include "widgets/ItemBar.h"
 
 namespace {
 class MainFrameTest : public ::testing::Test {
 protected:
     MainFrameTest() : bus(clock), port(bus, clock) {
-        ResetTheLink();
         SetInternalItems(0);
         bus.AddModule(5);
+        link.protocol = &TheModbusRtu();
+        link.port = &port;
     }
     ~MainFrameTest() override {
         frame.reset();
-        ResetTheLink();
         SetInternalItems(0);
     }
     CMainFrame& Frame() {
         if (!frame) {
-            frame = std::make_unique<CMainFrame>(sink, clock);
+            frame = std::make_unique<CMainFrame>(FormContext{link, clock, sink, wall});
             frame->SetDialogFactory([this](QWidget* parent) {
-                return new CCommSettingDlg(sink, clock, port,
+                return new CCommSettingDlg(link, sink, clock, port,
                                            [this](const std::string&, int baud, int, int, int) {
                                                return port.Open(baud);
                                            },
@@ -56,9 +58,10 @@ protected:
         return *frame;
     }
     // Connect with the dialog's own Connect button on "COM1" at this address.
-    void Connect(int address) {
+    void Connect(int address) { Connect(QString::number(address)); }
+    void Connect(const QString& address) {
         Frame().SetDialogRunner([address](CCommSettingDlg& dlg) {
-            dlg.AddressEdit()->setText(QString::number(address));
+            dlg.AddressEdit()->setText(address);
             dlg.PortList()->insertItem(0, QStringLiteral("COM1"));
             dlg.PortList()->setCurrentIndex(0);
             return dlg.OnConnectButton();
@@ -72,6 +75,8 @@ protected:
     VirtualBus bus;
     SimPort port;
     RecordingSink sink;
+    LinkState link;
+    FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
     std::unique_ptr<CMainFrame> frame;
 };
 
@@ -140,7 +145,7 @@ TEST_F(MainFrameTest, ConnectAndStopEnableEachOtherInMenuAndToolbar) {
     ASSERT_FALSE(port.Sent().empty());
     EXPECT_EQ(port.Sent()[0], WithCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     EXPECT_EQ(Frame().StatusText(), QStringLiteral("\t[ Device ID : 5 ] COM1 9600bps "));
-    EXPECT_EQ(TheLink().deviceAddress, 5);
+    EXPECT_EQ(link.deviceAddress, 5);
     EXPECT_FALSE(Enabled(32771));
     EXPECT_TRUE(Enabled(32772));
     EXPECT_TRUE(ToolButton(0)->isEnabled());
@@ -160,16 +165,16 @@ TEST_F(MainFrameTest, CancelAfterCommunicationFailedKeepsThePortOpenAndTheOldAdd
     EXPECT_EQ(sink.messages[0].caption, "Error");
     EXPECT_EQ(sink.messages[0].buttons, MsgButtons::RetryCancel);
     EXPECT_EQ(Frame().StatusText(), QStringLiteral("\tNo Connection"));
-    EXPECT_EQ(TheLink().deviceAddress, 1);
+    EXPECT_EQ(link.deviceAddress, 1);
     EXPECT_TRUE(port.IsOpen());
     EXPECT_FALSE(Enabled(32771));
     EXPECT_TRUE(Enabled(32772));
 }
 
 TEST_F(MainFrameTest, TheDialogShowsStoredValuesAndKeepsItsHiddenRowsHidden) {
-    TheLink().deviceAddress = 7;
-    TheLink().baudIndex = 2;
-    CCommSettingDlg dlg(sink, clock, port, [](const std::string&, int, int, int, int) { return true; });
+    link.deviceAddress = 7;
+    link.baudIndex = 2;
+    CCommSettingDlg dlg(link, sink, clock, port, [](const std::string&, int, int, int, int) { return true; });
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Communication Setting"));
     EXPECT_EQ(dlg.AddressEdit()->text(), QStringLiteral("7"));
     EXPECT_EQ(dlg.BaudList()->currentText(), QStringLiteral("19200"));
@@ -213,8 +218,7 @@ TEST_F(MainFrameTest, ClickingAnItemSetsTheTitleAndBuildsAFreshFormEachTime) {
 
 TEST_F(MainFrameTest, SwitchingBackToTheMeasuresFormRestartsItsCycle) {
     port.Open(9600);
-    TheLink().deviceAddress = 5;
-    TheLink().port = &port;
+    link.deviceAddress = 5;
     CMainFrame& f = Frame();
     f.ItemBar().OutBar().ClickItem(0, 0);
     QPointer<CMeasuresForm> form = qobject_cast<CMeasuresForm*>(f.Form());
@@ -301,4 +305,75 @@ TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(b.isNull());
     EXPECT_FALSE(a.isNull());
+}
+
+TEST_F(MainFrameTest, AnAddressOutsideOneTo247IsRefusedBeforeThePortIsTouched) {
+    for (const QString& typed : {QString(), QStringLiteral("0"), QStringLiteral("257"), QStringLiteral("5x")}) {
+        sink.messages.clear();
+        QString left;
+        Frame().SetDialogRunner([&](CCommSettingDlg& dlg) {
+            dlg.AddressEdit()->setText(typed);
+            const bool ok = dlg.OnConnectButton();
+            left = dlg.AddressEdit()->text();
+            return ok;
+        });
+        Frame().OnConnect();
+        ASSERT_EQ(sink.messages.size(), 1u) << typed.toStdString();
+        EXPECT_EQ(sink.messages[0].text, "Device address must be a number from 1 to 247.");
+        EXPECT_EQ(left, typed);  // the box keeps what was typed
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_TRUE(port.Sent().empty());
+        EXPECT_EQ(Frame().StatusText(), QStringLiteral("\tNo Connection"));
+    }
+}
+
+TEST_F(MainFrameTest, PaneZeroShowsPromptsAndTheStopNotice) {
+    CMainFrame& f = Frame();
+    auto* pane0 = f.findChild<QLabel*>(QStringLiteral("pane0"));
+    auto* pane1 = f.findChild<QLabel*>(QStringLiteral("pane1"));
+    ASSERT_NE(pane0, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_GT(pane0->width(), pane1->width());  // the free width is pane 0's
+
+    f.Action(32772)->showStatusText(f.ToolBar());  // the pointer on the Stop button
+    EXPECT_EQ(f.statusBar()->currentMessage(), QStringLiteral("停止通讯"));
+    f.statusBar()->clearMessage();
+
+    port.Open(9600);
+    link.deviceAddress = 5;
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    auto* form = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    bus.InjectFault(5, {BusFault::Kind::NoReply});
+    for (int i = 0; i < 2; ++i) {
+        clock.advanceMs(600);
+        form->OnTimer();
+    }
+    EXPECT_EQ(f.NoticeText(), QStringLiteral("No reply from module 5 at 14:02:31; Read data resumes"));
+    bus.ClearFault(5);
+    form->OnReadData();
+    EXPECT_EQ(f.NoticeText(), QString());
+}
+
+TEST_F(MainFrameTest, MeasurementHeadersFitTheirCellsAtTheDefaultSize) {
+    CMainFrame& f = Frame();
+    port.Open(9600);
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    auto* form = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    QCoreApplication::processEvents();
+    CGridCtrl& g = form->Grid();
+    int total = 0;
+    for (int c = 0; c < g.GetColumnCount(); ++c) {
+        total += g.columnWidth(c);
+        for (int r : {0, 2}) {
+            const QString text = g.GetItemText(r, c);
+            QFont font = g.font();
+            font.setBold(r == 0);
+            EXPECT_LE(QFontMetrics(font).horizontalAdvance(text) + 8, g.columnWidth(c)) << text.toStdString();
+        }
+    }
+    EXPECT_GE(total, g.viewport()->width() - 1);  // stretched to fill
+    EXPECT_GE(g.columnWidth(0), 50);
+    EXPECT_GE(g.columnWidth(1), 80);
 }
