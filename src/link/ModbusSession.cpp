@@ -101,24 +101,26 @@ bool ModbusSession::SendReadInputs(int start, int count) {
 std::optional<RegisterValues> ModbusSession::CollectRegisters(int count) { return Collect(kReadRegisters, count); }
 std::optional<RegisterValues> ModbusSession::CollectInputs(int count) { return Collect(kReadInputs, count); }
 
+// The wait is kept when nothing could be sent, so a handler's timing never depends on
+// the link.
 std::optional<RegisterValues> ModbusSession::ReadRegisters(int start, int count, int waitMs) {
-    if (!SendReadRegisters(start, count)) return std::nullopt;
+    const bool sent = SendReadRegisters(start, count);
     clock_.sleep(waitMs);
+    if (!sent) return std::nullopt;
     return Collect(kReadRegisters, count);
 }
 
 std::optional<RegisterValues> ModbusSession::ReadCoils(int start, int count, int waitMs) {
-    if (count < 1 || count > kMaxBits || !SendRead(kReadCoils, start, count)) {
-        if (failure_ == ExchangeFailure::None) Fail(ExchangeFailure::NoLink);
-        return std::nullopt;
-    }
+    const bool sent = count >= 1 && count <= kMaxBits ? SendRead(kReadCoils, start, count) : Fail(ExchangeFailure::NoLink);
     clock_.sleep(waitMs);
+    if (!sent) return std::nullopt;
     return Collect(kReadCoils, count);
 }
 
 std::optional<RegisterValues> ModbusSession::ReadInputs(int start, int count, int waitMs) {
-    if (!SendReadInputs(start, count)) return std::nullopt;
+    const bool sent = SendReadInputs(start, count);
     clock_.sleep(waitMs);
+    if (!sent) return std::nullopt;
     return Collect(kReadInputs, count);
 }
 

@@ -12,13 +12,11 @@ namespace {
 class CliTest : public ::testing::Test {
 protected:
     CliTest() : port(clock) {
-        ResetTheLink();
         env.clock = &clock;
         env.port = &port;
         env.open = [this](const std::string& n, int b, int d, int p, int s) { return port.Open(n, b, d, p, s); };
         env.listPorts = [] { return std::vector<std::string>{"/dev/ttyUSB0", "/dev/serial/by-id/usb-RS485-if00"}; };
     }
-    ~CliTest() override { ResetTheLink(); }
 
     int Run(std::vector<std::string> args) {
         out.str("");
@@ -47,6 +45,8 @@ TEST_F(CliTest, UsageErrorsAreOneLineAndExitTwo) {
         {"--port", "/dev/x", "read", "65535", "2"},
         {"--port", "/dev/x", "--sim", "probe"},
         {"probe"},  // neither --port nor --sim
+        {"--port", "", "probe"},
+        {"read", "1", "2", "3"},
     };
     for (const auto& args : bad) {
         EXPECT_EQ(Run(args), kExitUsage) << (args.empty() ? "" : args[0]);
@@ -87,6 +87,25 @@ TEST_F(CliTest, ProbeFailuresGoToStderrWithExitOne) {
     port.openResults = {false};
     EXPECT_EQ(Run({"--port", "/dev/x", "probe"}), kExitFailed);
     EXPECT_EQ(err.str(), "Cannot open/dev/x!\n");
+
+    // The first line stays as scripts match it; the second says why.
+    env.openFailure = [] { return std::string("in use by another program"); };
+    port.openResults = {false};
+    EXPECT_EQ(Run({"--port", "/dev/x", "read", "0", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Cannot open/dev/x!\nkvt40ctl: in use by another program\n");
+}
+
+TEST_F(CliTest, AFailedWriteToStandardOutputIsAFailure) {
+    std::ostream broken(nullptr);  // every write fails
+    EXPECT_EQ(RunCliArgs({"ports"}, env, broken, err), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot write to standard output\n");
+}
+
+TEST_F(CliTest, ACommandsHelpListsItsArguments) {
+    EXPECT_EQ(Run({"read", "--help"}), kExitOk);
+    EXPECT_NE(out.str().find("START"), std::string::npos);
+    EXPECT_NE(out.str().find("COUNT"), std::string::npos);
+    EXPECT_TRUE(port.writes.empty());
 }
 
 TEST_F(CliTest, ReadPrintsAddressTabValue) {
@@ -130,7 +149,6 @@ namespace {
 class CliOnVirtualModule : public ::testing::Test {
 protected:
     CliOnVirtualModule() : bus(clock), port(bus, clock) {
-        ResetTheLink();
         bus.AddModule(7);
         env.clock = &clock;
         env.port = &port;
@@ -138,7 +156,6 @@ protected:
         env.listPorts = [] { return std::vector<std::string>{}; };
         env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
     }
-    ~CliOnVirtualModule() override { ResetTheLink(); }
     int Run(std::vector<std::string> args) {
         out.str("");
         err.str("");

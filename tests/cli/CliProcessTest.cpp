@@ -1,0 +1,52 @@
+// The kvt40ctl program itself on its built-in virtual module: long replies, the baud rate
+// given, a full standard output and the stop signals.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+
+#include "link/SerialPort.h"
+#include "sim/Process.h"
+#include "support/Pty.h"
+
+namespace {
+
+e2e::RunResult Ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), KVT40CTL_EXE);
+    return e2e::Run(args);
+}
+
+TEST(CliProcess, LongRepliesAndTheBaudRateOfTheBuiltInModule) {
+    const auto read = Ctl({"--sim", "read", "0", "125"});
+    EXPECT_EQ(read.code, 0);
+    EXPECT_EQ(std::count(read.out.begin(), read.out.end(), '\n'), 125);
+    const auto probe = Ctl({"--sim", "--baud", "19200", "--address", "9", "probe"});
+    EXPECT_EQ(probe.code, 0);
+    EXPECT_EQ(probe.out, "[ Device ID : 9 ] Virtual module 19200bps \n");
+}
+
+TEST(CliProcess, AFullStandardOutputIsExitOne) {
+    const auto r = e2e::Run({"/bin/sh", "-c", std::string(KVT40CTL_EXE) + " --sim read 0 10 2>&1 > /dev/full"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "kvt40ctl: cannot write to standard output\n");
+}
+
+TEST(CliProcess, StopSignalsCloseThePortAndEndTheCommand) {
+    Pty bus;  // a module that hears the request and never answers
+    ASSERT_TRUE(bus.ok());
+    for (int sig : {SIGTERM, SIGINT}) {
+        int fd = -1;
+        const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--port", bus.path(), "measure"}, fd);
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(bus.Receive(8, 5000).size(), 8u);  // inside its first exchange now
+        const auto t0 = std::chrono::steady_clock::now();
+        kill(pid, sig);
+        EXPECT_EQ(e2e::Reap(pid, fd, 5000), 1) << sig;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+        // The port is free for the next client.
+        CSerialPort next;
+        EXPECT_TRUE(next.Open(bus.path(), 9600, 8, 0, 0)) << sig;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// Every exchange path of the session against a scripted port on the virtual clock.
+#include "link/ModbusSession.h"
+
+#include <gtest/gtest.h>
+
+#include "link/ConnectSequence.h"
+#include "link/WallClock.h"
+#include "support/ScriptedPort.h"
+
+namespace {
+
+class ModbusSessionTest : public ::testing::Test {
+protected:
+    ModbusSessionTest() : port(clock) {
+        port.Open();
+        link.protocol = &TheModbusRtu();
+        link.port = &port;
+        link.deviceAddress = 7;
+    }
+    VirtualClock clock;
+    ScriptedPort port;
+    LinkState link;
+    ModbusSession s{link, clock};
+};
+
+TEST_F(ModbusSessionTest, ReadWritesWaitsReadsAndChecks) {
+    port.replies.push_back(RegistersReply(7, 3, 100));
+    const auto regs = s.ReadRegisters(504, 3, 300);
+    ASSERT_TRUE(regs);
+    EXPECT_EQ(*regs, (RegisterValues{100, 101, 102}));
+    EXPECT_EQ(port.writes.at(0), WithCrc({0x07, 0x03, 0x01, 0xF8, 0x00, 0x03}));
+    EXPECT_EQ(port.readTimesMs.at(0) - port.writeTimesMs.at(0), 300);
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::None);
+}
+
+// A reply that passes the frame check with fewer values than asked must never be decoded.
+TEST_F(ModbusSessionTest, FewerValuesThanAskedFailEverywhere) {
+    port.replies.push_back(RegistersReply(7, 2));
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::ShortReply);
+
+    ASSERT_TRUE(s.SendReadRegisters(10, 72));
+    port.replies.push_back(RegistersReply(7, 71));
+    EXPECT_FALSE(s.CollectRegisters(72));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::ShortReply);
+
+    port.replies.push_back(WithCrc({0x07, 0x02, 0x00}));  // no data byte for two inputs
+    EXPECT_FALSE(s.ReadInputs(0, 2, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::ShortReply);
+    port.replies.push_back(WithCrc({0x07, 0x01, 0x01, 0x02}));
+    const auto coils = s.ReadCoils(0, 2, 200);
+    ASSERT_TRUE(coils);
+    EXPECT_EQ(*coils, (RegisterValues{0, 1}));  // least significant bit first, only what was asked
+
+    // More than asked is fine: the first values are taken.
+    port.replies.push_back(RegistersReply(7, 5, 9));
+    EXPECT_EQ(s.ReadRegisters(0, 2, 200), (RegisterValues{9, 10}));
+}
+
+TEST_F(ModbusSessionTest, TellsNoReplyBadReplyExceptionAndNoLinkApart) {
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+
+    Frame bad = RegistersReply(7, 10);
+    bad.back() ^= 1;
+    port.replies.push_back(bad);
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::BadReply);
+
+    port.replies.push_back(ExceptionFrame(7, 0x03, 0x02));
+    EXPECT_FALSE(s.ReadRegisters(9999, 1, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::Exception);
+    EXPECT_EQ(FailureText(s.LastFailure(), 7, s.LastExceptionCode()), "Exception 2 from module 7");
+
+    port.replies.push_back(Frame(300, 0xFF));  // a buffer full of noise
+    EXPECT_FALSE(s.ReadRegisters(0, 125, 200));
+
+    port.Close();
+    const auto t0 = clock.nowMs();
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 300));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoLink);
+    EXPECT_EQ(clock.nowMs() - t0, 300);  // the wait is kept: a handler's timing does not change
+    link.protocol = nullptr;
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 0));
+    EXPECT_EQ(FailureText(ExchangeFailure::NoReply, 1), "No reply from module 1");
+}
+
+TEST_F(ModbusSessionTest, WritesLeaveTheEchoUnlessConfirmed) {
+    const std::array<std::int32_t, 3> v{32, 4660, 5};
+    ASSERT_TRUE(s.WriteRegisters(0x2328, v, 300));
+    EXPECT_EQ(port.writes.at(0), WithCrc(Hex("07 10 23 28 00 03 06 00 20 12 34 00 05")));
+    EXPECT_EQ(clock.nowMs(), 300);
+    EXPECT_TRUE(port.readTimesMs.empty());
+
+    port.replies.push_back(WithCrc(Hex("07 10 23 28 00 03")));
+    EXPECT_TRUE(s.WriteRegistersConfirmed(0x2328, v, 3000));
+    EXPECT_FALSE(s.WriteRegistersConfirmed(0x2328, v, 3000));  // no echo this time
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+
+    ASSERT_TRUE(s.WriteCoil(1, true, 200));
+    EXPECT_EQ(port.writes.back(), WithCrc(Hex("07 05 00 01 FF 00")));
+}
+
+TEST_F(ModbusSessionTest, RawBytesForTheBootloader) {
+    const Frame hello{'I', 'D', '0', '0', '0', '7'};
+    EXPECT_EQ(s.Send(hello), 6);
+    EXPECT_EQ(port.writes.back(), hello);
+    port.replies.push_back({'C'});
+    EXPECT_EQ(s.ReadAvailable(2), Frame{'C'});
+    EXPECT_TRUE(s.ReadAvailable(2).empty());
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+}
+
+TEST(DeviceAddressText, OnlyOneTo247) {
+    EXPECT_EQ(ParseDeviceAddress("5"), 5);
+    EXPECT_EQ(ParseDeviceAddress(" 247 "), 247);
+    for (const char* bad : {"", " ", "0", "248", "257", "-1", "5x", "1 2", "99999999999"})
+        EXPECT_FALSE(ParseDeviceAddress(bad)) << bad;
+}
+
+TEST(WallClockText, ClockAndIsoTimes) {
+    const LocalTime t{2026, 3, 9, 4, 5, 6, -330};
+    EXPECT_EQ(FormatClockTime(t), "04:05:06");
+    EXPECT_EQ(FormatIsoTime(t), "2026-03-09T04:05:06-05:30");
+    EXPECT_EQ(FormatIsoTime(LocalTime{2026, 12, 31, 23, 59, 59, 60}), "2026-12-31T23:59:59+01:00");
+}
+
+}  // namespace
