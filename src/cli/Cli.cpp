@@ -13,15 +13,6 @@ std::vector<CommandInfo>& Table() {
     return table;
 }
 
-bool ParseInt(const std::string& text, long long lo, long long hi, int& out) {
-    long long v = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || ptr != end || text.empty() || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
 // Answers Cancel to every Retry/Cancel question and keeps the last text for stderr.
 class CancelSink final : public MessageSink {
 public:
@@ -39,6 +30,15 @@ std::string OneLine(std::string s) {
 }
 
 }  // namespace
+
+bool ParseIntArg(const std::string& text, long long lo, long long hi, int& out) {
+    long long v = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || ptr != end || text.empty() || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 bool RegisterCliCommand(const CommandInfo& info) {
     auto& t = Table();
@@ -200,11 +200,11 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
         err << "kvt40ctl: unexpected argument '" << app.remaining().front() << "' (try --help)\n";
         return kExitUsage;
     }
-    if (!address.empty() && !ParseInt(address, 1, 247, g.address)) {
+    if (!address.empty() && !ParseIntArg(address, 1, 247, g.address)) {
         err << "kvt40ctl: --address must be from 1 to 247, not '" << address << "'\n";
         return kExitUsage;
     }
-    if (!baud.empty() && (!ParseInt(baud, 1, 1000000, g.baud) || BaudIndexOf(g.baud) < 0)) {
+    if (!baud.empty() && (!ParseIntArg(baud, 1, 1000000, g.baud) || BaudIndexOf(g.baud) < 0)) {
         err << "kvt40ctl: --baud must be 4800, 9600 or 19200, not '" << baud << "'\n";
         return kExitUsage;
     }

@@ -71,6 +71,9 @@ private:
     int code_ = kExitOk;
 };
 
+// A decimal integer from lo to hi, the whole text and nothing else.
+bool ParseIntArg(const std::string& text, long long lo, long long hi, int& out);
+
 class CliCommand {
 public:
     virtual ~CliCommand() = default;

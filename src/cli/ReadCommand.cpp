@@ -1,20 +1,9 @@
 // kvt40ctl read START COUNT: one line per register, ADDRESS<TAB>VALUE.
-#include <charconv>
-
 #include "cli/CliCommand.h"
 
 namespace {
 
 constexpr int kReadWaitMs = 200;
-
-bool ParseInt(const std::string& text, long long lo, long long hi, int& out) {
-    long long v = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || ptr != end || text.empty() || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
 
 class ReadCommand final : public CliCommand {
 public:
@@ -25,9 +14,9 @@ public:
     int Run(CliContext& ctx) override {
         int start = 0;
         int count = 0;
-        if (!ParseInt(startText_, 0, 65535, start))
+        if (!ParseIntArg(startText_, 0, 65535, start))
             return ctx.Usage("START must be a register address from 0 to 65535");
-        if (!ParseInt(countText_, 1, 125, count) || start + count > 65536)
+        if (!ParseIntArg(countText_, 1, 125, count) || start + count > 65536)
             return ctx.Usage("COUNT must be from 1 to 125 and stay below register 65536");
         if (!ctx.OpenLink()) return ctx.Code();
         ModbusSession session = ctx.Session();
