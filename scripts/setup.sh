@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-wqy-microhei
   libmodbus-dev libcli11-dev
   xvfb xauth
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

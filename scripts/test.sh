@@ -29,3 +29,7 @@ CXX=clang++ CC=clang cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz --target fuzz_reply_checks --parallel "$(nproc)"
 build-fuzz/fuzz/fuzz_reply_checks -runs=200000 -max_len=300 -seed=1 "$(mktemp -d)" fuzz/corpus 2>&1 | tail -1
 
+
+# The Debian package from a clean build tree, checked as a technician would install it.
+scripts/package.sh
+tests/packaging/check_package.sh dist/kvt40_*_amd64.deb

@@ -49,6 +49,17 @@ bool RegisterCliCommand(const CommandInfo& info) {
 
 const std::vector<CommandInfo>& CliCommands() { return Table(); }
 
+std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareCliCommands(CLI::App& app) {
+    std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands;
+    for (const CommandInfo& info : CliCommands()) {
+        CLI::App* sub = app.add_subcommand(info.name, info.summary);
+        auto cmd = info.make();
+        cmd->Declare(*sub);
+        commands.emplace_back(&info, std::move(cmd));
+    }
+    return commands;
+}
+
 CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStream, std::ostream& errStream)
     : options(o), env(e), out(outStream), err(errStream) {}
 
@@ -170,13 +181,11 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
     portOpt->excludes(simOpt);
     app.fallthrough();
 
-    std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands;
-    for (const CommandInfo& info : CliCommands()) {
-        CLI::App* sub = app.add_subcommand(info.name, info.summary);
-        auto cmd = info.make();
-        cmd->Declare(*sub);
-        commands.emplace_back(&info, std::move(cmd));
-    }
+    bool version = false;
+    app.add_flag("--version", version);
+    std::string generate;
+    app.add_option("--generate", generate);  // man or bash-completion, for the install
+    std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands = DeclareCliCommands(app);
 
     // CLI11 wants argv[0] first and the rest reversed.
     std::vector<std::string> rev(argv.rbegin(), argv.rend());
@@ -190,6 +199,14 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
             err << "kvt40ctl: " << message << "\n";
             return kExitUsage;
         }
+    }
+    if (version) {
+        out << "kvt40ctl " << KVT40_VERSION << "\n";
+        return kExitOk;
+    }
+    if (generate == "man" || generate == "bash-completion") {
+        out << (generate == "man" ? CliManPage(app) : CliBashCompletion(app));
+        return kExitOk;
     }
     if (help) {
         const auto subs = app.get_subcommands();

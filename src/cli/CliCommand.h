@@ -93,6 +93,13 @@ struct CommandInfo {
 // Called by KVT40_CLI_COMMAND at start-up; the table is sorted by order.
 bool RegisterCliCommand(const CommandInfo& info);
 const std::vector<CommandInfo>& CliCommands();
+// Adds every command of the table as a subcommand of app; the commands own the options' values.
+std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareCliCommands(CLI::App& app);
+
+// The manual page (roff) and the bash completion, both from the command table and the
+// options the commands declared, so every command added appears in both.
+std::string CliManPage(const CLI::App& app);
+std::string CliBashCompletion(const CLI::App& app);
 
 #define KVT40_CLI_COMMAND(Class, name, synopsis, summary, order)                                  \
     namespace {                                                                                  \

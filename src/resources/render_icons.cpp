@@ -13,7 +13,9 @@ int main(int argc, char** argv) {
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("icons"));
     for (const QString& name : dir.entryList({QStringLiteral("*.svg")})) {
         QSvgRenderer svg(dir.filePath(name));
-        for (int size : {16, 32, 64}) {
+        // The application icon also in the sizes a desktop menu asks for.
+        const bool app = name.startsWith(QStringLiteral("app"));
+        for (int size : app ? QList<int>{16, 32, 48, 64, 256} : QList<int>{16, 32, 64}) {
             QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
             img.fill(Qt::transparent);
             QPainter p(&img);

@@ -130,13 +130,50 @@ bool SaveScreenshot(QWidget& window, const std::string& path) {
                  writer.errorString().toStdString().c_str());
     return false;
 }
+constexpr const char* kUsage =
+    "usage: kvt40 [--internal] [--sim] [--connect PORT [--address N] [--baud 4800|9600|19200]]\n"
+    "             [--form ID] [--screenshot FILE [--after-ms M]]\n"
+    "\n"
+    "The KVT40 test, calibration and service tool.\n"
+    "\n"
+    "options:\n"
+    "  --internal            offer the internal items (device settings, calibration, update)\n"
+    "  --sim                 connect to the built-in virtual module and show the readings\n"
+    "  --connect PORT        connect to PORT at start (\"Virtual module\" for the built-in one)\n"
+    "  --address N           module address for --connect, 1 to 247 (default 1)\n"
+    "  --baud RATE           baud rate for --connect: 4800, 9600 or 19200 (default 9600)\n"
+    "  --form ID             open form ID after start (101 readings, 140, 147, 149, 150, ...)\n"
+    "  --screenshot FILE     save the main window to FILE after --after-ms M ms (default 1000) and exit\n"
+    "  --help                this text\n"
+    "  --version             the version\n"
+    "\n"
+    "Serial ports need the dialout group: sudo usermod -aG dialout $USER, then log in again.\n";
+
+// --help and --version answer before the toolkit starts, so they work without a display.
+bool AnswerBeforeToolkit(int argc, char** argv, int& rc) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            rc = 0;
+            return true;
+        }
+        if (a == "--version") {
+            std::printf("kvt40 %s\n", KVT40_VERSION);
+            rc = 0;
+            return true;
+        }
+    }
+    return false;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int rc = 0; AnswerBeforeToolkit(argc, argv, rc)) return rc;
     QApplication app(argc, argv);
     Options o;
     if (!Parse(argc, argv, o)) {
-        std::fprintf(stderr, "usage: kvt40 [--internal] [--sim]\n");
+        std::fprintf(stderr, "kvt40: unknown or incomplete option (try --help)\n");
         return 2;
     }
     // A newcomer's start: the same path as choosing the virtual module in the Connect
