@@ -1,7 +1,8 @@
 #pragma once
 // The byte channel every caller reaches through the link state. Write purges both
 // queues first (an unread reply is discarded) and sends every byte; Read zero-fills
-// the buffer, then takes what has arrived and never waits for a first byte.
+// the buffer and never waits for a first byte, but once one has arrived it collects the
+// rest of the reply (how long it waits for that is the implementation's own rule).
 
 #include <cstdint>
 #include <span>

@@ -18,6 +18,8 @@ using SteadyClock = std::chrono::steady_clock;
 speed_t SpeedOf(int baud, bool& known) {
     known = true;
     switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
     case 1200: return B1200;
     case 2400: return B2400;
     case 4800: return B4800;
@@ -75,8 +77,9 @@ int OpenExclusive(const std::string& name) {
     return fd;
 }
 
+// Rounded up: a wait that wakes a fraction of a millisecond early would end a reply too soon.
 int WaitMs(SteadyClock::time_point until) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
     return static_cast<int>(std::max<long long>(0, left));
 }
 
@@ -146,25 +149,33 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
 
 int CSerialPort::Read(std::span<std::uint8_t> buf) {
     std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+    const auto start = SteadyClock::now();  // the total bound counts from the call, lock wait included
     const std::lock_guard lock(mutex_);
     if (fd_ < 0 || buf.empty()) return 0;
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;  // never waits for a first byte
 
-    const int interval = 3 * charMs_;
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
+    const auto gap = std::chrono::milliseconds(3 * charMs_);
+    const auto total = start + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
+    auto lastByte = SteadyClock::now();
     std::size_t got = 0;
     while (got < buf.size()) {
+        // With VMIN = VTIME = 0 an empty queue reads as 0, not EAGAIN: both mean "wait for more".
         const ssize_t n = ::read(fd_, buf.data() + got, buf.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
+            lastByte = SteadyClock::now();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+        if (n < 0 && errno != EAGAIN) break;
+        const auto until = std::min(lastByte + gap, total);
+        if (SteadyClock::now() >= until) break;  // the silence after a byte, or the whole bound, is over
         pollfd p{fd_, POLLIN, 0};
-        const int wait = std::min(interval, WaitMs(until));
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;  // the gap after a byte ends the reply
+        const int ready = ::poll(&p, 1, WaitMs(until));
+        if (ready < 0 && errno != EINTR) break;
+        // A hang-up polls ready at once and reads nothing: without this the loop would spin.
+        if (ready > 0 && (p.revents & POLLIN) == 0) break;
     }
     return static_cast<int>(got);
 }

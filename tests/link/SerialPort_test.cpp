@@ -7,33 +7,108 @@
 #include <thread>
 
 #include "support/Pty.h"
+#include "support/PtyTrickle.h"
 
 namespace {
 
 using Frame = std::vector<std::uint8_t>;
+using Ms = std::chrono::milliseconds;
+using SteadyClock = std::chrono::steady_clock;
 
-// Bytes written to the master reach the slave's queue a moment later: poll with a bound.
-int ReadWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+// Bytes written to the master reach the slave's queue a moment later: polls with a bound.
+// Reports the Read that first found bytes waiting: what it got and how long that one call took.
+struct TimedRead {
     int got = 0;
-    while (got == 0 && std::chrono::steady_clock::now() < until) {
-        got = port.Read(buf);
-        if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SteadyClock::duration took{};
+};
+TimedRead ReadTimedWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf) {
+    const auto until = SteadyClock::now() + std::chrono::seconds(2);
+    TimedRead r;
+    while (r.got == 0 && SteadyClock::now() < until) {
+        const auto t0 = SteadyClock::now();
+        r.got = port.Read(buf);
+        r.took = SteadyClock::now() - t0;
+        if (r.got == 0) std::this_thread::yield();
     }
-    return got;
+    return r;
 }
 
+int ReadWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf) { return ReadTimedWhenArrived(port, buf).got; }
+
+// The rate only sets the time-outs on a pseudo-terminal; 300 baud makes every wait long
+// (c = 34 ms, gap 102 ms, 6.8 s for 200 bytes), so "at once" cannot be mistaken for either.
 TEST(SerialPort, ReadWithNothingWaitingReturnsAtOnceWithTheBufferZeroed) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
     CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
+    ASSERT_TRUE(port.Open(pty.path(), 300, 8, 0, 0));
+    EXPECT_EQ(port.CharTimeMs(), 34);
     std::array<std::uint8_t, 200> buf;
     buf.fill(0xAA);
-    const auto t0 = std::chrono::steady_clock::now();
+    const auto t0 = SteadyClock::now();
     EXPECT_EQ(port.Read(buf), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+    EXPECT_LT(SteadyClock::now() - t0, Ms(50));
     for (auto b : buf) ASSERT_EQ(b, 0);
+}
+
+Frame Counting(std::uint8_t from, std::size_t count) {
+    Frame f(count);
+    for (std::size_t i = 0; i < count; ++i) f[i] = static_cast<std::uint8_t>(from + i);
+    return f;
+}
+
+// At 1200 baud c = 9 ms and the gap that ends a reply is 27 ms.
+TEST(SerialPort, AReplyInPiecesWithPausesBelowTheGapIsOneReply) {
+    struct Case {
+        std::size_t size;
+        int everyMs;
+        std::size_t pieces;
+    };
+    for (const Case c : {Case{1, 1, 50}, Case{10, 5, 6}}) {
+        SCOPED_TRACE(testing::Message() << c.pieces << " pieces of " << c.size << " every " << c.everyMs << " ms");
+        Pty pty;
+        CSerialPort port;
+        ASSERT_TRUE(port.Open(pty.path(), 1200, 8, 0, 0));
+        PtyTrickle peer(pty, c.size, c.everyMs, c.pieces);
+        std::array<std::uint8_t, 200> buf;
+        const TimedRead r = ReadTimedWhenArrived(port, buf);
+        const std::size_t whole = c.size * c.pieces;
+        ASSERT_EQ(r.got, static_cast<int>(whole));
+        EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, whole));
+        // Fewer bytes than asked: the Read ends only after one gap of silence.
+        EXPECT_GE(r.took, Ms(27));
+    }
+}
+
+TEST(SerialPort, APauseAboveTheGapEndsTheReplyAndTheRestWaitsForTheNextRead) {
+    Pty pty;
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(pty.path(), 1200, 8, 0, 0));
+    PtyTrickle peer(pty, 10, 150, 2);
+    std::array<std::uint8_t, 200> buf;
+    const TimedRead first = ReadTimedWhenArrived(port, buf);
+    ASSERT_EQ(first.got, 10);
+    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(0, 10));
+    EXPECT_LT(first.took, Ms(120));  // the gap ended it, not the 1.8 s bound for 200 bytes
+    const TimedRead second = ReadTimedWhenArrived(port, buf);
+    ASSERT_EQ(second.got, 10);
+    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(10, 10));
+}
+
+// 300 baud: c = 34 ms, gap 102 ms. A byte every 40 ms never leaves a gap and never fills
+// 30 bytes within the 30 x 34 = 1020 ms bound, so only that bound can end the Read.
+TEST(SerialPort, APeerThatNeverStopsIsCutAtTheTotalBound) {
+    Pty pty;
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(pty.path(), 300, 8, 0, 0));
+    PtyTrickle peer(pty, 1, 40);
+    std::array<std::uint8_t, 30> buf;
+    const TimedRead r = ReadTimedWhenArrived(port, buf);
+    EXPECT_GE(r.took, Ms(1020));
+    EXPECT_LT(r.took, Ms(1020 + 300));
+    EXPECT_GT(r.got, 10);
+    EXPECT_LT(r.got, 30);
+    EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, static_cast<std::size_t>(r.got)));
 }
 
 TEST(SerialPort, ShortReplyReadWithLengthTwoHundredLeavesTheRestZero) {
