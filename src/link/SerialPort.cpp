@@ -85,7 +85,17 @@ int WaitMs(SteadyClock::time_point until) {
 
 }  // namespace
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::CSerialPort() {
+    // Without the pipe Close is still safe, only no longer prompt: it waits for the call to end.
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+CSerialPort::~CSerialPort() {
+    Close();
+    for (const int fd : wake_) {
+        if (fd >= 0) ::close(fd);
+    }
+}
 
 bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
     if (baud <= 0 || name.empty()) return false;
@@ -96,6 +106,7 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
         CloseLocked();
         fd_ = fd;
         name_ = name;
+        open_ = true;
     }
     Configure(fd_, baud, dataBits, parity, stopBits);
     charMs_ = 10000 / baud + 1;
@@ -104,8 +115,22 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
 }
 
 void CSerialPort::Close() {
-    const std::lock_guard lock(mutex_);
-    CloseLocked();
+    // Announce first, so a Read or Write waiting inside the lock gives up instead of keeping
+    // this thread (often the user interface) blocked until its transfer ends.
+    ++closers_;
+    if (wake_[1] >= 0) {
+        const std::uint8_t b = 0;
+        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &b, 1);
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        CloseLocked();
+        // Drained under the lock: no waiter can be inside to miss the wake-up.
+        std::uint8_t drain[16];
+        while (wake_[0] >= 0 && ::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+    }
+    --closers_;
 }
 
 void CSerialPort::CloseLocked() {
@@ -118,16 +143,26 @@ void CSerialPort::CloseLocked() {
     }
     fd_ = -1;
     name_.clear();
+    open_ = false;
 }
 
-bool CSerialPort::IsOpen() const {
-    const std::lock_guard lock(mutex_);
-    return fd_ >= 0;
+bool CSerialPort::IsOpen() const { return open_; }
+
+CSerialPort::Wait CSerialPort::WaitLocked(short events, int ms) const {
+    pollfd p[2] = {{fd_, events, 0}, {wake_[0], POLLIN, 0}};  // poll skips a wake end of -1
+    const int ready = ::poll(p, 2, ms);
+    if (Closing()) return Wait::Closing;
+    if (ready < 0) return errno == EINTR ? Wait::Again : Wait::Failed;
+    if (ready == 0) return Wait::TimedOut;
+    if ((p[0].revents & events) != 0) return Wait::Ready;
+    // A hang-up or error polls ready at once and never clears: waiting on would spin.
+    return p[0].revents != 0 ? Wait::Failed : Wait::Again;
 }
 
 int CSerialPort::Write(std::span<const std::uint8_t> data) {
+    if (Closing()) return 0;  // leave the lock to the Close that waits for it
     const std::lock_guard lock(mutex_);
-    if (fd_ < 0) return 0;
+    if (fd_ < 0 || Closing()) return 0;
     (void)tcflush(fd_, TCIOFLUSH);  // an unread reply to an earlier request goes here
     std::size_t done = 0;
     // No write time-out on the line itself; this bound only guards against a dead driver.
@@ -140,18 +175,20 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return 0;
-        pollfd p{fd_, POLLOUT, 0};
         const int wait = WaitMs(until);
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0) return 0;
+        if (wait == 0) return 0;
+        const Wait w = WaitLocked(POLLOUT, wait);
+        if (w == Wait::Closing || w == Wait::Failed) return 0;
     }
     return static_cast<int>(done);
 }
 
 int CSerialPort::Read(std::span<std::uint8_t> buf) {
     std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+    if (Closing()) return 0;
     const auto start = SteadyClock::now();  // the total bound counts from the call, lock wait included
     const std::lock_guard lock(mutex_);
-    if (fd_ < 0 || buf.empty()) return 0;
+    if (fd_ < 0 || buf.empty() || Closing()) return 0;
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;  // never waits for a first byte
 
@@ -171,11 +208,13 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
         if (n < 0 && errno != EAGAIN) break;
         const auto until = std::min(lastByte + gap, total);
         if (SteadyClock::now() >= until) break;  // the silence after a byte, or the whole bound, is over
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, WaitMs(until));
-        if (ready < 0 && errno != EINTR) break;
-        // A hang-up polls ready at once and reads nothing: without this the loop would spin.
-        if (ready > 0 && (p.revents & POLLIN) == 0) break;
+        const Wait w = WaitLocked(POLLIN, WaitMs(until));
+        if (w == Wait::Closing) {
+            // A reply cut short by Close is no reply: the caller sees a closed port.
+            std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+            return 0;
+        }
+        if (w == Wait::Failed) break;
     }
     return static_cast<int>(got);
 }

@@ -2,9 +2,13 @@
 // A POSIX serial device (or pseudo-terminal) behind CCommPort.
 //
 // Ownership: the port owns its descriptor and closes it in Close and in the destructor.
-// Thread safety: every call takes the descriptor lock, so Close from the user-interface
-// thread never races a worker inside Read or Write; the worker's next calls return 0.
+// Threads: as CCommPort says. Open, Name and CharTimeMs belong to the user-interface thread
+// and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
+// the whole call, so no closed or reused descriptor is ever touched; Close announces itself
+// first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll
+// wake-up, returning 0. IsOpen reads an atomic and never waits.
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -12,7 +16,7 @@
 
 class CSerialPort final : public CCommPort {
 public:
-    CSerialPort() = default;
+    CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
     ~CSerialPort() override;
@@ -27,6 +31,10 @@ public:
     void Close() override;
     bool IsOpen() const override;
     int Write(std::span<const std::uint8_t> data) override;
+    // Returns 0 at once when nothing waits. Otherwise reads until buf is full, the line has
+    // been silent for 3 character times after a byte, or buf.size() character times have
+    // passed since the call; a Read that gets less than asked so ends one gap after its
+    // last byte.
     int Read(std::span<std::uint8_t> buf) override;
 
     // The name last opened, whole (no length limit); empty while closed.
@@ -35,10 +43,17 @@ public:
     int CharTimeMs() const;
 
 private:
+    enum class Wait { Ready, TimedOut, Again, Closing, Failed };
+    // Polls the descriptor and the wake-up pipe; the caller holds the lock.
+    Wait WaitLocked(short events, int ms) const;
+    bool Closing() const { return closers_ > 0; }
     void CloseLocked();
 
     mutable std::mutex mutex_;
     std::string name_;
     int fd_ = -1;
     int charMs_ = 2;
+    std::atomic<bool> open_{false};  // fd_ >= 0, mirrored for IsOpen without the lock
+    std::atomic<int> closers_{0};    // Close calls waiting for or holding the lock
+    int wake_[2] = {-1, -1};         // written by Close to cut a waiting poll short
 };
