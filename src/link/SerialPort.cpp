@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -66,11 +68,22 @@ void Configure(int fd, int baud, int dataBits, int parity, int stopBits) {
     (void)ioctl(fd, TIOCMBIC, &rts);
 }
 
-int OpenExclusive(const std::string& name) {
+// Unix98 pseudo-terminal slaves (/dev/pts/N) use majors 136..143.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const auto m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
+}
+
+// TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
+// A pty gets the lock alone: its server holds the slave open, so the tty is never last-closed
+// and an exclusive flag left by a client that was killed would lock everyone else out.
+int OpenExclusive(const std::string& name, bool& exclusiveFlag) {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    // TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    exclusiveFlag = isatty(fd) && !IsPseudoTerminal(fd);
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || (exclusiveFlag && ioctl(fd, TIOCEXCL) != 0)) {
         ::close(fd);
         return -1;
     }
@@ -101,10 +114,12 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
     if (baud <= 0 || name.empty()) return false;
     const std::lock_guard lock(mutex_);
     if (fd_ < 0 || name != name_) {
-        const int fd = OpenExclusive(name);
+        bool exclusiveFlag = false;
+        const int fd = OpenExclusive(name, exclusiveFlag);
         if (fd < 0) return false;  // the old port, if any, stays open
         CloseLocked();
         fd_ = fd;
+        exclusiveFlag_ = exclusiveFlag;
         name_ = name;
         open_ = true;
     }
@@ -136,12 +151,12 @@ void CSerialPort::Close() {
 void CSerialPort::CloseLocked() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIOFLUSH);
-        // The exclusive flag outlives the descriptor while the other end keeps the tty (a pty
-        // server does): clear it, or the next open by a non-root user is refused with EBUSY.
-        (void)ioctl(fd_, TIOCNXCL);
+        // Only a flag of our own is cleared; one set by another program is not ours to drop.
+        if (exclusiveFlag_) (void)ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
     fd_ = -1;
+    exclusiveFlag_ = false;
     name_.clear();
     open_ = false;
 }

@@ -21,7 +21,8 @@ public:
     CSerialPort& operator=(const CSerialPort&) = delete;
     ~CSerialPort() override;
 
-    // Opens `name` exclusively (TIOCEXCL and flock) in raw mode, or reconfigures it when
+    // Opens `name` exclusively in raw mode (a serial device by TIOCEXCL and flock, a
+    // pseudo-terminal by flock alone, which dies with its process), or reconfigures it when
     // it is the name already open. baud in bits per second (> 0), dataBits 4..8,
     // parity 0 none / 1 odd / 2 even, stopBits 0 one / 1 one and a half / 2 two.
     // Another name is opened first and the old port closed only after; if the new one
@@ -52,6 +53,7 @@ private:
     mutable std::mutex mutex_;
     std::string name_;
     int fd_ = -1;
+    bool exclusiveFlag_ = false;  // TIOCEXCL set on fd_, to be cleared before it closes
     int charMs_ = 2;
     std::atomic<bool> open_{false};  // fd_ >= 0, mirrored for IsOpen without the lock
     std::atomic<int> closers_{0};    // Close calls waiting for or holding the lock

@@ -1,11 +1,16 @@
 #include "link/SerialPort.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
 #include <thread>
 
+#include "support/ForkedChild.h"
 #include "support/Pty.h"
 #include "support/PtyTrickle.h"
 
@@ -194,6 +199,37 @@ TEST(SerialPort, ASecondOpenOfAPortInUseIsRefused) {
     EXPECT_FALSE(second.Open(pty.path(), 9600, 8, 0, 0));
     first.Close();
     EXPECT_TRUE(second.Open(pty.path(), 9600, 8, 0, 0));
+}
+
+// A client killed while it holds a pty must not leave it locked. The pty server keeps a
+// descriptor of the slave open, so the tty is never last-closed and nothing would clear an
+// exclusive flag; the lock alone goes away with the process.
+TEST(SerialPort, APtyHeldByAClientThatWasKilledOpensAgain) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    struct Fd {
+        int fd;
+        ~Fd() {
+            if (fd >= 0) ::close(fd);
+        }
+    } server{::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+    ASSERT_GE(server.fd, 0);
+    {
+        ForkedChild client([&](ForkedChild::Side& side) {
+            CSerialPort port;
+            side.ReportAndHold(port.Open(pty.path(), 9600, 8, 0, 0) ? 1 : 0);
+        });
+        ASSERT_TRUE(client.ok());
+        ASSERT_EQ(client.Report(), 1);
+        CSerialPort second;
+        EXPECT_FALSE(second.Open(pty.path(), 9600, 8, 0, 0));  // the client's lock holds while it lives
+        ASSERT_TRUE(client.Kill());
+    }
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(server.fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    CSerialPort port;
+    EXPECT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
 }
 
 TEST(SerialPort, RefusesWhatCannotBeAPort) {
