@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -76,18 +77,47 @@ bool IsPseudoTerminal(int fd) {
     return m >= 136 && m <= 143;
 }
 
+using OpenError = CSerialPort::OpenError;
+
+OpenError ErrorOfOpen(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO: return OpenError::NoSuchFile;
+    case EISDIR: return OpenError::NotSerial;
+    case EBUSY: return OpenError::InUse;  // another program's TIOCEXCL
+    case EACCES:
+    case EPERM: return OpenError::PermissionDenied;
+    default: return OpenError::Other;
+    }
+}
+
 // TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
 // A pty gets the lock alone: its server holds the slave open, so the tty is never last-closed
 // and an exclusive flag left by a client that was killed would lock everyone else out.
-int OpenExclusive(const std::string& name, bool& exclusiveFlag) {
+// On failure returns -1 with the reason in `error` (and errno in `sysError` for Other).
+int OpenExclusive(const std::string& name, bool& exclusiveFlag, OpenError& error, int& sysError) {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    exclusiveFlag = isatty(fd) && !IsPseudoTerminal(fd);
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || (exclusiveFlag && ioctl(fd, TIOCEXCL) != 0)) {
-        ::close(fd);
+    if (fd < 0) {
+        sysError = errno;
+        error = ErrorOfOpen(sysError);
         return -1;
     }
-    return fd;
+    error = OpenError::None;
+    exclusiveFlag = !IsPseudoTerminal(fd);
+    if (!isatty(fd)) {
+        error = OpenError::NotSerial;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        sysError = errno;
+        error = sysError == EWOULDBLOCK ? OpenError::InUse : OpenError::Other;
+    } else if (exclusiveFlag && ioctl(fd, TIOCEXCL) != 0) {
+        sysError = errno;
+        error = OpenError::Other;
+    }
+    if (error == OpenError::None) return fd;
+    ::close(fd);
+    return -1;
 }
 
 // Rounded up: a wait that wakes a fraction of a millisecond early would end a reply too soon.
@@ -111,12 +141,15 @@ CSerialPort::~CSerialPort() {
 }
 
 bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-    if (baud <= 0 || name.empty()) return false;
     const std::lock_guard lock(mutex_);
+    if (name.empty()) return Fail(OpenError::NoSuchFile, ENOENT);
+    if (baud <= 0) return Fail(OpenError::Other, EINVAL);  // the character time divides by it
     if (fd_ < 0 || name != name_) {
         bool exclusiveFlag = false;
-        const int fd = OpenExclusive(name, exclusiveFlag);
-        if (fd < 0) return false;  // the old port, if any, stays open
+        OpenError error = OpenError::None;
+        int sysError = 0;
+        const int fd = OpenExclusive(name, exclusiveFlag, error, sysError);
+        if (fd < 0) return Fail(error, sysError);  // the old port, if any, stays open
         CloseLocked();
         fd_ = fd;
         exclusiveFlag_ = exclusiveFlag;
@@ -126,7 +159,35 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
     Configure(fd_, baud, dataBits, parity, stopBits);
     charMs_ = 10000 / baud + 1;
     (void)tcflush(fd_, TCIOFLUSH);
+    openError_ = OpenError::None;
+    openErrno_ = 0;
     return true;
+}
+
+bool CSerialPort::Fail(OpenError error, int sysError) {
+    openError_ = error;
+    openErrno_ = sysError;
+    return false;
+}
+
+CSerialPort::OpenError CSerialPort::LastOpenError() const {
+    const std::lock_guard lock(mutex_);
+    return openError_;
+}
+
+std::string CSerialPort::OpenFailureText() const {
+    const std::lock_guard lock(mutex_);
+    switch (openError_) {
+    case OpenError::None: return {};
+    case OpenError::NoSuchFile: return "no such file";
+    case OpenError::NotSerial: return "not a serial device";
+    case OpenError::InUse: return "in use by another program";
+    case OpenError::PermissionDenied:
+        return "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
+    case OpenError::Other: break;
+    }
+    // generic_category words it as strerror does, without strerror's shared buffer.
+    return std::generic_category().message(openErrno_);
 }
 
 void CSerialPort::Close() {

@@ -29,6 +29,13 @@ public:
     // fails, false is returned and the old one stays open.
     bool Open(const std::string& name, int baud, int dataBits, int parity, int stopBits);
 
+    // Why the last Open failed; None after one that succeeded (and before the first).
+    enum class OpenError { None, NoSuchFile, NotSerial, InUse, PermissionDenied, Other };
+    OpenError LastOpenError() const;
+    // The same for the user, as the command-line tool prints it under "Cannot open<name>!":
+    // a fixed text for each reason, the system's own words for Other, empty for None.
+    std::string OpenFailureText() const;
+
     void Close() override;
     bool IsOpen() const override;
     int Write(std::span<const std::uint8_t> data) override;
@@ -49,12 +56,15 @@ private:
     Wait WaitLocked(short events, int ms) const;
     bool Closing() const { return closers_ > 0; }
     void CloseLocked();
+    bool Fail(OpenError error, int sysError);
 
     mutable std::mutex mutex_;
     std::string name_;
     int fd_ = -1;
     bool exclusiveFlag_ = false;  // TIOCEXCL set on fd_, to be cleared before it closes
     int charMs_ = 2;
+    OpenError openError_ = OpenError::None;
+    int openErrno_ = 0;  // behind OpenError::Other
     std::atomic<bool> open_{false};  // fd_ >= 0, mirrored for IsOpen without the lock
     std::atomic<int> closers_{0};    // Close calls waiting for or holding the lock
     int wake_[2] = {-1, -1};         // written by Close to cut a waiting poll short

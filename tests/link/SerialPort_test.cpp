@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "support/ForkedChild.h"
@@ -197,8 +200,12 @@ TEST(SerialPort, ASecondOpenOfAPortInUseIsRefused) {
     CSerialPort second;
     ASSERT_TRUE(first.Open(pty.path(), 9600, 8, 0, 0));
     EXPECT_FALSE(second.Open(pty.path(), 9600, 8, 0, 0));
+    EXPECT_EQ(second.LastOpenError(), CSerialPort::OpenError::InUse);
+    EXPECT_EQ(second.OpenFailureText(), "in use by another program");
     first.Close();
     EXPECT_TRUE(second.Open(pty.path(), 9600, 8, 0, 0));
+    EXPECT_EQ(second.LastOpenError(), CSerialPort::OpenError::None);  // cleared by success
+    EXPECT_EQ(second.OpenFailureText(), "");
 }
 
 // A client killed while it holds a pty must not leave it locked. The pty server keeps a
@@ -223,6 +230,7 @@ TEST(SerialPort, APtyHeldByAClientThatWasKilledOpensAgain) {
         ASSERT_EQ(client.Report(), 1);
         CSerialPort second;
         EXPECT_FALSE(second.Open(pty.path(), 9600, 8, 0, 0));  // the client's lock holds while it lives
+        EXPECT_EQ(second.LastOpenError(), CSerialPort::OpenError::InUse);
         ASSERT_TRUE(client.Kill());
     }
     int exclusive = -1;
@@ -232,13 +240,64 @@ TEST(SerialPort, APtyHeldByAClientThatWasKilledOpensAgain) {
     EXPECT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
 }
 
-TEST(SerialPort, RefusesWhatCannotBeAPort) {
-    CSerialPort port;
-    EXPECT_FALSE(port.Open("", 9600, 8, 0, 0));
-    EXPECT_FALSE(port.Open("/dev/null", 9600, 8, 0, 0));  // not a terminal
+// Each reason the command-line tool can print; the old port stays open through them all.
+TEST(SerialPort, EachFailedOpenSaysWhy) {
+    using E = CSerialPort::OpenError;
+    char file[] = "/tmp/kvt40-not-a-port-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
     Pty pty;
-    EXPECT_FALSE(port.Open(pty.path(), 0, 8, 0, 0));  // the character time divides by the rate
-    EXPECT_FALSE(port.IsOpen());
+    Pty other;
+    CSerialPort holder;
+    ASSERT_TRUE(holder.Open(other.path(), 9600, 8, 0, 0));
+
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
+    const struct {
+        std::string name;
+        int baud;
+        E error;
+        const char* text;
+    } cases[] = {
+        {"/dev/no-such-serial-port", 9600, E::NoSuchFile, "no such file"},
+        {"", 9600, E::NoSuchFile, "no such file"},
+        {"/dev/null", 9600, E::NotSerial, "not a serial device"},
+        {file, 9600, E::NotSerial, "not a serial device"},
+        {"/tmp", 9600, E::NotSerial, "not a serial device"},
+        {other.path(), 9600, E::InUse, "in use by another program"},
+        {pty.path(), 0, E::Other, nullptr},  // the character time divides by the rate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(port.Open(c.name, c.baud, 8, 0, 0));
+        EXPECT_EQ(port.LastOpenError(), c.error);
+        if (c.text != nullptr) {
+            EXPECT_EQ(port.OpenFailureText(), c.text);
+        }
+        EXPECT_EQ(port.Name(), pty.path());
+    }
+    EXPECT_FALSE(port.OpenFailureText().empty());  // Other: the system's words
+    ::unlink(file);
+}
+
+// The device nodes of a machine belong to root and a group (dialout); a user outside it is
+// told how to get in. Needs root to play that user from a child.
+TEST(SerialPort, AUserWithoutAccessIsToldHowToGetIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to open the pty as another user";
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0600), 0);
+    ForkedChild user([&](ForkedChild::Side& side) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) side.ReportAndHold(255);
+        CSerialPort port;
+        const bool opened = port.Open(pty.path(), 9600, 8, 0, 0);
+        const bool toldHow =
+            port.OpenFailureText() == "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
+        side.ReportAndHold(!opened && port.LastOpenError() == CSerialPort::OpenError::PermissionDenied && toldHow);
+    });
+    ASSERT_TRUE(user.ok());
+    EXPECT_EQ(user.Report(), 1);
 }
 
 }  // namespace
