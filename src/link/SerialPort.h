@@ -2,8 +2,8 @@
 // A POSIX serial device (or pseudo-terminal) behind CCommPort.
 //
 // Ownership: the port owns its descriptor and closes it in Close and in the destructor.
-// Threads: as CCommPort says. Open, Name and CharTimeMs belong to the user-interface thread
-// and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
+// Threads: as CCommPort says. Open, LastOpenError, OpenFailureText, Name and CharTimeMs
+// belong to the user-interface thread and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
 // the whole call, so no closed or reused descriptor is ever touched; Close announces itself
 // first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll
 // wake-up, returning 0. IsOpen reads an atomic and never waits.
