@@ -1,7 +1,14 @@
 #pragma once
 // The byte channel every caller reaches through the link state. Write purges both
 // queues first (an unread reply is discarded) and sends every byte; Read zero-fills
-// the buffer, then takes what has arrived and never waits for a first byte.
+// the buffer and never waits for a first byte, but once one has arrived it collects the
+// rest of the reply (how long it waits for that is the implementation's own rule).
+//
+// Threads: Open and Close belong to the user-interface thread. Read and Write are called
+// from the one thread that owns the exchange at the time: the user-interface thread, or an
+// update worker while it runs. Close and IsOpen may be called from any thread, also while
+// that thread is inside Read or Write (the firmware-update pause): the call in progress
+// gives up soon and returns 0, and after Close every call returns 0 until the next Open.
 
 #include <cstdint>
 #include <span>

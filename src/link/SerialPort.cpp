@@ -4,12 +4,15 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -18,6 +21,8 @@ using SteadyClock = std::chrono::steady_clock;
 speed_t SpeedOf(int baud, bool& known) {
     known = true;
     switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
     case 1200: return B1200;
     case 2400: return B2400;
     case 4800: return B4800;
@@ -64,67 +69,176 @@ void Configure(int fd, int baud, int dataBits, int parity, int stopBits) {
     (void)ioctl(fd, TIOCMBIC, &rts);
 }
 
-int OpenExclusive(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    // TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+// Unix98 pseudo-terminal slaves (/dev/pts/N) use majors 136..143.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const auto m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
 }
 
+using OpenError = CSerialPort::OpenError;
+
+OpenError ErrorOfOpen(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO: return OpenError::NoSuchFile;
+    case EISDIR: return OpenError::NotSerial;
+    case EBUSY: return OpenError::InUse;  // another program's TIOCEXCL
+    case EACCES:
+    case EPERM: return OpenError::PermissionDenied;
+    default: return OpenError::Other;
+    }
+}
+
+// TIOCEXCL keeps other users out but not root; the lock keeps out every program that asks.
+// A pty gets the lock alone: its server holds the slave open, so the tty is never last-closed
+// and an exclusive flag left by a client that was killed would lock everyone else out.
+// On failure returns -1 with the reason in `error` (and errno in `sysError` for Other).
+int OpenExclusive(const std::string& name, bool& exclusiveFlag, OpenError& error, int& sysError) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        sysError = errno;
+        error = ErrorOfOpen(sysError);
+        return -1;
+    }
+    error = OpenError::None;
+    exclusiveFlag = !IsPseudoTerminal(fd);
+    if (!isatty(fd)) {
+        error = OpenError::NotSerial;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        sysError = errno;
+        error = sysError == EWOULDBLOCK ? OpenError::InUse : OpenError::Other;
+    } else if (exclusiveFlag && ioctl(fd, TIOCEXCL) != 0) {
+        sysError = errno;
+        error = OpenError::Other;
+    }
+    if (error == OpenError::None) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Rounded up: a wait that wakes a fraction of a millisecond early would end a reply too soon.
 int WaitMs(SteadyClock::time_point until) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
     return static_cast<int>(std::max<long long>(0, left));
 }
 
 }  // namespace
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::CSerialPort() {
+    // Without the pipe Close is still safe, only no longer prompt: it waits for the call to end.
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+CSerialPort::~CSerialPort() {
+    Close();
+    for (const int fd : wake_) {
+        if (fd >= 0) ::close(fd);
+    }
+}
 
 bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-    if (baud <= 0 || name.empty()) return false;
     const std::lock_guard lock(mutex_);
+    if (name.empty()) return Fail(OpenError::NoSuchFile, ENOENT);
+    if (baud <= 0) return Fail(OpenError::Other, EINVAL);  // the character time divides by it
     if (fd_ < 0 || name != name_) {
-        const int fd = OpenExclusive(name);
-        if (fd < 0) return false;  // the old port, if any, stays open
+        bool exclusiveFlag = false;
+        OpenError error = OpenError::None;
+        int sysError = 0;
+        const int fd = OpenExclusive(name, exclusiveFlag, error, sysError);
+        if (fd < 0) return Fail(error, sysError);  // the old port, if any, stays open
         CloseLocked();
         fd_ = fd;
+        exclusiveFlag_ = exclusiveFlag;
         name_ = name;
+        open_ = true;
     }
     Configure(fd_, baud, dataBits, parity, stopBits);
     charMs_ = 10000 / baud + 1;
     (void)tcflush(fd_, TCIOFLUSH);
+    openError_ = OpenError::None;
+    openErrno_ = 0;
     return true;
 }
 
-void CSerialPort::Close() {
+bool CSerialPort::Fail(OpenError error, int sysError) {
+    openError_ = error;
+    openErrno_ = sysError;
+    return false;
+}
+
+CSerialPort::OpenError CSerialPort::LastOpenError() const {
     const std::lock_guard lock(mutex_);
-    CloseLocked();
+    return openError_;
+}
+
+std::string CSerialPort::OpenFailureText() const {
+    const std::lock_guard lock(mutex_);
+    switch (openError_) {
+    case OpenError::None: return {};
+    case OpenError::NoSuchFile: return "no such file";
+    case OpenError::NotSerial: return "not a serial device";
+    case OpenError::InUse: return "in use by another program";
+    case OpenError::PermissionDenied:
+        return "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
+    case OpenError::Other: break;
+    }
+    // generic_category words it as strerror does, without strerror's shared buffer.
+    return std::generic_category().message(openErrno_);
+}
+
+void CSerialPort::Close() {
+    // Announce first, so a Read or Write waiting inside the lock gives up instead of keeping
+    // this thread (often the user interface) blocked until its transfer ends.
+    ++closers_;
+    if (wake_[1] >= 0) {
+        const std::uint8_t b = 0;
+        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &b, 1);
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        CloseLocked();
+        // Drained under the lock: no waiter can be inside to miss the wake-up.
+        std::uint8_t drain[16];
+        while (wake_[0] >= 0 && ::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+    }
+    --closers_;
 }
 
 void CSerialPort::CloseLocked() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIOFLUSH);
-        // The exclusive flag outlives the descriptor while the other end keeps the tty (a pty
-        // server does): clear it, or the next open by a non-root user is refused with EBUSY.
-        (void)ioctl(fd_, TIOCNXCL);
+        // Only a flag of our own is cleared; one set by another program is not ours to drop.
+        if (exclusiveFlag_) (void)ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
     fd_ = -1;
+    exclusiveFlag_ = false;
     name_.clear();
+    open_ = false;
 }
 
-bool CSerialPort::IsOpen() const {
-    const std::lock_guard lock(mutex_);
-    return fd_ >= 0;
+bool CSerialPort::IsOpen() const { return open_; }
+
+CSerialPort::Wait CSerialPort::WaitLocked(short events, int ms) const {
+    pollfd p[2] = {{fd_, events, 0}, {wake_[0], POLLIN, 0}};  // poll skips a wake end of -1
+    const int ready = ::poll(p, 2, ms);
+    if (Closing()) return Wait::Closing;
+    if (ready < 0) return errno == EINTR ? Wait::Again : Wait::Failed;
+    if (ready == 0) return Wait::TimedOut;
+    if ((p[0].revents & events) != 0) return Wait::Ready;
+    // A hang-up or error polls ready at once and never clears: waiting on would spin.
+    return p[0].revents != 0 ? Wait::Failed : Wait::Again;
 }
 
 int CSerialPort::Write(std::span<const std::uint8_t> data) {
+    if (Closing()) return 0;  // leave the lock to the Close that waits for it
     const std::lock_guard lock(mutex_);
-    if (fd_ < 0) return 0;
+    if (fd_ < 0 || Closing()) return 0;
     (void)tcflush(fd_, TCIOFLUSH);  // an unread reply to an earlier request goes here
     std::size_t done = 0;
     // No write time-out on the line itself; this bound only guards against a dead driver.
@@ -137,34 +251,46 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return 0;
-        pollfd p{fd_, POLLOUT, 0};
         const int wait = WaitMs(until);
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0) return 0;
+        if (wait == 0) return 0;
+        const Wait w = WaitLocked(POLLOUT, wait);
+        if (w == Wait::Closing || w == Wait::Failed) return 0;
     }
     return static_cast<int>(done);
 }
 
 int CSerialPort::Read(std::span<std::uint8_t> buf) {
     std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+    if (Closing()) return 0;
+    const auto start = SteadyClock::now();  // the total bound counts from the call, lock wait included
     const std::lock_guard lock(mutex_);
-    if (fd_ < 0 || buf.empty()) return 0;
+    if (fd_ < 0 || buf.empty() || Closing()) return 0;
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;  // never waits for a first byte
 
-    const int interval = 3 * charMs_;
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
+    const auto gap = std::chrono::milliseconds(3 * charMs_);
+    const auto total = start + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
+    auto lastByte = SteadyClock::now();
     std::size_t got = 0;
     while (got < buf.size()) {
+        // With VMIN = VTIME = 0 an empty queue reads as 0, not EAGAIN: both mean "wait for more".
         const ssize_t n = ::read(fd_, buf.data() + got, buf.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
+            lastByte = SteadyClock::now();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-        pollfd p{fd_, POLLIN, 0};
-        const int wait = std::min(interval, WaitMs(until));
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;  // the gap after a byte ends the reply
+        if (n < 0 && errno != EAGAIN) break;
+        const auto until = std::min(lastByte + gap, total);
+        if (SteadyClock::now() >= until) break;  // the silence after a byte, or the whole bound, is over
+        const Wait w = WaitLocked(POLLIN, WaitMs(until));
+        if (w == Wait::Closing) {
+            // A reply cut short by Close is no reply: the caller sees a closed port.
+            std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+            return 0;
+        }
+        if (w == Wait::Failed) break;
     }
     return static_cast<int>(got);
 }

@@ -2,9 +2,13 @@
 // A POSIX serial device (or pseudo-terminal) behind CCommPort.
 //
 // Ownership: the port owns its descriptor and closes it in Close and in the destructor.
-// Thread safety: every call takes the descriptor lock, so Close from the user-interface
-// thread never races a worker inside Read or Write; the worker's next calls return 0.
+// Threads: as CCommPort says. Open, LastOpenError, OpenFailureText, Name and CharTimeMs
+// belong to the user-interface thread and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
+// the whole call, so no closed or reused descriptor is ever touched; Close announces itself
+// first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll
+// wake-up, returning 0. IsOpen reads an atomic and never waits.
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -12,21 +16,33 @@
 
 class CSerialPort final : public CCommPort {
 public:
-    CSerialPort() = default;
+    CSerialPort();
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
     ~CSerialPort() override;
 
-    // Opens `name` exclusively (TIOCEXCL and flock) in raw mode, or reconfigures it when
+    // Opens `name` exclusively in raw mode (a serial device by TIOCEXCL and flock, a
+    // pseudo-terminal by flock alone, which dies with its process), or reconfigures it when
     // it is the name already open. baud in bits per second (> 0), dataBits 4..8,
     // parity 0 none / 1 odd / 2 even, stopBits 0 one / 1 one and a half / 2 two.
     // Another name is opened first and the old port closed only after; if the new one
     // fails, false is returned and the old one stays open.
     bool Open(const std::string& name, int baud, int dataBits, int parity, int stopBits);
 
+    // Why the last Open failed; None after one that succeeded (and before the first).
+    enum class OpenError { None, NoSuchFile, NotSerial, InUse, PermissionDenied, Other };
+    OpenError LastOpenError() const;
+    // The same for the user, as the command-line tool prints it under "Cannot open<name>!":
+    // a fixed text for each reason, the system's own words for Other, empty for None.
+    std::string OpenFailureText() const;
+
     void Close() override;
     bool IsOpen() const override;
     int Write(std::span<const std::uint8_t> data) override;
+    // Returns 0 at once when nothing waits. Otherwise reads until buf is full, the line has
+    // been silent for 3 character times after a byte, or buf.size() character times have
+    // passed since the call; a Read that gets less than asked so ends one gap after its
+    // last byte.
     int Read(std::span<std::uint8_t> buf) override;
 
     // The name last opened, whole (no length limit); empty while closed.
@@ -35,10 +51,21 @@ public:
     int CharTimeMs() const;
 
 private:
+    enum class Wait { Ready, TimedOut, Again, Closing, Failed };
+    // Polls the descriptor and the wake-up pipe; the caller holds the lock.
+    Wait WaitLocked(short events, int ms) const;
+    bool Closing() const { return closers_ > 0; }
     void CloseLocked();
+    bool Fail(OpenError error, int sysError);
 
     mutable std::mutex mutex_;
     std::string name_;
     int fd_ = -1;
+    bool exclusiveFlag_ = false;  // TIOCEXCL set on fd_, to be cleared before it closes
     int charMs_ = 2;
+    OpenError openError_ = OpenError::None;
+    int openErrno_ = 0;  // behind OpenError::Other
+    std::atomic<bool> open_{false};  // fd_ >= 0, mirrored for IsOpen without the lock
+    std::atomic<int> closers_{0};    // Close calls waiting for or holding the lock
+    int wake_[2] = {-1, -1};         // written by Close to cut a waiting poll short
 };
