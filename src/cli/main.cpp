@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
         return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
     };
-    env.openFailure = [] { return std::string();  /* MERGE: TheSerialPort().OpenFailureText() */ };
+    env.openFailure = [] { return TheSerialPort().OpenFailureText(); };
     env.listPorts = [] { return ListPorts(); };
     env.startSim = [&simAddress](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;

@@ -25,6 +25,15 @@ TEST(CliProcess, LongRepliesAndTheBaudRateOfTheBuiltInModule) {
     EXPECT_EQ(probe.out, "[ Device ID : 9 ] Virtual module 19200bps \n");
 }
 
+TEST(CliProcess, AnOpenFailureSaysWhyOnItsSecondLine) {
+    const auto null = e2e::Run({KVT40CTL_EXE, "--port", "/dev/null", "probe"}, true);
+    EXPECT_EQ(null.code, 1);
+    EXPECT_EQ(null.out, "Cannot open/dev/null!\nkvt40ctl: not a serial device\n");
+    const auto missing = e2e::Run({KVT40CTL_EXE, "--port", "/dev/no-such-port", "read", "0", "1"}, true);
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.out, "Cannot open/dev/no-such-port!\nkvt40ctl: no such file\n");
+}
+
 TEST(CliProcess, AFullStandardOutputIsExitOne) {
     const auto r = e2e::Run({"/bin/sh", "-c", std::string(KVT40CTL_EXE) + " --sim read 0 10 2>&1 > /dev/full"});
     EXPECT_EQ(r.code, 1);

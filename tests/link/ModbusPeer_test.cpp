@@ -143,7 +143,7 @@ TEST(Kvt40ctlAgainstPeer, ProbeAndReadWithTheirTextsAndExitCodes) {
     EXPECT_EQ(code, 1);
     EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 2000 2", code), "Communication failed!\n");
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(RunCtl("--port /dev/x probe", code), "Cannot open/dev/x!\n");
+    EXPECT_EQ(RunCtl("--port /dev/x probe", code), "Cannot open/dev/x!\nkvt40ctl: no such file\n");
     EXPECT_EQ(code, 1);
 }
 
