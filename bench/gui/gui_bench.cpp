@@ -1,6 +1,7 @@
 // Times the desktop tool from outside, as a user's machine sees it:
 //   start to first shown window, resident memory and CPU while the measurement form polls
-//   the built-in virtual module, and the measurement cycle's wall time against 6 x 600 ms.
+//   the built-in virtual module, and the measurement cycle's wall time against 6 x (600 ms + 3c), c = 10000 / 9600 + 1 ms:
+//   every tick's Read ends one interval gap after the reply's last byte.
 // Usage: gui_bench [--seconds N] [--runs N] [--app PATH]   (offscreen unless QT_QPA_PLATFORM is set)
 #include <fcntl.h>
 #include <poll.h>
@@ -171,7 +172,8 @@ int main(int argc, char** argv) {
     double sum = 0;
     for (long ms : cycles) sum += static_cast<double>(ms);
     const double mean = sum / static_cast<double>(cycles.size());
-    std::printf("cycle wall time: mean %.1f ms over %zu cycles, max %ld ms; ratio to 3600 ms %.4f (target <= 1.01)\n",
-                mean, cycles.size(), *std::max_element(cycles.begin(), cycles.end()), mean / 3600.0);
+    constexpr double kBoundMs = 6 * (600 + 3 * (10000 / 9600 + 1));
+    std::printf("cycle wall time: mean %.1f ms over %zu cycles, max %ld ms; ratio to %.0f ms %.4f (target <= 1.003)\n",
+                mean, cycles.size(), *std::max_element(cycles.begin(), cycles.end()), kBoundMs, mean / kBoundMs);
     return 0;
 }
