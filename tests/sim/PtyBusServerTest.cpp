@@ -194,6 +194,27 @@ TEST(PtyBusServerSerialPort, ModuleFollowsItsBaudAndThePortReconnects) {
     EXPECT_EQ(Exchange(s.server, port, ReadFrame(1, 0, 10), 25).size(), 25u);
 }
 
+TEST(PtyBusServerSerialPort, PauseInsideAReplyEndsTheRealPortsReadAndTheRestComesLater) {
+    Served s;
+    BusFault late{BusFault::Kind::Late};
+    late.lateAfter = 10;
+    late.extraMs = 100;  // far beyond 3c = 6 ms
+    s.bus.InjectFault(1, late);
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(s.server.SlavePath(), 9600, 8, 0, 0));
+    ASSERT_EQ(port.Write(ReadFrame(1, 0, 10)), 8);
+    std::uint8_t buf[300];
+    int first = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (first = port.Read(buf)) > 0; }));
+    EXPECT_EQ(first, 10);
+    std::vector<std::uint8_t> rx(buf, buf + first);
+    const auto rest = Collect(port, 15);
+    rx.insert(rx.end(), rest.begin(), rest.end());
+    ASSERT_EQ(rx.size(), 25u);
+    std::vector<std::int32_t> regs(16);
+    EXPECT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+}
+
 TEST(PtyBusServerSerialPort, StopIsPromptWithALateReplyPendingAndSafeTwice) {
     Served s;
     BusFault late{BusFault::Kind::Late};
