@@ -1,6 +1,8 @@
 #include "sim/EmbeddedSim.h"
 
-EmbeddedSim::EmbeddedSim(int address) : bus_(clock_), server_(bus_) { bus_.AddModule(address); }
+EmbeddedSim::EmbeddedSim(int address, int baud) : bus_(clock_), server_(bus_) {
+    bus_.AddModule(address, VirtualModule::BaudIndexOf(baud).value_or(1));
+}
 
 EmbeddedSim::~EmbeddedSim() { Stop(); }
 

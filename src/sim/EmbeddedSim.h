@@ -4,7 +4,7 @@
 // as it would to an adapter.
 //
 // Usage:
-//     EmbeddedSim sim;                  // module at address 1
+//     EmbeddedSim sim(1, 9600);         // module at address 1, 9600 bd (the defaults)
 //     if (sim.Start()) port.Open(sim.PortPath(), 9600, 8, 0, 0);
 //     ...
 //     sim.Stop();                       // or let the destructor do it
@@ -17,7 +17,8 @@
 
 class EmbeddedSim {
 public:
-    explicit EmbeddedSim(int address = 1);
+    // baud: the module's rate, 4800, 9600 or 19200; any other is taken as 9600.
+    explicit EmbeddedSim(int address = 1, int baud = 9600);
     ~EmbeddedSim();
     EmbeddedSim(const EmbeddedSim&) = delete;
     EmbeddedSim& operator=(const EmbeddedSim&) = delete;
@@ -30,6 +31,8 @@ public:
     bool Running() const { return server_.Running(); }
     // The bus, for set-up and faults (it locks; safe while serving).
     VirtualBus& Bus() { return bus_; }
+    // The server, for its counters.
+    const PtyBusServer& Server() const { return server_; }
 
 private:
     RealClock clock_;

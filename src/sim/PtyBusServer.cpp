@@ -9,23 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/ModbusRtu.h"
 
 namespace {
 
-// The longest RTU frame; a buffer that grows past this without a frame is garbage.
-constexpr std::size_t kMaxFrame = 256;
-constexpr std::size_t kMaxBuffer = 4 * kMaxFrame;
 // Long reply delays (a Late fault) are waited in slices so Stop stays prompt.
 constexpr int kSliceMs = 20;
-
-bool CrcOk(const std::vector<std::uint8_t>& buf, std::size_t pos, std::size_t length) {
-    const std::span<const std::uint8_t> f(buf.data() + pos, length);
-    const std::uint16_t crc = Crc16Modbus(f.first(length - 2));
-    return f[length - 2] == (crc & 0xFF) && f[length - 1] == (crc >> 8);
-}
-
-bool FixedLength(std::uint8_t fc) { return (fc >= 0x01 && fc <= 0x06) || fc == 0x0F || fc == 0x10; }
 
 void SetFlags(int fd, int flags) { (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | flags); }
 void SetCloexec(int fd) { (void)fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
@@ -46,7 +34,10 @@ int BaudOf(speed_t s) {
 
 }  // namespace
 
-PtyBusServer::PtyBusServer(VirtualBus& bus) : bus_(bus) {}
+PtyBusServer::PtyBusServer(VirtualBus& bus)
+    : bus_(bus), framer_([this](std::span<const std::uint8_t> stream, std::size_t& length) {
+          return bus_.MatchRaw(stream, lineBaud_, length);
+      }) {}
 
 PtyBusServer::~PtyBusServer() { Stop(); }
 
@@ -73,7 +64,8 @@ bool PtyBusServer::Start() {
         (void)tcsetattr(slave_, TCSANOW, &tio);
     }
     path_ = name;
-    rx_.clear();
+    framer_.Clear();
+    bytesHeld_ = 0;
     stop_ = false;
     running_ = true;
     thread_ = std::thread([this] { Serve(); });
@@ -109,33 +101,6 @@ int PtyBusServer::LineBaud() const {
     return BaudOf(cfgetospeed(&tio));
 }
 
-PtyBusServer::Framing PtyBusServer::FrameAt(const std::vector<std::uint8_t>& buf, std::size_t pos,
-                                            std::size_t& length) {
-    const std::size_t avail = buf.size() - pos;
-    if (avail < 2) return Framing::NeedMore;
-    const std::uint8_t fc = buf[pos + 1];
-    std::size_t want = 0;
-    if (fc >= 0x01 && fc <= 0x06) {
-        want = 8;
-    } else if (fc == 0x0F || fc == 0x10) {
-        if (avail < 7) return Framing::NeedMore;
-        want = 9 + std::size_t{buf[pos + 6]};
-    }
-    if (want != 0) {
-        if (avail < want) return Framing::NeedMore;
-        length = want;
-        return CrcOk(buf, pos, want) ? Framing::Complete : Framing::Bad;
-    }
-    // A function the module does not know: its length is not implied, so any length whose
-    // CRC holds is taken (the module answers it with an illegal-function exception).
-    for (std::size_t n = 4; n <= std::min(avail, kMaxFrame); ++n)
-        if (CrcOk(buf, pos, n)) {
-            length = n;
-            return Framing::Complete;
-        }
-    return avail >= kMaxFrame ? Framing::Bad : Framing::NeedMore;
-}
-
 void PtyBusServer::Serve() {
     while (!stop_) {
         pollfd p[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -150,49 +115,42 @@ void PtyBusServer::Serve() {
             if (p[0].revents != 0) bus_.TheBusClock().sleep(kSliceMs);
             continue;
         }
-        std::uint8_t chunk[512];
+        std::uint8_t chunk[4096];
         const ssize_t n = ::read(master_, chunk, sizeof chunk);
         if (n <= 0) continue;
-        rx_.insert(rx_.end(), chunk, chunk + n);
+        framer_.Append(std::span<const std::uint8_t>(chunk, static_cast<std::size_t>(n)));
         HandleBuffer();
     }
 }
 
 void PtyBusServer::HandleBuffer() {
-    while (!rx_.empty() && !stop_) {
-        std::size_t length = 0;
-        const Framing f = FrameAt(rx_, 0, length);
-        if (f == Framing::Complete) {
-            const std::vector<std::uint8_t> frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
-            rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
-            ++framesServed_;
-            Reply(frame);
-            continue;
-        }
-        bool drop = f == Framing::Bad || rx_.size() > kMaxBuffer;
-        if (!drop) {
-            // Still incomplete at the front, but a whole good frame follows: the front was noise.
-            // Only frames of known length are looked for, which keeps the scan linear.
-            for (std::size_t pos = 1; pos + 4 <= rx_.size() && !drop; ++pos) {
-                std::size_t later = 0;
-                drop = FixedLength(rx_[pos + 1]) && FrameAt(rx_, pos, later) == Framing::Complete;
-            }
-        }
-        if (!drop) return;
-        rx_.erase(rx_.begin());
-        ++bytesDropped_;
+    lineBaud_ = LineBaud();
+    while (!stop_) {
+        auto unit = framer_.Next();
+        bytesDropped_ = framer_.Dropped();
+        if (!unit) break;
+        Reply(unit->bytes);
+        ++(unit->raw ? rawServed_ : framesServed_);
     }
+    bytesHeld_ = framer_.Held();
 }
 
-void PtyBusServer::Reply(const std::vector<std::uint8_t>& frame) {
-    auto reply = bus_.Process(frame, LineBaud());
+void PtyBusServer::Wait(int ms) {
+    for (int left = ms; left > 0 && !stop_; left -= kSliceMs) bus_.TheBusClock().sleep(std::min(left, kSliceMs));
+}
+
+void PtyBusServer::Reply(const std::vector<std::uint8_t>& request) {
+    const auto reply = bus_.Process(request, lineBaud_);
     if (!reply) return;
-    Clock& clock = bus_.TheBusClock();
-    for (int left = reply->delayMs; left > 0 && !stop_; left -= kSliceMs) clock.sleep(std::min(left, kSliceMs));
-    if (!stop_) (void)WriteAll(reply->bytes);
+    const std::span<const std::uint8_t> bytes(reply->bytes);
+    const std::size_t pauseAt = reply->pauseMs > 0 ? std::min(reply->pauseAt, bytes.size()) : 0;
+    Wait(reply->delayMs);
+    if (stop_ || !WriteAll(bytes.first(pauseAt))) return;
+    Wait(reply->pauseMs);
+    if (!stop_) (void)WriteAll(bytes.subspan(pauseAt));
 }
 
-bool PtyBusServer::WriteAll(const std::vector<std::uint8_t>& bytes) {
+bool PtyBusServer::WriteAll(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     int stalls = 0;
     while (done < bytes.size() && !stop_) {

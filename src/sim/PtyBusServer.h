@@ -2,11 +2,13 @@
 // Serves a VirtualBus on the master side of a pseudo-terminal, in its own thread, so the real
 // CSerialPort (or any serial master) talks to the slave side as to an RS-485 adapter.
 //
-// Requests are framed by their length (function code and byte count), not by silence, so a
-// slow or bursty writer is served correctly; bytes that cannot start a frame with a good CRC
-// are dropped one at a time until the stream is in step again. The line rate the client set
-// on the slave is the rate the bus sees, so a module moved to another baud stops answering
-// until the client follows it. Replies are written after the module's turnaround.
+// Requests are framed by RequestFramer: units a module's raw handler claims first, then Modbus
+// frames by their length (function code and byte count), not by silence, so a slow or bursty
+// writer is served correctly; bytes that cannot start a frame with a good CRC are dropped one
+// at a time until the stream is in step again. The line rate the client set on the slave is
+// the rate the bus sees, so a module moved to another baud stops answering until the client
+// follows it. Replies are written after the module's turnaround (and any pause a Late fault
+// puts inside them).
 //
 // Usage:
 //     RealClock clock; VirtualBus bus(clock); bus.AddModule(1);
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/RequestFramer.h"
 #include "sim/VirtualBus.h"
 
 class PtyBusServer {
@@ -43,20 +46,20 @@ public:
     void Stop();
     bool Running() const { return running_; }
 
-    // Complete request frames handed to the bus, and bytes dropped while resynchronising.
+    // Modbus frames and raw units served: the bus answered and the reply is written, or no
+    // reply is due. A test waits on these instead of waiting for silence.
     std::size_t FramesServed() const { return framesServed_; }
+    std::size_t RawServed() const { return rawServed_; }
+    // Bytes dropped while resynchronising, and bytes held for the rest of a unit.
     std::size_t BytesDropped() const { return bytesDropped_; }
-
-    // How a stream that starts at buf[0] frames: a complete request of `length` bytes with a
-    // good CRC, not yet decidable (more bytes needed), or no frame can start here.
-    enum class Framing { Complete, NeedMore, Bad };
-    static Framing FrameAt(const std::vector<std::uint8_t>& buf, std::size_t pos, std::size_t& length);
+    std::size_t BytesHeld() const { return bytesHeld_; }
 
 private:
     void Serve();
     void HandleBuffer();
-    void Reply(const std::vector<std::uint8_t>& frame);
-    bool WriteAll(const std::vector<std::uint8_t>& bytes);
+    void Reply(const std::vector<std::uint8_t>& request);
+    void Wait(int ms);
+    bool WriteAll(std::span<const std::uint8_t> bytes);
     int LineBaud() const;
     void CloseFds();
 
@@ -69,6 +72,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> running_{false};
     std::atomic<std::size_t> framesServed_{0};
+    std::atomic<std::size_t> rawServed_{0};
     std::atomic<std::size_t> bytesDropped_{0};
-    std::vector<std::uint8_t> rx_;
+    std::atomic<std::size_t> bytesHeld_{0};
+    int lineBaud_ = 0;  // read from the slave before each batch of bytes is framed
+    RequestFramer framer_;
 };

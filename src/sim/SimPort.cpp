@@ -6,48 +6,115 @@ SimPort::SimPort(VirtualBus& bus, Clock& clock) : bus_(bus), clock_(clock) {}
 
 bool SimPort::Open(int baud) {
     if (baud <= 0) return false;
+    const std::lock_guard lock(mutex_);
     baud_ = baud;
-    open_ = true;
-    pending_.clear();
-    taken_ = 0;
-    readyAt_ = Clock::Micros{0};
+    ++generation_;
+    PurgeLocked();
     sent_.clear();
+    open_ = true;
     return true;
 }
 
 void SimPort::Close() {
+    const std::lock_guard lock(mutex_);
     open_ = false;
+    ++generation_;
+    PurgeLocked();
+}
+
+void SimPort::PurgeLocked() {
     pending_.clear();
     taken_ = 0;
+    replyStart_ = Clock::Micros{0};
+    pauseAt_ = 0;
+    pause_ = Clock::Micros{0};
+}
+
+int SimPort::Baud() const {
+    const std::lock_guard lock(mutex_);
+    return baud_;
+}
+
+int SimPort::CharTimeMs() const {
+    const std::lock_guard lock(mutex_);
+    return 10000 / baud_ + 1;
 }
 
 Clock::Micros SimPort::WireTime(std::size_t bytes) const {
+    const std::lock_guard lock(mutex_);
+    return WireTimeLocked(bytes);
+}
+
+Clock::Micros SimPort::WireTimeLocked(std::size_t bytes) const {
     return Clock::Micros(static_cast<std::int64_t>(bytes) * 10 * 1000000 / baud_);
 }
 
+Clock::Micros SimPort::ArrivalLocked(std::size_t index) const {
+    const Clock::Micros paused = pauseAt_ > 0 && index >= pauseAt_ ? pause_ : Clock::Micros{0};
+    return replyStart_ + WireTimeLocked(index + 1) + paused;
+}
+
+Clock::Micros SimPort::ByteDueAt(std::size_t index) const {
+    const std::lock_guard lock(mutex_);
+    return index < pending_.size() ? ArrivalLocked(index) : Clock::Micros{0};
+}
+
+std::vector<std::vector<std::uint8_t>> SimPort::Sent() const {
+    const std::lock_guard lock(mutex_);
+    return sent_;
+}
+
 int SimPort::Write(std::span<const std::uint8_t> data) {
-    pending_.clear();
-    taken_ = 0;
-    readyAt_ = Clock::Micros{0};
+    const std::lock_guard lock(mutex_);
+    ++generation_;
+    PurgeLocked();
     if (!open_) return 0;
     sent_.emplace_back(data.begin(), data.end());
     if (auto reply = bus_.Process(data, baud_)) {
         pending_ = std::move(reply->bytes);
-        readyAt_ = clock_.now() + WireTime(data.size()) + Clock::Micros(std::int64_t{reply->delayMs} * 1000) +
-                   WireTime(pending_.size());
+        replyStart_ = clock_.now() + WireTimeLocked(data.size()) + Clock::Micros(std::int64_t{reply->delayMs} * 1000);
+        pauseAt_ = reply->pauseAt;
+        pause_ = Clock::Micros(std::int64_t{reply->pauseMs} * 1000);
     }
     return static_cast<int>(data.size());
 }
 
 int SimPort::Read(std::span<std::uint8_t> buf) {
     std::fill(buf.begin(), buf.end(), std::uint8_t{0});
-    if (!open_ || pending_.empty() || clock_.now() < readyAt_) return 0;
-    const std::size_t n = std::min(buf.size(), pending_.size() - taken_);
-    std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(taken_), n, buf.begin());
-    taken_ += n;
-    if (taken_ == pending_.size()) {
-        pending_.clear();
-        taken_ = 0;
+    std::unique_lock lock(mutex_);
+    if (!open_ || buf.empty()) return 0;
+    const Clock::Micros now = clock_.now();
+    const std::size_t total = pending_.size();
+    // Bytes already there are taken whatever the gaps between them were.
+    std::size_t end = taken_;
+    while (end < total && end - taken_ < buf.size() && ArrivalLocked(end) <= now) ++end;
+    if (end == taken_) return 0;
+
+    const Clock::Micros c(std::int64_t{10000 / baud_ + 1} * 1000);
+    const Clock::Micros gap = 3 * c;
+    const Clock::Micros bound = now + c * static_cast<std::int64_t>(buf.size());
+    while (end < total && end - taken_ < buf.size()) {
+        const Clock::Micros due = ArrivalLocked(end);
+        if (due > bound || due - ArrivalLocked(end - 1) > gap) break;
+        ++end;
     }
-    return static_cast<int>(n);
+    const std::size_t count = end - taken_;
+    const Clock::Micros last = ArrivalLocked(end - 1);
+    // A full buffer returns with its last byte; a short Read waits out the gap that ends it.
+    const Clock::Micros until = count == buf.size() ? last : std::min(last + gap, bound);
+    std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(taken_), count, buf.begin());
+    taken_ = end;
+    if (taken_ == total) PurgeLocked();
+    const std::uint64_t generation = generation_;
+    lock.unlock();
+
+    // Not under the lock: a test's clock may hold this sleep until the test moves time on.
+    if (const Clock::Micros left = until - clock_.now(); left.count() > 0) clock_.sleepFor(left);
+
+    lock.lock();
+    if (generation != generation_) {
+        std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+        return 0;
+    }
+    return static_cast<int>(count);
 }

@@ -1,8 +1,14 @@
 #pragma once
-// An in-memory CCommPort onto a VirtualBus, timed by a Clock. A written request reaches
-// the bus at once; its reply becomes readable only once the clock has passed the module's
-// turnaround plus the wire time of request and reply (10 bits a byte at the baud rate).
-// Write purges first, so a reply not yet read is discarded, as on the serial port.
+// An in-memory CCommPort onto a VirtualBus, timed by a Clock. A written request reaches the
+// bus at once (whole: raw units and Modbus frames alike); its reply arrives byte by byte at
+// the wire rate, 10 bits a byte: byte i at request end + turnaround + (i + 1) byte times
+// (plus any pause a Late fault puts inside the reply).
+//
+// Read follows the serial port's rules, with c = 10000 / baud + 1 ms: it zero-fills the
+// buffer and returns 0 at once when no byte has arrived; otherwise it takes bytes until the
+// buffer is full, a gap after a byte exceeds 3c, or c x buf.size() ms have passed since the
+// call, waiting on the clock for bytes still due. A Read that ends short costs 3c after the
+// last byte, as on the line. Write purges first, so a reply not yet read is discarded.
 //
 // Usage:
 //     VirtualClock clock; VirtualBus bus(clock); bus.AddModule(1);
@@ -12,9 +18,14 @@
 //     port.Write({req, std::size_t(n)});
 //     clock.sleep(200);                       // or advance the clock some other way
 //     std::uint8_t rx[200]; port.Read(rx);    // the 25-byte reply
-// Not thread-safe: one user at a time, like the serial port's callers.
+//
+// Thread safety: as the serial port. Every call takes the port lock, but Read releases it
+// while it waits on the clock; a Close (or Open, or Write) from another thread meanwhile
+// makes that Read return 0. After Close every call returns 0; IsOpen never waits.
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -34,21 +45,32 @@ public:
     int Write(std::span<const std::uint8_t> data) override;
     int Read(std::span<std::uint8_t> buf) override;
 
-    int Baud() const { return baud_; }
+    int Baud() const;
+    // One character time in ms as the read rules use it: 10000 / baud + 1.
+    int CharTimeMs() const;
     // Wire time of n bytes at the open rate, in microseconds.
     Clock::Micros WireTime(std::size_t bytes) const;
-    // When the pending reply becomes readable (zero when none is pending).
-    Clock::Micros ReplyReadyAt() const { return readyAt_; }
+    // When byte `index` of the pending reply arrives (zero when there is no such byte).
+    Clock::Micros ByteDueAt(std::size_t index) const;
     // Every frame written since Open, for tests that check what went on the wire.
-    const std::vector<std::vector<std::uint8_t>>& Sent() const { return sent_; }
+    std::vector<std::vector<std::uint8_t>> Sent() const;
 
 private:
+    Clock::Micros WireTimeLocked(std::size_t bytes) const;
+    Clock::Micros ArrivalLocked(std::size_t index) const;
+    void PurgeLocked();
+
     VirtualBus& bus_;
     Clock& clock_;
-    bool open_ = false;
+    mutable std::mutex mutex_;
+    std::atomic<bool> open_{false};
     int baud_ = 9600;
+    // Bumped by Open, Close and Write: a Read that slept sees the line it started on is gone.
+    std::uint64_t generation_ = 0;
     std::vector<std::uint8_t> pending_;
     std::size_t taken_ = 0;
-    Clock::Micros readyAt_{0};
+    Clock::Micros replyStart_{0};  // when the line turns round: byte i is due WireTime(i + 1) later
+    std::size_t pauseAt_ = 0;
+    Clock::Micros pause_{0};
     std::vector<std::vector<std::uint8_t>> sent_;
 };

@@ -1,5 +1,7 @@
 #include "sim/VirtualBus.h"
 
+#include <algorithm>
+
 #include "link/ModbusRtu.h"
 
 namespace {
@@ -20,14 +22,14 @@ void Recrc(std::vector<std::uint8_t>& f) {
 
 VirtualBus::VirtualBus(Clock& clock) : clock_(clock) {}
 
-VirtualModule& VirtualBus::AddModule(int address) {
+VirtualModule& VirtualBus::AddModule(int address, int baudIndex) {
     std::lock_guard lock(mutex_);
     for (auto& m : modules_)
         if (m->Address() == address) {
-            m = std::make_unique<VirtualModule>(address);
+            m = std::make_unique<VirtualModule>(address, baudIndex);
             return *m;
         }
-    modules_.push_back(std::make_unique<VirtualModule>(address));
+    modules_.push_back(std::make_unique<VirtualModule>(address, baudIndex));
     return *modules_.back();
 }
 
@@ -42,10 +44,60 @@ VirtualModule* VirtualBus::FindLocked(int address) {
     return nullptr;
 }
 
+RawHandler::Match VirtualBus::MatchRaw(std::span<const std::uint8_t> stream, int baud, std::size_t& length) const {
+    std::lock_guard lock(mutex_);
+    return MatchRawLocked(stream, baud, length);
+}
+
+RawHandler::Match VirtualBus::MatchRawLocked(std::span<const std::uint8_t> stream, int baud,
+                                             std::size_t& length) const {
+    RawHandler::Match best = RawHandler::Match::No;
+    for (const auto& m : modules_) {
+        if (m->Raw() == nullptr || !AtRate(*m, baud)) continue;
+        std::size_t n = 0;
+        const RawHandler::Match r = m->Raw()->MatchRaw(stream, n);
+        if (r == RawHandler::Match::Complete && n > 0 && n <= stream.size()) {
+            if (best != RawHandler::Match::Complete || n < length) length = n;
+            best = RawHandler::Match::Complete;
+        } else if (r == RawHandler::Match::NeedMore && best == RawHandler::Match::No) {
+            best = RawHandler::Match::NeedMore;
+        }
+    }
+    return best;
+}
+
+std::optional<BusReply> VirtualBus::ProcessRawLocked(std::span<const std::uint8_t> request, int baud,
+                                                     Clock::Micros now) {
+    std::optional<BusReply> out;
+    std::size_t length = 0;
+    while (!request.empty() && MatchRawLocked(request, baud, length) == RawHandler::Match::Complete) {
+        const auto unit = request.first(length);
+        for (auto& m : modules_) {
+            std::size_t n = 0;
+            if (m->Raw() == nullptr || !AtRate(*m, baud) || m->Raw()->MatchRaw(unit, n) != RawHandler::Match::Complete ||
+                n != length)
+                continue;
+            auto bytes = m->Raw()->HandleRaw(*m, unit, now);
+            if (!out) out.emplace();
+            out->baud = m->BaudRate();
+            // Handlers that answer the same unit talk over each other; the slowest sets the time.
+            out->delayMs = std::max(out->delayMs, m->TurnaroundMs() + m->Raw()->ExtraDelayMs());
+            out->bytes.insert(out->bytes.end(), bytes.begin(), bytes.end());
+        }
+        if (!out) out.emplace();  // claimed, even if nobody answers it
+        request = request.subspan(length);
+    }
+    return out;
+}
+
 std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> request, int baud) {
-    if (!CrcOk(request)) return std::nullopt;
     std::lock_guard lock(mutex_);
     const Clock::Micros now = clock_.now();
+    if (auto raw = ProcessRawLocked(request, baud, now)) {
+        if (raw->bytes.empty()) return std::nullopt;
+        return raw;
+    }
+    if (!CrcOk(request)) return std::nullopt;
     const int address = request[0];
     if (address == 0) {
         // Broadcast: every module at the line rate acts, none answers.
@@ -71,7 +123,14 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
     switch (fault.kind) {
     case BusFault::Kind::None: break;
     case BusFault::Kind::NoReply: return std::nullopt;
-    case BusFault::Kind::Late: reply.delayMs += fault.extraMs; break;
+    case BusFault::Kind::Late:
+        if (fault.lateAfter == 0) {
+            reply.delayMs += fault.extraMs;
+        } else if (fault.lateAfter < reply.bytes.size()) {
+            reply.pauseAt = fault.lateAfter;
+            reply.pauseMs = fault.extraMs;
+        }
+        break;
     case BusFault::Kind::BadCrc: reply.bytes.back() ^= 0x5A; break;
     case BusFault::Kind::Exception:
         reply.bytes = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(request[1] | 0x80),

@@ -36,7 +36,8 @@ bool IsIdle(int i) { return i == 5 || i == 13 || i == 26; }
 
 }  // namespace
 
-VirtualModule::VirtualModule(int address) : address_(address), stored_(kMapSize, 0) {
+VirtualModule::VirtualModule(int address, int baudIndex)
+    : address_(address), baudIndex_(baudIndex), stored_(kMapSize, 0) {
     for (int i = 0; i < kOutlets; ++i) {
         Outlet& o = outlets_[static_cast<std::size_t>(i)];
         if (IsIdle(i)) {
@@ -78,6 +79,12 @@ VirtualModule::VirtualModule(int address) : address_(address), stored_(kMapSize,
 
 int VirtualModule::BaudRate() const {
     return baudIndex_ >= 0 && baudIndex_ < 3 ? kBauds[static_cast<std::size_t>(baudIndex_)] : 9600;
+}
+
+std::optional<int> VirtualModule::BaudIndexOf(int baud) {
+    for (std::size_t i = 0; i < kBauds.size(); ++i)
+        if (kBauds[i] == baud) return static_cast<int>(i);
+    return std::nullopt;
 }
 
 VirtualModule::Access VirtualModule::AccessOf(int reg) {

@@ -13,11 +13,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "link/Clock.h"
+#include "sim/RawHandler.h"
 
 class VirtualModule {
 public:
@@ -27,12 +29,15 @@ public:
     static constexpr int kOutlets = 30;
     static constexpr int kTurnaroundMs = 5;
 
-    explicit VirtualModule(int address = 1);
+    // baudIndex as register 501 holds it: 0 = 4800, 1 = 9600, 2 = 19200.
+    explicit VirtualModule(int address = 1, int baudIndex = 1);
 
     int Address() const { return address_; }
     int BaudIndex() const { return baudIndex_; }
     // 4800, 9600 or 19200 from the baud index.
     int BaudRate() const;
+    // The index of a rate the module can run at; nullopt for any other rate.
+    static std::optional<int> BaudIndexOf(int baud);
     Mode CurrentMode() const { return mode_; }
     int TurnaroundMs() const { return turnaroundMs_; }
     void SetTurnaroundMs(int ms) { turnaroundMs_ = ms; }
@@ -41,6 +46,10 @@ public:
     // Returns the reply frame with its CRC; empty when no reply is due (broadcast).
     // Address and baud writes take effect after the reply is built, as on the real module.
     std::vector<std::uint8_t> Handle(std::span<const std::uint8_t> frame, Clock::Micros now);
+
+    // Bytes that are not Modbus frames (a bootloader's) go to this handler; none by default.
+    void SetRawHandler(std::unique_ptr<RawHandler> handler) { raw_ = std::move(handler); }
+    RawHandler* Raw() const { return raw_.get(); }
 
     // How a register is mapped; Access::None answers with the illegal-address exception.
     static Access AccessOf(int reg);
@@ -110,4 +119,5 @@ private:
     std::array<std::uint16_t, 11> calibration_{};
     int calibrationWrites_ = 0;
     std::array<std::int32_t, 8> maxDemand_{};
+    std::unique_ptr<RawHandler> raw_;
 };

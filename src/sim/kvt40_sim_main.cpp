@@ -1,6 +1,6 @@
 // kvt40-sim: a bus of virtual modules on a pseudo-terminal, for any serial master on this
 // machine. Prints the pty path on stdout (one line), optionally links PATH to it, and serves
-// until SIGINT or SIGTERM.
+// until SIGINT, SIGTERM or SIGHUP (a closed terminal), removing the link on each.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,10 +18,11 @@
 #include "link/Clock.h"
 #include "sim/PtyBusServer.h"
 #include "sim/VirtualBus.h"
+#include "sim/VirtualModule.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: kvt40-sim [--address N]... [--link PATH]";
+constexpr const char* kUsage = "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH]";
 
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "kvt40-sim: %s; %s\n", what.c_str(), kUsage);
@@ -62,18 +63,29 @@ void RemoveLink(const std::string& link, const std::string& target) {
 int main(int argc, char** argv) {
     std::vector<int> addresses;
     std::string link;
+    int baudIndex = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::printf("%s\n", kUsage);
             return 0;
         }
-        if (arg != "--address" && arg != "--link") return UsageError("unknown argument '" + std::string(arg) + "'");
+        if (arg != "--address" && arg != "--link" && arg != "--baud")
+            return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
         if (arg == "--link") {
             if (value.empty()) return UsageError("--link needs a path");
             link = value;
+            continue;
+        }
+        if (arg == "--baud") {
+            int baud = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
+            const auto index = VirtualModule::BaudIndexOf(baud);
+            if (ec != std::errc{} || end != value.data() + value.size() || !index)
+                return UsageError("bad baud rate '" + std::string(value) + "' (4800, 9600 or 19200)");
+            baudIndex = *index;
             continue;
         }
         int address = 0;
@@ -85,15 +97,18 @@ int main(int argc, char** argv) {
     if (addresses.empty()) addresses.push_back(1);
 
     // Block the stop signals before the server thread starts, so only sigwait sees them.
+    // SIGHUP too: left to its default it would kill us with the link still pointing at a
+    // pts number that the next terminal may get.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     RealClock clock;
     VirtualBus bus(clock);
-    for (int a : addresses) bus.AddModule(a);
+    for (int a : addresses) bus.AddModule(a, baudIndex);
     PtyBusServer server(bus);
     if (!server.Start()) {
         std::fprintf(stderr, "kvt40-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));

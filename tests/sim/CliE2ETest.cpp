@@ -1,5 +1,6 @@
 // kvt40ctl on the real serial port against the kvt40-sim program.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <sstream>
@@ -45,13 +46,39 @@ TEST(CliE2E, LinkPointsAtThePtyAndGoesAtExit) {
     EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
+TEST(CliE2E, HangUpAndInterruptRemoveTheLinkToo) {
+    // A link left behind would point at a pts number the next terminal may get.
+    for (const int sig : {SIGHUP, SIGINT}) {
+        const std::string link = ::testing::TempDir() + "kvt40-sim-link-" + std::to_string(sig);
+        e2e::SimProcess sim({"--link", link});
+        ASSERT_FALSE(sim.Path().empty());
+        struct stat st{};
+        ASSERT_EQ(lstat(link.c_str(), &st), 0);
+        EXPECT_EQ(sim.Terminate(sig), 0) << sig;
+        EXPECT_NE(lstat(link.c_str(), &st), 0) << sig;
+    }
+}
+
+TEST(CliE2E, ModulesAnswerAtTheRateGiven) {
+    e2e::SimProcess sim({"--baud", "19200", "--address", "3"});
+    ASSERT_FALSE(sim.Path().empty());
+    const auto fast = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "3", "--baud", "19200", "probe"});
+    EXPECT_EQ(fast.code, 0);
+    EXPECT_NE(fast.out.find(" 19200bps "), std::string::npos) << fast.out;
+    EXPECT_NE(e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "3", "probe"}).code, 0);
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
 TEST(CliE2E, UsageErrorsExitTwoWithOneLine) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {KVT40_SIM_EXE, "--address", "0"},
              {KVT40_SIM_EXE, "--address", "12x"},
              {KVT40_SIM_EXE, "--address", "4", "--address", "4"},
              {KVT40_SIM_EXE, "--link"},
-             {KVT40_SIM_EXE, "--baud", "9600"}}) {
+             {KVT40_SIM_EXE, "--baud", "2400"},
+             {KVT40_SIM_EXE, "--baud", "9600bd"},
+             {KVT40_SIM_EXE, "--baud"},
+             {KVT40_SIM_EXE, "--rate", "9600"}}) {
         const auto r = e2e::Run(args, true);
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_EQ(r.out.rfind("kvt40-sim: ", 0), 0u) << r.out;

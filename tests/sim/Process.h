@@ -85,7 +85,8 @@ inline RunResult Run(const std::vector<std::string>& argv, bool withStderr = fal
     return r;
 }
 
-// kvt40-sim for the length of a test: started with `args`, stopped with SIGTERM.
+// kvt40-sim for the length of a test: started with `args`, stopped with SIGTERM (or the
+// signal given).
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args) {
@@ -102,9 +103,9 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     const std::string& Path() const { return path_; }
-    // SIGTERM and the exit code (-1 if it did not end by itself within the bound).
-    int Terminate() {
-        kill(pid_, SIGTERM);
+    // The signal and the exit code (-1 if it did not end by itself within the bound).
+    int Terminate(int sig = SIGTERM) {
+        kill(pid_, sig);
         const int code = Reap(pid_, out_, 5000);
         pid_ = -1;
         return code;

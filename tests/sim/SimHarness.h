@@ -23,7 +23,7 @@ struct SimHarness {
         rx.resize(static_cast<std::size_t>(port.Read(rx)));
         return rx;
     }
-    // Long blocks take longer than 200 ms on the wire at 9600 bd; pass a longer wait for them.
+    // A reply still arriving after waitMs is collected by the Read, as on the serial port.
     std::vector<std::uint8_t> Read(int addr, int start, int count, int waitMs = 200) {
         std::uint8_t req[8];
         TheModbusRtu().BuildReadRegisters(req, addr, start, count);

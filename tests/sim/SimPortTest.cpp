@@ -10,35 +10,112 @@ TEST(SimPort, LineBlockReadsLiveVoltages) {
     EXPECT_NEAR(regs[9], 5000, 3);
 }
 
-TEST(SimPortTiming, ReplyIsReadableOnlyAfterTurnaroundAndWireTime) {
-    SimHarness h;
-    std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
-    ASSERT_EQ(h.port.Write(req), 8);
-    // 8 + 25 bytes at 9600 bd, 10 bits a byte, plus 5 ms turnaround: about 39.375 ms.
-    const Clock::Micros due = h.port.ReplyReadyAt() - h.clock.now();
-    EXPECT_NEAR(static_cast<double>(due.count()), 39375.0, 2.0);
-    std::vector<std::uint8_t> rx(300);
-    h.clock.advance(due - Clock::Micros(1));
-    EXPECT_EQ(h.port.Read(rx), 0);
-    h.clock.advance(Clock::Micros(1));
-    EXPECT_EQ(h.port.Read(rx), 25);
-    EXPECT_EQ(h.port.Read(rx), 0);  // taken once
+namespace {
+
+std::vector<std::uint8_t> ReadFrame(int addr, int start, int count) {
+    std::vector<std::uint8_t> req(8);
+    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    return req;
 }
 
-TEST(SimPortTiming, FasterLineAndLongerTurnaroundMoveTheDueTime) {
+constexpr Clock::Micros kThreeChars{6000};  // 3c at 9600 bd: c = 10000 / 9600 + 1 = 2 ms
+
+}  // namespace
+
+// Byte i of a reply is due at request end + turnaround + (i + 1) byte times; a Read that finds
+// a byte collects the rest as it arrives and, ending short, waits out 3c after the last one.
+TEST(SimPortReadRules, BytesArriveOneByOneAndAReadCollectsThoseStillComing) {
+    SimHarness h;
+    ASSERT_EQ(h.port.Write(ReadFrame(1, 0, 10)), 8);
+    // 8 request bytes (8333 us) + 5 ms turnaround + 1 byte (1041 us); the 25th 24 bytes later.
+    EXPECT_EQ(h.port.ByteDueAt(0), Clock::Micros(14374));
+    EXPECT_EQ(h.port.ByteDueAt(24), Clock::Micros(39374));
+    EXPECT_EQ(h.port.ByteDueAt(25), Clock::Micros(0));
+
+    std::vector<std::uint8_t> rx(300, 0xEE);
+    h.clock.advance(h.port.ByteDueAt(0) - Clock::Micros(1));
+    const Clock::Micros before = h.clock.now();
+    EXPECT_EQ(h.port.Read(rx), 0);
+    EXPECT_EQ(h.clock.now(), before);  // never waits for a first byte
+    EXPECT_EQ(rx[0], 0);               // zero-filled all the same
+
+    h.clock.advance(Clock::Micros(1));
+    ASSERT_EQ(h.port.Read(rx), 25);
+    EXPECT_EQ(h.clock.now(), Clock::Micros(39374) + kThreeChars);
+    rx.resize(25);
+    std::vector<std::int32_t> regs(16);
+    EXPECT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+
+    // A buffer the reply fills returns with its last byte, without the closing gap.
+    h.port.Write(ReadFrame(1, 0, 10));
+    const Clock::Micros last = h.port.ByteDueAt(24);
+    h.clock.advance(h.port.ByteDueAt(0) - h.clock.now());
+    std::vector<std::uint8_t> exact(25);
+    EXPECT_EQ(h.port.Read(exact), 25);
+    EXPECT_EQ(h.clock.now(), last);
+}
+
+TEST(SimPortReadRules, WholeLongestBlockAfterTheUsualWait) {
+    SimHarness h;
+    // 255 bytes at 9600 bd take 266 ms: most are still on the wire when the master reads.
+    const auto regs = h.Regs(1, 10, 125);
+    ASSERT_EQ(regs.size(), 125u);
+    EXPECT_EQ(h.clock.now(), Clock::Micros(8333 + 5000 + 265625) + kThreeChars);
+}
+
+TEST(SimPortReadRules, PauseInsideAReplySplitsItOnlyBeyondThreeCharacters) {
+    SimHarness h;
+    std::vector<std::uint8_t> rx(300);
+    BusFault late{BusFault::Kind::Late};
+    late.lateAfter = 10;
+
+    late.extraMs = 4;  // a gap of 5.04 ms, within 3c: one Read takes it all
+    h.bus.InjectFault(1, late);
+    h.port.Write(ReadFrame(1, 0, 10));
+    EXPECT_NEAR(static_cast<double>((h.port.ByteDueAt(10) - h.port.ByteDueAt(9)).count()), 5041.0, 1.0);
+    h.clock.advance(h.port.ByteDueAt(0) - h.clock.now());
+    EXPECT_EQ(h.port.Read(rx), 25);
+
+    late.extraMs = 5;  // a gap of 6.04 ms, beyond 3c: the Read ends 3c after byte 10, the rest later
+    h.bus.InjectFault(1, late);
+    h.port.Write(ReadFrame(1, 0, 10));
+    const Clock::Micros tenth = h.port.ByteDueAt(9);
+    const Clock::Micros eleventh = h.port.ByteDueAt(10);
+    h.clock.advance(h.port.ByteDueAt(0) - h.clock.now());
+    EXPECT_EQ(h.port.Read(rx), 10);
+    EXPECT_EQ(h.clock.now(), tenth + kThreeChars);
+    EXPECT_EQ(h.port.Read(rx), 0);  // the pause is not over
+    h.clock.advance(eleventh - h.clock.now());
+    EXPECT_EQ(h.port.Read(rx), 15);
+}
+
+TEST(SimPortReadRules, TotalBoundEndsAReadThatIsStillCollecting) {
+    SimHarness h;
+    BusFault late{BusFault::Kind::Late};
+    late.lateAfter = 2;
+    late.extraMs = 4;  // byte 2 comes 5.04 ms after byte 1 (within 3c) at +6.08 ms: past the 6 ms of 3 bytes
+    h.bus.InjectFault(1, late);
+    h.port.Write(ReadFrame(1, 0, 10));
+    const Clock::Micros start = h.port.ByteDueAt(0);
+    h.clock.advance(start - h.clock.now());
+    std::vector<std::uint8_t> rx(3);
+    EXPECT_EQ(h.port.Read(rx), 2);
+    EXPECT_EQ(h.clock.now(), start + Clock::Micros(6000));
+    EXPECT_EQ(rx[2], 0);
+}
+
+TEST(SimPortReadRules, FasterLineAndLongerTurnaroundMoveTheDueTimes) {
     SimHarness h;
     h.bus.SetRegister(1, 501, 2);
     h.bus.WithModule(1, [](VirtualModule& m) { m.SetTurnaroundMs(20); });
     h.port.Open(19200);
-    std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     const Clock::Micros start = h.clock.now();
-    h.port.Write(req);
-    EXPECT_NEAR(static_cast<double>((h.port.ReplyReadyAt() - start).count()), 20000.0 + 33 * 10 * 1e6 / 19200, 2.0);
+    h.port.Write(ReadFrame(1, 0, 10));
+    EXPECT_EQ(h.port.ByteDueAt(24) - start, Clock::Micros(4166 + 20000 + 13020));
+    EXPECT_EQ(h.port.CharTimeMs(), 1);
 }
 
-TEST(SimPortTiming, ReadTakesWhatFitsAndTheRestLater) {
+TEST(SimPortReadRules, ReadTakesWhatFitsAndTheRestLater) {
     SimHarness h;
     std::uint8_t req[8];
     TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
@@ -53,7 +130,7 @@ TEST(SimPortTiming, ReadTakesWhatFitsAndTheRestLater) {
     EXPECT_EQ(rx[5], 0);  // zero-filled beyond what arrived
 }
 
-TEST(SimPortTiming, WritePurgesAnUnreadReply) {
+TEST(SimPortReadRules, WritePurgesAnUnreadReply) {
     SimHarness h;
     std::uint8_t req[8];
     TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
@@ -68,7 +145,7 @@ TEST(SimPortTiming, WritePurgesAnUnreadReply) {
     EXPECT_EQ(h.port.Sent().size(), 2u);
 }
 
-TEST(SimPortTiming, ClosedPortNeitherSendsNorReceives) {
+TEST(SimPortReadRules, ClosedPortNeitherSendsNorReceives) {
     SimHarness h;
     h.port.Close();
     std::uint8_t req[8];

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Frames.h"
+#include "MenuLoader.h"
 #include "SimHarness.h"
 
 TEST(VirtualBusAddressing, OnlyTheAddressedModuleAnswers) {
@@ -91,4 +92,37 @@ TEST_F(VirtualBusFaults, CountLimitsTheFaultAndItIsKeyedByAddress) {
     EXPECT_EQ(h.Read(2, 0, 2).size(), 9u);  // module 2 is unaffected
     EXPECT_TRUE(h.Read(1, 0, 2).empty());
     EXPECT_EQ(h.Read(1, 0, 2).size(), 9u);
+}
+
+TEST(VirtualBusRaw, HandlerUnitsGoThroughThePortAtTheLineRateAndModbusAroundThem) {
+    SimHarness h;
+    h.bus.WithModule(1, [](VirtualModule& m) { m.SetRawHandler(std::make_unique<MenuLoader>()); });
+    EXPECT_EQ(h.Regs(1, 500, 1), (std::vector<std::int32_t>{1}));
+    const Frame menu(MenuLoader::kMenu.begin(), MenuLoader::kMenu.end());
+    EXPECT_EQ(h.Exchange(Frame{'1'}), menu);
+
+    // The block's wire time, the turnaround and the handler's flash write come before the ACK.
+    const auto block = MenuLoader::Block(1);
+    const Clock::Micros start = h.clock.now();
+    ASSERT_EQ(h.port.Write(block), 1029);
+    EXPECT_EQ(h.port.ByteDueAt(0) - start, h.port.WireTime(1029) + Clock::Micros((5 + MenuLoader::kBlockMs) * 1000) +
+                                               h.port.WireTime(1));
+    h.clock.sleep(1200);
+    std::vector<std::uint8_t> rx(300);
+    EXPECT_EQ(h.port.Read(rx), 1);
+    EXPECT_EQ(rx[0], MenuLoader::kAck);
+
+    EXPECT_EQ(h.Regs(1, 500, 1), (std::vector<std::int32_t>{1}));  // in the middle of a transfer
+    EXPECT_TRUE(h.Exchange(Frame(block.begin(), block.begin() + 100)).empty());  // part of a block
+    h.port.Open(19200);  // the module listens at 9600 only
+    EXPECT_TRUE(h.Exchange(Frame{MenuLoader::kEot}).empty());
+    h.port.Open(9600);
+    EXPECT_EQ(h.Exchange(Frame{MenuLoader::kEot}), Frame{MenuLoader::kAck});
+    // Out of a transfer a block is not the handler's, and no Modbus frame either.
+    EXPECT_TRUE(h.Exchange(block, 1500).empty());
+    h.bus.WithModule(1, [&](VirtualModule& m) {
+        const auto& blocks = dynamic_cast<const MenuLoader&>(*m.Raw()).Blocks();
+        ASSERT_EQ(blocks.size(), 1u);
+        EXPECT_EQ(blocks[0], block);
+    });
 }
