@@ -24,8 +24,7 @@ std::string VirtualModulePortPath(int address, int baud) {
     auto& sim = Sim();
     if (!sim) {
         // Outside 1..247 nobody could be addressed; the module then sits at 1.
-        (void)baud;  // MERGE: EmbeddedSim(address, baud)
-        auto fresh = std::make_unique<EmbeddedSim>(address >= 1 && address <= 247 ? address : 1);
+        auto fresh = std::make_unique<EmbeddedSim>(address >= 1 && address <= 247 ? address : 1, baud);
         if (!fresh->Start()) return {};
         sim = std::move(fresh);
     }
