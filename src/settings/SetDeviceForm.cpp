@@ -1,7 +1,6 @@
 #include "settings/SetDeviceForm.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -56,14 +55,12 @@ CSetDeviceForm::CSetDeviceForm(FormContext& ctx, QWidget* parent)
     info->addWidget(grid_, 0, Qt::AlignHCenter);
     info->addWidget(read_, 0, Qt::AlignHCenter);
 
-    auto* groups = new QHBoxLayout;
-    groups->addWidget(energyGroup_, 0, Qt::AlignTop);
-    groups->addSpacing(16);
-    groups->addWidget(infoGroup_, 0, Qt::AlignTop);
-    groups->addStretch();
+    // One above the other: side by side they would widen the main window.
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(16, 16, 16, 16);
-    top->addLayout(groups);
+    top->addWidget(energyGroup_, 0, Qt::AlignLeft);
+    top->addSpacing(16);
+    top->addWidget(infoGroup_, 0, Qt::AlignLeft);
     top->addStretch();
 }
 

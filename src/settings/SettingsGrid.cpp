@@ -32,13 +32,15 @@ void FitToContents(CGridCtrl& grid, int minChars) {
     const int minWidth = QFontMetrics(grid.font()).horizontalAdvance(QString(minChars, QLatin1Char('W')));
     int width = 2 * grid.frameWidth();
     for (int c = 0; c < grid.columnCount(); ++c) {
-        const int content = c > 0 ? std::max(grid.columnWidth(c), minWidth) : grid.columnWidth(c);
+        const int content = c == 1 ? std::max(grid.columnWidth(c), minWidth) : grid.columnWidth(c);
         grid.setColumnWidth(c, content + kColumnSlack);
         width += grid.columnWidth(c);
     }
     int height = 2 * grid.frameWidth();
     for (int r = 0; r < grid.rowCount(); ++r) height += grid.rowHeight(r);
     grid.setFixedSize(width, height);
+    // Fixed, so the layout around it does not hand it (or its group) the spare height.
+    grid.setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 void Paint(CGridCtrl& grid, CellTable& cells) {

@@ -14,8 +14,8 @@ namespace settingsgrid {
 // Rows and columns, row 0 and column 0 fixed, row 0 centred, the ordinary background.
 void SetUp(CGridCtrl& grid, int rows, int cols);
 // Columns and rows as wide and high as their texts, and the grid exactly as large as
-// them, so nothing scrolls. The columns after the fixed one are at least wide enough for
-// `minChars` characters, for values not read yet.
+// them, so nothing scrolls. Column 1 is at least wide enough for `minChars` characters,
+// for values not read yet.
 void FitToContents(CGridCtrl& grid, int minChars = 0);
 // Writes the cells changed since the last call (texts and colours) into the grid.
 void Paint(CGridCtrl& grid, CellTable& cells);
