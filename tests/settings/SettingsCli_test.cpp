@@ -162,16 +162,9 @@ TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
 }
 
 TEST_F(SettingsCliTest, LimitsSetRefusalsPrintTheFirstFaultAndSendNothing) {
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {LimitsFile("380.01", "200", "10"), "Voltage Upper limit setting range:0.00V ~ 380.00V!\n"},
-        {LimitsFile("200", "230", "10"), "The lower voltage limit must be less than the voltage limit!\n"},
-        {LimitsFile("230", "200", "0.5"), "Current Upper limit setting range:0.0A ~ 63.0A!\n"},
-    };
-    for (const auto& [text, message] : cases) {
-        EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(text)}), kExitFailed);
-        EXPECT_EQ(err.str(), message);
-        EXPECT_TRUE(out.str().empty());
-    }
+    EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(LimitsFile("200", "230", "0.5"))}), kExitFailed);
+    EXPECT_EQ(err.str(), "The lower voltage limit must be less than the voltage limit!\n");
+    EXPECT_TRUE(out.str().empty());
     EXPECT_TRUE(Wire().empty());
 }
 
@@ -192,15 +185,11 @@ TEST_F(SettingsCliTest, PresetEnergyPrintsTheFormsResult) {
 }
 
 TEST_F(SettingsCliTest, PresetEnergyRefusalsSendNothing) {
-    const std::vector<std::vector<std::string>> refused{
-        {"0", "1", "1"}, {"31", "1", "1"}, {"1", "-1", "0"}, {"1", "0", "-0.1"}, {"1", "100000000", "0"}};
-    for (const auto& f : refused) {
-        EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", f[0], "--active", f[1], "--reactive", f[2]}), kExitFailed);
-        EXPECT_EQ(LineCount(err.str()), 1) << err.str();
-        EXPECT_TRUE(out.str().empty());
-    }
-    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "0", "--active", "1", "--reactive", "1"}), kExitFailed);
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "31", "--active", "1", "--reactive", "1"}), kExitFailed);
     EXPECT_EQ(err.str(), "The outlet must be a whole number from 1 to 30.\n");
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "-0.1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "The reactive energy must be a number from 0.0 to 99999999.9.\n");
+    EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1"}), kExitUsage);
     EXPECT_TRUE(opens.empty());
     EXPECT_TRUE(Wire().empty());
