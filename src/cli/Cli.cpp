@@ -117,7 +117,9 @@ bool CliContext::OpenLink() {
     return true;
 }
 
-bool CliContext::ConnectLink(std::string& status) {
+bool CliContext::ConnectLink(std::string& status) { return ConnectLink(status, options.address, options.baud); }
+
+bool CliContext::ConnectLink(std::string& status, int address, int baud) {
     const auto port = PortName();
     if (!port) return false;
     CancelSink sink;
@@ -129,9 +131,9 @@ bool CliContext::ConnectLink(std::string& status) {
     };
     ConnectSequence seq(link_, *env.port, open, sink, *env.clock);
     CommSettings s;
-    s.deviceAddress = options.address;
+    s.deviceAddress = address;
     s.port = *port;
-    s.baudIndex = BaudIndexOf(options.baud);
+    s.baudIndex = BaudIndexOf(baud);
     if (!seq.RunConnectButton(s)) {
         if (!opened) ReportOpenFailure(*port);
         else Failed(sink.last);

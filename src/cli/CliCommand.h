@@ -56,6 +56,9 @@ public:
     // The Connect dialog's sequence (open, probe 10 registers from 0); the status text
     // without its tab on success.
     bool ConnectLink(std::string& status);
+    // The same at another address and line rate (a module just re-addressed): the port is
+    // closed and opened again at `baud`, and the link keeps the new settings on success.
+    bool ConnectLink(std::string& status, int address, int baud);
     int Code() const { return code_; }
 
     // Prints the message on stderr and returns exit code 1.

@@ -2,6 +2,9 @@
 
 #include "monitor/MeasuresForm.h"
 #include "resources/Resources.h"
+#include "settings/SetAlarmForm.h"
+#include "settings/SetDeviceForm.h"
+#include "settings/SetParmForm.h"
 #include "shell/FormRegistry.h"
 #include "shell/PlaceholderForm.h"
 
@@ -18,9 +21,9 @@ constexpr FormRow kForms[] = {
     {res::IDD_MEASURES, "Single-phase", P::RealTimeData, 0, false, &Make<CMeasuresForm>},
     {res::IDD_TIME_E, "Three-phase circuit", P::RealTimeData, 1, false, nullptr},
     {res::IDD_ALARM, "Alarm", P::RealTimeData, 2, false, nullptr},
-    {res::IDD_SET_PARM, "Device setting", P::Setting, 5, false, nullptr},
-    {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, nullptr},
-    {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, nullptr},
+    {res::IDD_SET_PARM, "Device setting", P::Setting, 5, false, &Make<CSetParmForm>},
+    {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, &Make<CSetAlarmForm>},
+    {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, &Make<CSetDeviceForm>},
     {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, nullptr},
     {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, nullptr},
     {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, nullptr},

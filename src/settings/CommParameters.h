@@ -1,0 +1,68 @@
+#pragma once
+// View 149, "Device setting", without widgets: the module's own address and baud rate
+// (registers 500 and 501), the address check, the write and the read-back, and the
+// grid's cells. CSetParmForm hands in the typed address and the chosen baud option;
+// kvt40ctl comm runs the same calls.
+//
+//     CommParameters p(link, clock);
+//     p.Read(sink);                        // 7 registers from 500
+//     p.SetTyped(1, "12");                 // row 1 column 2: the address
+//     p.SetTyped(2, "19200 ");             // row 2 column 2: one of kBaudOptions
+//     p.Set(sink);                         // writes 12, 2; the read-back then normally
+//                                          // fails: the link keeps the old address and baud
+//
+// The link is not changed by a write: the user connects again at the new settings.
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "link/MessageSink.h"
+#include "link/ModbusSession.h"
+#include "settings/WriteOutcome.h"
+#include "widgets/CellTable.h"
+
+inline constexpr const char* kAddressRangeText = "Device address setting range:1~247!";
+// A baud cell whose text is none of the options (a module reporting an unknown index):
+// writing its position would send 0xFFFF to register 501.
+inline constexpr const char* kBaudChoiceText = "Baudrate setting: choose 4800, 9600 or 19200!";
+// The options of both baud cells, each with its trailing space; the position is the index.
+inline constexpr std::array<const char*, 3> kBaudOptions{"4800 ", "9600 ", "19200 "};
+
+class CommParameters {
+public:
+    static constexpr int kRows = 3;
+    static constexpr int kCols = 3;
+    static constexpr int kBlockStart = 500;
+    static constexpr int kBlockCount = 7;
+    static constexpr int kReadWaitMs = 400;
+    static constexpr int kWriteWaitMs = 300;
+
+    CommParameters(LinkState& link, Clock& clock);
+
+    // "Read" (and the first display): both columns of both rows, or "Communication
+    // failed!" with the grid kept as it was.
+    bool Read(MessageSink& sink);
+    // What the user typed or chose in column 2 (row 1 the address, row 2 the baud option).
+    void SetTyped(int row, std::string text);
+    // The address of row 1 as the form takes it: its leading digits ("12abc" is 12).
+    long long TypedAddress() const;
+    // The position of row 2's option, -1 when its text is none of them.
+    int TypedBaudIndex() const;
+    // The first fault, or nothing when the address and the baud option pass.
+    std::optional<std::string> Check() const;
+    // "Set": the check (a fault is shown, nothing sent), the write of two registers from
+    // 500, the 300 ms wait and the read-back.
+    WriteOutcome Set(MessageSink& sink);
+
+    // The option text of a baud index; empty outside 0..2.
+    static std::string BaudOptionText(int index);
+
+    CellTable& Cells() { return cells_; }
+    const CellTable& Cells() const { return cells_; }
+    ModbusSession& Session() { return session_; }
+
+private:
+    ModbusSession session_;
+    CellTable cells_;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// View 149, "Device setting": the module's address and baud rate in the group "System
+// info" with "Read" and "Set". The address cell takes digits, the baud cells are
+// drop-down lists; CommParameters checks, writes and reads back.
+
+#include <QGroupBox>
+#include <QPushButton>
+
+#include "settings/CommParameters.h"
+#include "widgets/FormContext.h"
+#include "widgets/FormView.h"
+
+class CGridCtrl;
+
+class CSetParmForm : public CFormView {
+    Q_OBJECT
+public:
+    static constexpr int kFormId = 149;
+
+    explicit CSetParmForm(FormContext& ctx, QWidget* parent = nullptr);
+
+    // Grid set-up, then the first read.
+    void OnInitialUpdate() override;
+    void OnRead();
+    void OnSet();
+
+    CGridCtrl& Grid() const { return *grid_; }
+    QGroupBox* Group() const { return group_; }
+    QPushButton* ReadButton() const { return read_; }
+    QPushButton* SetButton() const { return set_; }
+    CommParameters& Parameters() { return params_; }
+
+private:
+    void Paint();
+
+    FormContext& ctx_;
+    CommParameters params_;
+    QGroupBox* group_;
+    CGridCtrl* grid_;
+    QPushButton* read_;
+    QPushButton* set_;
+};

@@ -1,0 +1,137 @@
+// The communication-parameter form's rules: the read, the address check, the write and
+// the read-back at the link's old settings.
+#include "settings/CommParameters.h"
+
+#include <gtest/gtest.h>
+
+#include "link/LinkState.h"
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+#include "support/Frames.h"
+#include "support/RecordingSink.h"
+#include "support/ScriptedPort.h"
+
+namespace {
+
+const Frame kReadBlock = WithCrc(Hex("01 03 01 F4 00 07"));  // 7 registers from 500
+
+class CommParametersTest : public ::testing::Test {
+protected:
+    CommParametersTest() : bus(clock), port(bus, clock) {
+        bus.AddModule(1);
+        port.Open(9600);
+        link.protocol = &TheModbusRtu();
+        link.port = &port;
+    }
+    std::string Cell(int r, int c) const { return params.Cells().Text(r, c); }
+
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    LinkState link;
+    RecordingSink sink;
+    CommParameters params{link, clock};
+};
+
+TEST_F(CommParametersTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
+    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t\t\nBaudrate\t\t9600 \n");
+    bus.WithModule(1, [](VirtualModule& m) {
+        m.WriteRegister(501, 2);
+        m.ApplyPending();
+    });
+    port.Open(19200);
+    const auto t0 = clock.nowMs();
+    ASSERT_TRUE(params.Read(sink));
+    EXPECT_EQ(clock.nowMs() - t0, 400);
+    EXPECT_EQ(port.Sent().at(0), kReadBlock);
+    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t19200 \t19200 \n");
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(CommParametersTest, AddressIsSignedAndAnUnknownBaudIndexLeavesTheCellsEmpty) {
+    ScriptedPort scripted(clock);
+    scripted.Open();
+    link.port = &scripted;
+    scripted.replies = {WithCrc(Hex("01 03 0E FF FF 00 05 00 00 00 00 00 00 00 00 00 00"))};
+    ASSERT_TRUE(params.Read(sink));
+    EXPECT_EQ(Cell(1, 1), "-1");
+    EXPECT_EQ(Cell(1, 2), "-1");
+    EXPECT_EQ(Cell(2, 1), "");
+    EXPECT_EQ(Cell(2, 2), "");
+    // Its position would be -1, and 0xFFFF would go to register 501: refused.
+    params.SetTyped(1, "5");
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Refused);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Baudrate setting: choose 4800, 9600 or 19200!");
+    EXPECT_EQ(scripted.writes.size(), 1u);
+}
+
+TEST_F(CommParametersTest, AFailedReadWarnsAndKeepsTheGrid) {
+    ASSERT_TRUE(params.Read(sink));
+    bus.InjectFault(1, {BusFault::Kind::Exception});
+    EXPECT_FALSE(params.Read(sink));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Communication failed!");
+    EXPECT_EQ(sink.messages[0].caption, "Warning");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Stop);
+    EXPECT_EQ(Cell(1, 1), "1");
+}
+
+TEST_F(CommParametersTest, AddressesOutsideOneTo247AreRefusedAndNothingIsWritten) {
+    ASSERT_TRUE(params.Read(sink));
+    for (const char* typed : {"0", "248", "", "abc", "-1", "4294967297", "00x12"}) {
+        params.SetTyped(1, typed);
+        sink.messages.clear();
+        EXPECT_EQ(params.Set(sink), WriteOutcome::Refused) << typed;
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(sink.messages[0].text, "Device address setting range:1~247!") << typed;
+        EXPECT_EQ(sink.messages[0].caption, "Warning");
+        EXPECT_EQ(sink.messages[0].icon, MsgIcon::Exclamation);
+    }
+    EXPECT_EQ(port.Sent().size(), 1u);  // the read only
+}
+
+TEST_F(CommParametersTest, TheSameSettingsReadBackTheSameValues) {
+    ASSERT_TRUE(params.Read(sink));
+    const auto t0 = clock.nowMs();
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Done);
+    EXPECT_EQ(clock.nowMs() - t0, 300 + 400);
+    ASSERT_EQ(port.Sent().size(), 3u);
+    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 01 00 01")));
+    EXPECT_EQ(port.Sent()[2], kReadBlock);
+    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+// The link keeps the old address and baud, so a change is not found on the read-back.
+TEST_F(CommParametersTest, AChangeTakesEffectAfterTheEchoAndTheReadBackFails) {
+    ASSERT_TRUE(params.Read(sink));
+    params.SetTyped(2, "19200 ");
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 01 00 02")));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Communication failed!");
+    EXPECT_EQ(Cell(2, 1), "9600 ");  // the grid keeps what it showed
+    EXPECT_EQ(Cell(2, 2), "19200 ");
+    bus.WithModule(1, [](VirtualModule& m) { EXPECT_EQ(m.BaudRate(), 19200); });
+
+    bus.WithModule(1, [](VirtualModule& m) {
+        m.WriteRegister(501, 1);
+        m.ApplyPending();
+    });
+    sink.messages.clear();
+    params.SetTyped(1, "12abc");  // leading digits: 12
+    params.SetTyped(2, "9600 ");
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    EXPECT_EQ(port.Sent().back(), kReadBlock);
+    EXPECT_EQ(port.Sent()[port.Sent().size() - 2], WithCrc(Hex("01 10 01 F4 00 02 04 00 0C 00 01")));
+    EXPECT_EQ(bus.ReadRegister(12, 500), 12);
+    EXPECT_FALSE(bus.ReadRegister(1, 500).has_value());
+
+    params.SetTyped(1, "247");
+    link.deviceAddress = 12;
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    EXPECT_EQ(bus.ReadRegister(247, 500), 247);
+}
+
+}  // namespace

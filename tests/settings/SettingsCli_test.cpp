@@ -1,0 +1,274 @@
+// kvt40ctl limits, preset-energy, info and comm in-process against the virtual module on
+// the virtual clock, as `kvt40ctl --sim` runs them.
+#include "cli/Cli.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+#include "support/Frames.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+}
+
+// 32 values: voltage upper, voltage lower, outlets 1 to 30.
+std::string LimitsFile(const std::string& upper, const std::string& lower, const std::string& outlet,
+                       const char* end = "\n") {
+    std::string text = upper + end + lower + end;
+    for (int n = 1; n <= 30; ++n) text += outlet + end;
+    return text;
+}
+
+long LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+class SettingsCliTest : public ::testing::Test {
+protected:
+    SettingsCliTest() : bus(clock), port(bus, clock) {
+        bus.AddModule(1);
+        env.clock = &clock;
+        env.port = &port;
+        // Opening again (the probe after a re-addressing) starts a new record; keep the old.
+        env.open = [this](const std::string&, int baud, int, int, int) {
+            wire.insert(wire.end(), port.Sent().begin(), port.Sent().end());
+            opens.push_back(baud);
+            return port.Open(baud);
+        };
+        env.listPorts = [] { return std::vector<std::string>{}; };
+        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
+    }
+    ~SettingsCliTest() override { std::filesystem::remove_all(dir); }
+
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        return RunCliArgs(args, env, out, err);
+    }
+    // Every frame sent so far, across reopenings.
+    std::vector<Frame> Wire() const {
+        std::vector<Frame> all = wire;
+        if (port.IsOpen()) all.insert(all.end(), port.Sent().begin(), port.Sent().end());
+        return all;
+    }
+    std::string WriteFile(const std::string& text) {
+        std::filesystem::create_directories(dir);
+        const std::string path = (dir / "limits.txt").string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    CliEnv env;
+    std::ostringstream out, err;
+    std::vector<Frame> wire;
+    std::vector<int> opens;
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("kvt40-settings-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+};
+
+TEST_F(SettingsCliTest, HelpListsTheSettingsCommands) {
+    ASSERT_EQ(Run({"--help"}), kExitOk);
+    for (const char* c : {"limits [--set FILE|-]", "preset-energy --outlet N --active X --reactive Y", "info",
+                          "comm [--set-address N [--set-baud B]]"})
+        EXPECT_NE(out.str().find(c), std::string::npos) << c;
+}
+
+TEST_F(SettingsCliTest, LimitsPrintsTheGridAsFirstShown) {
+    ASSERT_EQ(Run({"--sim", "limits"}), kExitOk) << err.str();
+    const auto lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 33u);
+    for (const auto& l : lines) EXPECT_EQ(std::count(l.begin(), l.end(), '\t'), 2) << l;
+    EXPECT_EQ(lines[0], "Item\tInitial value\tSetting value");
+    EXPECT_EQ(lines[1], "Voltage Upper limit\t264.00 V\t0.00");
+    EXPECT_EQ(lines[2], "Voltage Lower limit\t176.00 V\t0.00");
+    EXPECT_EQ(lines[3], "Outlet 1 Current Upper limit\t63.00  A\t0.00");
+    EXPECT_EQ(lines[32], "Outlet 30 Current Upper limit\t63.00  A\t0.00");
+    EXPECT_TRUE(err.str().empty());
+
+    EXPECT_EQ(Run({"--sim", "--address", "2", "limits"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Unable to read meter data!\n");
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(SettingsCliTest, LimitsSetWritesTheFileThenPrintsTheReadBack) {
+    std::string text = LimitsFile("230.00", "0.29", "10.5", "\r\n");
+    text.pop_back();  // a last line without its line end counts too
+    text.pop_back();
+    const std::string path = WriteFile(text);
+    ASSERT_EQ(Run({"--sim", "limits", "--set", path}), kExitOk) << err.str();
+    EXPECT_EQ(clock.nowMs(), 300 + 300 + 400);
+    const auto frames = Wire();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0], WithCrc(Hex("01 10 01 F8 00 02 04 59 D8 00 1D")));
+    Frame currents = Hex("01 10 01 FB 00 1E 3C");
+    for (int n = 0; n < 30; ++n) currents.insert(currents.end(), {0x04, 0x1A});  // 1050
+    EXPECT_EQ(frames[1], WithCrc(currents));
+    EXPECT_EQ(frames[2], WithCrc(Hex("01 03 01 F8 00 21")));
+
+    const auto lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 33u);
+    EXPECT_EQ(lines[1], "Voltage Upper limit\t230.00V\t230.00");
+    EXPECT_EQ(lines[2], "Voltage Lower limit\t0.29V\t0.29");
+    EXPECT_EQ(lines[3], "Outlet 1 Current Upper limit\t10.50  A\t10.5");
+    EXPECT_EQ(lines[32], "Outlet 30 Current Upper limit\t10.50  A\t10.5");
+    EXPECT_EQ(bus.ReadRegister(1, 505), 29);
+}
+
+TEST_F(SettingsCliTest, LimitsSetFromStandardInput) {
+    std::istringstream in(LimitsFile("250", "190", "0"));
+    std::streambuf* saved = std::cin.rdbuf(in.rdbuf());
+    const int code = Run({"--sim", "limits", "--set", "-"});
+    std::cin.rdbuf(saved);
+    ASSERT_EQ(code, kExitOk) << err.str();
+    EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t250.00V\t250");
+    EXPECT_EQ(bus.ReadRegister(1, 504), 25000);
+}
+
+TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
+    const std::string good = LimitsFile("230", "200", "10");
+    std::string tabbed = good;
+    tabbed.replace(tabbed.find("10"), 2, "10\t5");
+    const std::vector<std::string> files{good.substr(0, good.size() - 3),  // 31 lines
+                                         good + "\n",                       // 33: an empty last line
+                                         good + "10\n", "", tabbed};
+    for (const auto& text : files) {
+        EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(text)}), kExitUsage) << text;
+        EXPECT_EQ(err.str().rfind("kvt40ctl: ", 0), 0u) << err.str();
+        EXPECT_EQ(LineCount(err.str()), 1) << err.str();
+    }
+    EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(good.substr(0, good.size() - 3))}), kExitUsage);
+    EXPECT_EQ(err.str(), "kvt40ctl: '" + (dir / "limits.txt").string() +
+                             "' must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not 31\n");
+    EXPECT_EQ(Run({"--sim", "limits", "--set", (dir / "missing.txt").string()}), kExitUsage);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot read '" + (dir / "missing.txt").string() + "': No such file or directory\n");
+    EXPECT_EQ(Run({"--sim", "limits", "--set", dir.string()}), kExitUsage);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot read '" + dir.string() + "': it is a directory\n");
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(Wire().empty());
+}
+
+TEST_F(SettingsCliTest, LimitsSetRefusalsPrintTheFirstFaultAndSendNothing) {
+    EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(LimitsFile("200", "230", "0.5"))}), kExitFailed);
+    EXPECT_EQ(err.str(), "The lower voltage limit must be less than the voltage limit!\n");
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_TRUE(Wire().empty());
+}
+
+TEST_F(SettingsCliTest, PresetEnergyPrintsTheFormsResult) {
+    ASSERT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1234.5", "--reactive", "0"}), kExitOk)
+        << err.str();
+    EXPECT_EQ(out.str(), "写入数据成功!\n");
+    EXPECT_EQ(clock.nowMs(), 3000);
+    ASSERT_EQ(Wire().size(), 1u);
+    EXPECT_EQ(Wire()[0], WithCrc(Hex("01 10 24 2A 00 06 0C 03 E7 00 00 30 39 00 00 00 00 00 00")));
+    // The module counts on from the preset.
+    bus.WithModule(1, [&](VirtualModule& m) { EXPECT_EQ(m.OutletActiveEnergy(1, clock.now()), 12345u); });
+
+    EXPECT_EQ(Run({"--sim", "--address", "2", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "1"}),
+              kExitFailed);
+    EXPECT_EQ(err.str(), "无法写入数据，请确认是否连接正确!\n");
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(SettingsCliTest, PresetEnergyRefusalsSendNothing) {
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "31", "--active", "1", "--reactive", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "The outlet must be a whole number from 1 to 30.\n");
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "-0.1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "The reactive energy must be a number from 0.0 to 99999999.9.\n");
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1"}), kExitUsage);
+    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(Wire().empty());
+}
+
+TEST_F(SettingsCliTest, InfoPrintsTheMeterInformation) {
+    ASSERT_EQ(Run({"--sim", "info"}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(), "项目\t当前值\t设定值\n软件版本\t104\t/\n测试版本\t3\t/\n定制单号\tSIM-KVT40-01\t/\n硬件版本\t2\t/\n");
+    EXPECT_EQ(Wire().size(), 4u);
+
+    bus.SetRegister(1, 9502, 0);
+    ASSERT_EQ(Run({"--sim", "info"}), kExitOk);
+    EXPECT_EQ(Lines(out.str()).at(3), "定制单号\t/\t/");
+
+    EXPECT_EQ(Run({"--sim", "--address", "2", "info"}), kExitFailed);
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(SettingsCliTest, CommPrintsTheGridAfterRead) {
+    ASSERT_EQ(Run({"--sim", "comm"}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
+    EXPECT_EQ(Wire(), (std::vector<Frame>{WithCrc(Hex("01 03 01 F4 00 07"))}));
+
+    EXPECT_EQ(Run({"--sim", "--address", "3", "comm", "--set-address", "5"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_EQ(Wire().size(), 2u);  // the read only, nothing written
+}
+
+// The form's read-back fails at the old settings; the probe at the new ones decides.
+TEST_F(SettingsCliTest, CommReaddressesAndProbesTheNewSettings) {
+    ASSERT_EQ(Run({"--sim", "comm", "--set-address", "9", "--set-baud", "19200"}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(),
+              "Item\tInitial value\tSetting value\nDevice address\t1\t9\nBaudrate\t9600 \t19200 \n"
+              "[ Device ID : 9 ] Virtual module 19200bps \n");
+    EXPECT_EQ(err.str(), "Communication failed!\n");
+    const auto frames = Wire();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 09 00 02")));
+    EXPECT_EQ(frames[2], WithCrc(Hex("01 03 01 F4 00 07")));
+    EXPECT_EQ(frames[3], WithCrc(Hex("09 03 00 00 00 0A")));
+    EXPECT_EQ(opens, (std::vector<int>{9600, 19200}));
+}
+
+// "1abc" is 1, as the form takes it; the read-back puts the module's value in its place.
+TEST_F(SettingsCliTest, CommWithTheSameSettingsReadsBackAndProbes) {
+    ASSERT_EQ(Run({"--sim", "comm", "--set-address", "1abc"}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(),
+              "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n"
+              "[ Device ID : 1 ] Virtual module 9600bps \n");
+    EXPECT_TRUE(err.str().empty());
+    EXPECT_EQ(Wire().at(1), WithCrc(Hex("01 10 01 F4 00 02 04 00 01 00 01")));
+}
+
+TEST_F(SettingsCliTest, CommExitsOneWhenTheModuleIsNotFoundAtItsNewSettings) {
+    bus.InjectFault(9, {BusFault::Kind::NoReply});
+    EXPECT_EQ(Run({"--sim", "comm", "--set-address", "9"}), kExitFailed);
+    EXPECT_EQ(err.str(), "Communication failed!\nCommunication failed!\n");
+    EXPECT_EQ(Lines(out.str()).size(), 3u);  // the grid, and no status
+}
+
+TEST_F(SettingsCliTest, CommRefusalsAndUsageErrors) {
+    for (const char* address : {"0", "248"}) {
+        EXPECT_EQ(Run({"--sim", "comm", "--set-address", address}), kExitFailed);
+        EXPECT_EQ(err.str(), "Device address setting range:1~247!\n");
+        EXPECT_TRUE(out.str().empty());
+    }
+    for (const Frame& f : Wire()) EXPECT_EQ(f[1], 0x03);  // the reads, never a write
+
+    const std::size_t sent = Wire().size();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--sim", "comm", "--set-address", "5", "--set-baud", "115200"},
+          std::vector<std::string>{"--sim", "comm", "--set-address", "5", "--set-baud", "fast"},
+          std::vector<std::string>{"--sim", "comm", "--set-baud", "4800"}}) {
+        EXPECT_EQ(Run(args), kExitUsage) << args.back();
+        EXPECT_EQ(err.str().rfind("kvt40ctl: ", 0), 0u) << err.str();
+    }
+    EXPECT_EQ(Wire().size(), sent);
+}
+
+}  // namespace
