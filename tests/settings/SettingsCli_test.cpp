@@ -40,7 +40,8 @@ protected:
         env.port = &port;
         // Opening again (the probe after a re-addressing) starts a new record; keep the old.
         env.open = [this](const std::string&, int baud, int, int, int) {
-            wire.insert(wire.end(), port.Sent().begin(), port.Sent().end());
+            const auto sent = port.Sent();
+            wire.insert(wire.end(), sent.begin(), sent.end());
             opens.push_back(baud);
             return port.Open(baud);
         };
@@ -57,7 +58,10 @@ protected:
     // Every frame sent so far, across reopenings.
     std::vector<Frame> Wire() const {
         std::vector<Frame> all = wire;
-        if (port.IsOpen()) all.insert(all.end(), port.Sent().begin(), port.Sent().end());
+        if (port.IsOpen()) {
+            const auto sent = port.Sent();
+            all.insert(all.end(), sent.begin(), sent.end());
+        }
         return all;
     }
     std::string WriteFile(const std::string& text) {
