@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "link/Clock.h"
+#include "sim/CalibrationModel.h"
 
 class VirtualModule {
 public:
@@ -74,6 +75,10 @@ public:
     // The last calibration block written at 9257 (11 words), kept for the calibration issue.
     const std::array<std::uint16_t, 11>& CalibrationBlock() const { return calibration_; }
     int CalibrationWrites() const { return calibrationWrites_; }
+    // The test bench: standard source, intrinsic errors and calibration state. Off the bench
+    // (the start) the readings are the ordinary load above.
+    CalibrationModel& Bench() { return bench_; }
+    const CalibrationModel& Bench() const { return bench_; }
 
 private:
     struct Outlet {
@@ -109,5 +114,6 @@ private:
     std::vector<std::uint16_t> stored_;  // every stored (not computed) register, indexed by address
     std::array<std::uint16_t, 11> calibration_{};
     int calibrationWrites_ = 0;
+    CalibrationModel bench_;
     std::array<std::int32_t, 8> maxDemand_{};
 };
