@@ -44,6 +44,7 @@ class AdjustCycle final : public PollingCycle {
 public:
     static constexpr int kTimerMs = 800;
     static constexpr int kReadings = 10;
+    static constexpr int kMaxCtRatio = 100000;
     // Waits, in ms, as the form keeps them.
     static constexpr int kCtWaitMs = 100;
     static constexpr int kTestStartWaitMs = 500;
