@@ -72,7 +72,7 @@ public:
     std::uint32_t OutletReactiveEnergy(int outlet, Clock::Micros now) const;
     std::int32_t PhaseVoltage(int phase, Clock::Micros now) const;          // 0.01 V
 
-    // The last calibration block written at 9257 (11 words), kept for the calibration issue.
+    // The last calibration block written at 9257 (11 words).
     const std::array<std::uint16_t, 11>& CalibrationBlock() const { return calibration_; }
     int CalibrationWrites() const { return calibrationWrites_; }
     // The test bench: standard source, intrinsic errors and calibration state. Off the bench

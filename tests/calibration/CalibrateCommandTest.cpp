@@ -119,11 +119,6 @@ TEST_F(CalibrateCommandTest, AMeterCalibrationEndsOkInEveryRowAndReadingsCount) 
     // Ten readings, then the meter test's request and three readings, each followed by a request.
     EXPECT_EQ(ReadsFrom(46), 10u + 1u + 3u);
     EXPECT_TRUE(err.str().empty());
-
-    // The line: NG before, OK after.
-    EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "test"}), 3);
-    EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "meter"}), kExitOk) << out.str();
-    EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "test", "--readings", "2"}), kExitOk) << out.str();
 }
 
 TEST_F(CalibrateCommandTest, RunsTheFormWouldRefuseWriteNothing) {
