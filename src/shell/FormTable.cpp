@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 
+#include "calibration/RMSAdjustForm.h"
 #include "monitor/MeasuresForm.h"
 #include "resources/Resources.h"
 #include "settings/SetAlarmForm.h"
@@ -24,7 +25,7 @@ constexpr FormRow kForms[] = {
     {res::IDD_SET_PARM, "Device setting", P::Setting, 5, false, &Make<CSetParmForm>},
     {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, &Make<CSetAlarmForm>},
     {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, &Make<CSetDeviceForm>},
-    {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, nullptr},
+    {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, &Make<CRMSAdjustForm>},
     {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, nullptr},
     {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, nullptr},
     {res::IDD_HARMONIC, "Harmonics", P::ViewMenu, 0, false, nullptr},

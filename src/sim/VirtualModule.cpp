@@ -37,7 +37,7 @@ bool IsIdle(int i) { return i == 5 || i == 13 || i == 26; }
 }  // namespace
 
 VirtualModule::VirtualModule(int address, int baudIndex)
-    : address_(address), baudIndex_(baudIndex), stored_(kMapSize, 0) {
+    : address_(address), baudIndex_(baudIndex), stored_(kMapSize, 0), bench_(address) {
     for (int i = 0; i < kOutlets; ++i) {
         Outlet& o = outlets_[static_cast<std::size_t>(i)];
         if (IsIdle(i)) {
@@ -65,7 +65,8 @@ VirtualModule::VirtualModule(int address, int baudIndex)
     stored_[505] = 17600;
     for (int r = 507; r <= 536; ++r) stored_[static_cast<std::size_t>(r)] = 6300;
     for (int i = 0; i < kOutlets; ++i) stored_[static_cast<std::size_t>(376 + i)] = static_cast<uint16_t>(6378 + (i * 7) % 40);
-    const std::array<uint16_t, 11> deadZones{32, 50, 50, 50, 100, 100, 100, 10, 10, 10, 30};
+    // Dead zones as the dead-zone write leaves them: rows 8, 9, 10, 1 .. 7 from 1023.
+    const std::array<uint16_t, 10> deadZones{50, 50, 50, 100, 100, 100, 10, 10, 10, 30};
     for (std::size_t k = 0; k < deadZones.size(); ++k) stored_[1023 + k] = deadZones[k];
     for (int r = 5000; r <= 5002; ++r) stored_[static_cast<std::size_t>(r)] = 16500;
     stored_[9500] = 104;
@@ -120,22 +121,27 @@ double VirtualModule::Noise(int key, Clock::Micros now, double amplitude) const 
 }
 
 std::int32_t VirtualModule::PhaseVoltage(int phase, Clock::Micros now) const {
+    if (bench_.OnBench())
+        return bench_.VoltageCentivolts(phase, stored_[static_cast<std::size_t>(5000 + phase)], Noise(phase, now, 1.0));
     return static_cast<std::int32_t>(std::lround(21990.0 + 15.0 * phase + Noise(phase, now, 5.0)));
 }
 
 std::int32_t VirtualModule::OutletCurrentMa(int outlet, Clock::Micros now) const {
+    if (bench_.OnBench()) return bench_.CurrentMa(outlet, Noise(100 + outlet, now, 1.0));
     const Outlet& o = outlets_[static_cast<std::size_t>(outlet - 1)];
     if (o.currentMa == 0) return 0;
     return static_cast<std::int32_t>(std::lround(o.currentMa * (1.0 + Noise(100 + outlet, now, 0.003))));
 }
 
 std::int32_t VirtualModule::OutletActivePower(int outlet, Clock::Micros now) const {
+    if (bench_.OnBench()) return bench_.ActiveDeciwatts(outlet, Noise(600 + outlet, now, 1.0));
     const Outlet& o = outlets_[static_cast<std::size_t>(outlet - 1)];
     const double va = PhaseVoltage((outlet - 1) % 3, now) / 100.0 * OutletCurrentMa(outlet, now) / 1000.0;
     return static_cast<std::int32_t>(std::lround(va * o.cosPhi * 10.0));
 }
 
 std::int32_t VirtualModule::OutletReactivePower(int outlet, Clock::Micros now) const {
+    if (bench_.OnBench()) return bench_.ReactiveDecivars(outlet, Noise(700 + outlet, now, 1.0));
     const Outlet& o = outlets_[static_cast<std::size_t>(outlet - 1)];
     const double va = PhaseVoltage((outlet - 1) % 3, now) / 100.0 * OutletCurrentMa(outlet, now) / 1000.0;
     return static_cast<std::int32_t>(std::lround(va * o.sinPhi * 10.0));
@@ -421,11 +427,20 @@ std::vector<std::uint8_t> VirtualModule::Handle(std::span<const std::uint8_t> fr
         if (auto b = valueAt(501); b && *b > 2) return fail(0x03);
         const bool preset = start == 9258 && count >= 6 && v[0] == 999;
         if (preset && v[1] >= kOutlets) return fail(0x03);
-        for (int r = start; r < start + count; ++r) WriteRegister(r, v[static_cast<std::size_t>(r - start)], now);
+        const bool calibration = start == 9257 && count == 11 && v[0] == 999;
+        if (calibration && v[1] >= kOutlets) return fail(0x03);
+        // The dead-zone command: 32, then the ten values, which land at 1023..1032.
+        const bool deadZones = start == 1023 && count == 11 && v[0] == 32;
+        if (deadZones) {
+            for (std::size_t k = 1; k < v.size(); ++k) WriteRegister(1023 + static_cast<int>(k) - 1, v[k], now);
+        } else {
+            for (int r = start; r < start + count; ++r) WriteRegister(r, v[static_cast<std::size_t>(r - start)], now);
+        }
         if (preset) PresetEnergy(v[1], v[2] | (static_cast<uint32_t>(v[3]) << 16), v[4] | (static_cast<uint32_t>(v[5]) << 16), now);
         if (start == 9257 && v[0] == 999) {
             for (std::size_t k = 0; k < calibration_.size(); ++k) calibration_[k] = stored_[9257 + k];
             ++calibrationWrites_;
+            if (calibration) bench_.ApplyBlock(calibration_);
         }
         reply.assign(frame.begin(), frame.begin() + 6);
         reply[0] = static_cast<uint8_t>(address_);

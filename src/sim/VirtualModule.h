@@ -20,6 +20,7 @@
 
 #include "link/Clock.h"
 #include "sim/RawHandler.h"
+#include "sim/CalibrationModel.h"
 
 class VirtualModule {
 public:
@@ -80,9 +81,13 @@ public:
     std::uint32_t OutletReactiveEnergy(int outlet, Clock::Micros now) const;
     std::int32_t PhaseVoltage(int phase, Clock::Micros now) const;          // 0.01 V
 
-    // The last calibration block written at 9257 (11 words), kept for the calibration issue.
+    // The last calibration block written at 9257 (11 words).
     const std::array<std::uint16_t, 11>& CalibrationBlock() const { return calibration_; }
     int CalibrationWrites() const { return calibrationWrites_; }
+    // The test bench: standard source, intrinsic errors and calibration state. Off the bench
+    // (the start) the readings are the ordinary load above.
+    CalibrationModel& Bench() { return bench_; }
+    const CalibrationModel& Bench() const { return bench_; }
 
 private:
     struct Outlet {
@@ -118,6 +123,7 @@ private:
     std::vector<std::uint16_t> stored_;  // every stored (not computed) register, indexed by address
     std::array<std::uint16_t, 11> calibration_{};
     int calibrationWrites_ = 0;
+    CalibrationModel bench_;
     std::array<std::int32_t, 8> maxDemand_{};
     std::unique_ptr<RawHandler> raw_;
 };

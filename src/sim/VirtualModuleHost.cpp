@@ -31,6 +31,14 @@ std::string VirtualModulePortPath(int address, int baud) {
     return sim->PortPath();
 }
 
+bool WithBuiltInBus(const std::string& portPath, const std::function<void(VirtualBus&)>& f) {
+    const std::lock_guard lock(SimMutex());
+    auto& sim = Sim();
+    if (!sim || portPath.empty() || sim->PortPath() != portPath) return false;
+    f(sim->Bus());
+    return true;
+}
+
 void StopVirtualModule() {
     const std::lock_guard lock(SimMutex());
     if (Sim()) {

@@ -8,14 +8,19 @@
 // The module is created once, at the address and baud rate of the first connection; later
 // connections reach the same module (which may have been re-addressed since).
 
+#include <functional>
 #include <string>
 
 class CSerialPort;
+class VirtualBus;
 
 inline constexpr const char* kVirtualModuleName = "Virtual module";
 
 // Starts the built-in module once (later calls reuse it); the pty path, empty on failure.
 std::string VirtualModulePortPath(int address = 1, int baud = 9600);
+// Runs `f` on the built-in module's bus while it runs and `portPath` is the pty it is
+// served on; false (f not called) otherwise. Never starts the module.
+bool WithBuiltInBus(const std::string& portPath, const std::function<void(VirtualBus&)>& f);
 // Stops the built-in module (at exit).
 void StopVirtualModule();
 // Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.

@@ -1,6 +1,8 @@
 // kvt40-sim: a bus of virtual modules on a pseudo-terminal, for any serial master on this
 // machine. Prints the pty path on stdout (one line), optionally links PATH to it, and serves
-// until SIGINT, SIGTERM or SIGHUP (a closed terminal), removing the link on each.
+// until SIGINT, SIGTERM or SIGHUP (a closed terminal), removing the link on each. With
+// --bench (or any source option) every module sits on a test bench fed by a standard
+// source (220 V, 5 A, power factor 1.0 unless given).
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,12 +19,15 @@
 
 #include "link/Clock.h"
 #include "sim/PtyBusServer.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
 #include "sim/VirtualModule.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH]";
+constexpr const char* kUsage =
+    "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--bench] [--ua V] [--ub V]"
+    " [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
 
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "kvt40-sim: %s; %s\n", what.c_str(), kUsage);
@@ -32,6 +37,12 @@ int UsageError(const std::string& what) {
 bool ParseAddress(std::string_view text, int& address) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), address);
     return ec == std::errc{} && end == text.data() + text.size() && address >= 1 && address <= 247;
+}
+
+// A source value: a plain decimal number from 0 to `max`.
+bool ParseAmount(std::string_view text, double max, double& out) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc{} && end == text.data() + text.size() && out >= 0.0 && out <= max;
 }
 
 // Points `link` at `target`, replacing an earlier link but never a file that is not one.
@@ -64,16 +75,38 @@ int main(int argc, char** argv) {
     std::vector<int> addresses;
     std::string link;
     int baudIndex = 1;
+    bool bench = false;
+    StandardSource source;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::printf("%s\n", kUsage);
             return 0;
         }
-        if (arg != "--address" && arg != "--link" && arg != "--baud")
+        if (arg == "--bench") {
+            bench = true;
+            continue;
+        }
+        const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
+        const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
+        if (arg != "--address" && arg != "--link" && arg != "--baud" && !sourceOption)
             return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
+        if (sourceOption) {
+            bench = true;
+            double amount = 0;
+            if (arg == "--pf") {
+                if (!source.SetPowerFactor(value)) return UsageError("bad power factor '" + std::string(value) + "'");
+            } else if (volts) {
+                if (!ParseAmount(value, 1000.0, amount)) return UsageError("bad voltage '" + std::string(value) + "' (0..1000)");
+                source.volts[static_cast<std::size_t>(arg[3] - 'a')] = amount;
+            } else {
+                if (!ParseAmount(value, 100.0, amount)) return UsageError("bad current '" + std::string(value) + "' (0..100)");
+                source.amps = amount;
+            }
+            continue;
+        }
         if (arg == "--link") {
             if (value.empty()) return UsageError("--link needs a path");
             link = value;
@@ -108,7 +141,10 @@ int main(int argc, char** argv) {
 
     RealClock clock;
     VirtualBus bus(clock);
-    for (int a : addresses) bus.AddModule(a, baudIndex);
+    for (int a : addresses) {
+        VirtualModule& m = bus.AddModule(a, baudIndex);
+        if (bench) m.Bench().Connect(source);
+    }
     PtyBusServer server(bus);
     if (!server.Start()) {
         std::fprintf(stderr, "kvt40-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));

@@ -1,0 +1,82 @@
+#include "calibration/DeadZone.h"
+
+#include "calibration/AdjustIds.h"
+
+namespace {
+
+struct Row {
+    const char* item;
+    const char* start;
+};
+
+constexpr std::array<Row, 10> kRowTexts{{
+    {"A相电压(0.01V)", "100"},
+    {"B相电压(0.01V)", "100"},
+    {"C相电压(0.01V)", "100"},
+    {"A相电流(mA)", "10"},
+    {"B相电流(mA)", "10"},
+    {"C相电流(mA)", "10"},
+    {"零序电流(mA)", "30"},
+    {"A相电流电能死区(mA)", "50"},
+    {"B相电流电能死区(mA)", "50"},
+    {"C相电流电能死区(mA)", "50"},
+}};
+
+}  // namespace
+
+DeadZone::DeadZone(LinkState& link, Clock& clock) : session_(link, clock), cells_(kRows, kCols) {
+    cells_.Set(0, 0, "项目");
+    cells_.Set(0, kCurrentCol, "当前值");
+    cells_.Set(0, kSetCol, "设定值");
+    for (int r = 1; r < kRows; ++r) {
+        cells_.Set(r, 0, kRowTexts[static_cast<std::size_t>(r - 1)].item);
+        cells_.Set(r, kSetCol, kRowTexts[static_cast<std::size_t>(r - 1)].start);
+    }
+}
+
+bool DeadZone::Read(MessageSink* sink) {
+    const auto regs = session_.ReadRegisters(kFirstRegister, 10, kReadWaitMs);
+    if (!regs) {
+        if (sink != nullptr) sink->Show(adjust::kCannotRead, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
+        return false;
+    }
+    for (int k = 0; k < 10; ++k) cells_.Set(RowOfRegister(k), kCurrentCol, std::to_string((*regs)[static_cast<std::size_t>(k)]));
+    return true;
+}
+
+long long DeadZone::SetValue(int row) const {
+    // atoi's reading: blanks, a sign, digits; anything after them is ignored.
+    const std::string& t = cells_.Text(row, kSetCol);
+    std::size_t at = 0;
+    while (at < t.size() && (t[at] == ' ' || t[at] == '\t')) ++at;
+    bool negative = false;
+    if (at < t.size() && (t[at] == '+' || t[at] == '-')) negative = t[at++] == '-';
+    long long v = 0;
+    for (; at < t.size() && t[at] >= '0' && t[at] <= '9'; ++at) {
+        v = v * 10 + (t[at] - '0');
+        if (v > 1000000) break;  // far outside the register already
+    }
+    return negative ? -v : v;
+}
+
+std::array<std::int32_t, 11> DeadZone::WriteOrder(const std::array<long long, 10>& rows) {
+    std::array<std::int32_t, 11> out{32};
+    constexpr std::array<int, 10> order{8, 9, 10, 1, 2, 3, 4, 5, 6, 7};
+    for (std::size_t k = 0; k < order.size(); ++k)
+        out[k + 1] = static_cast<std::int32_t>(rows[static_cast<std::size_t>(order[k] - 1)]);
+    return out;
+}
+
+bool DeadZone::Set(MessageSink* sink) {
+    std::array<long long, 10> rows{};
+    for (int r = 1; r <= 10; ++r) {
+        rows[static_cast<std::size_t>(r - 1)] = SetValue(r);
+        if (rows[static_cast<std::size_t>(r - 1)] < 0 || rows[static_cast<std::size_t>(r - 1)] > 65535) {
+            if (sink != nullptr) sink->Show(kDeadZoneOutOfRange, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
+            return false;
+        }
+    }
+    const auto values = WriteOrder(rows);
+    session_.WriteRegisters(kFirstRegister, values, kWriteWaitMs);
+    return Read(sink);
+}

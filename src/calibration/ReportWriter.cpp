@@ -1,0 +1,144 @@
+#include "calibration/ReportWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "calibration/AdjustFormulas.h"
+#include "calibration/Gbk.h"
+
+namespace {
+
+constexpr const char* kEnd = "\r\n";
+constexpr std::array<const char*, 19> kEnglishLabels{"Ua",  "Ub",  "Uc",  "Uab", "Ubc", "Ucc", "Ia",
+                                                     "Ib",  "Ic",  "Pa",  "Pb",  "Pc",  "Qa",  "Qb",
+                                                     "Qc",  "PFa", "PFb", "PFc", "Fre"};
+// A circuit has one current, one active and one reactive power, one power factor and the
+// frequency: no phase letter.
+constexpr std::array<const char*, 5> kCircuitLabels{"I", "P", "Q", "PF", "Fre"};
+
+std::string At(const auto& list, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < list.size() ? std::string(list[static_cast<std::size_t>(index)])
+                                                                       : std::string();
+}
+
+std::string Two(int v) {
+    std::array<char, 16> b{};
+    std::snprintf(b.data(), b.size(), "%02d", v);
+    return b.data();
+}
+
+// Builds the file in GBK bytes; a text without a GBK form spoils the whole report.
+class GbkText {
+public:
+    GbkText& operator<<(std::string_view utf8) {
+        if (auto g = EncodeGbk(utf8)) out_ += *g;
+        else ok_ = false;
+        return *this;
+    }
+    // A table cell: its GBK bytes, padded with spaces to 14; a longer text goes in whole.
+    void Cell(std::string_view utf8) {
+        const auto g = EncodeGbk(utf8);
+        if (!g) {
+            ok_ = false;
+            return;
+        }
+        out_ += *g;
+        if (g->size() < ReportWriter::kCellBytes) out_.append(ReportWriter::kCellBytes - g->size(), ' ');
+    }
+    std::optional<std::string> Take() { return ok_ ? std::optional<std::string>(std::move(out_)) : std::nullopt; }
+
+private:
+    std::string out_;
+    bool ok_ = true;
+};
+
+void TableLine(GbkText& b, const CellTable& t, int row, const std::string& label, bool relabel) {
+    b << "    ";
+    for (int c = 0; c < AdjustTable::kCols; ++c) b.Cell(relabel && c == 1 ? std::string_view(label) : std::string_view(t.Text(row, c)));
+    b << kEnd;
+}
+
+}  // namespace
+
+std::string ReportWriter::RatedVoltageText(int index) { return At(std::array<const char*, 2>{"100V", "220V"}, index); }
+std::string ReportWriter::RatedCurrentText(int index) { return At(std::array<const char*, 2>{"1A", "5A"}, index); }
+std::string ReportWriter::TesterText(int index) { return index >= 0 && index <= 9 ? "检 " + Two(index) : std::string(); }
+std::string ReportWriter::TestVoltageText(int index) { return At(AdjustFormulas::kVoltageStepTexts, index); }
+std::string ReportWriter::TestCurrentText(int index) { return At(AdjustFormulas::kCurrentStepTexts, index); }
+
+std::string ReportWriter::EnglishLabel(AdjustView view, int row) {
+    if (view == AdjustView::Circuit && row >= 1 && row <= 5) return kCircuitLabels[static_cast<std::size_t>(row - 1)];
+    return At(kEnglishLabels, row - 1);
+}
+
+std::optional<std::string> ReportWriter::Compose(const ReportContent& c) {
+    const ReportSettings& s = c.settings;
+    const LocalTime& t = c.time;
+    const std::string rule(s.english ? 117 : 116, '-');
+    GbkText b;
+    b << kEnd;
+    if (!s.english) {
+        b << "                                                      仪表校对记录报告\r\n\r\n\r\n";
+        b << "    型号:     " << s.model << "        S/N:" << s.serial << "\r\n\r\n";
+        b << "    额定电压: " << RatedVoltageText(s.ratedVoltage) << "       额定电流:" << RatedCurrentText(s.ratedCurrent)
+          << kEnd << kEnd;
+        b << "    测试电压: " << TestVoltageText(c.testVoltage) << "    测试电流: " << TestCurrentText(c.testCurrent) << kEnd;
+        b << "    " << rule << kEnd;
+        for (int row = 0; row < 20; ++row) TableLine(b, c.table, row, {}, false);
+        b << "    " << rule << kEnd << kEnd;
+        b << "    测试员：  " << TesterText(s.tester) << kEnd;
+        b << "    日  期：  " << std::to_string(t.year) << "年" << Two(t.month) << "月" << Two(t.day) << "日" << Two(t.hour)
+          << "时" << Two(t.minute) << "分" << Two(t.second) << "秒";
+    } else {
+        b << "                                         Test Report\r\n\r\n\r\n";
+        b << "    Model:     " << s.model << "        S/N:" << s.serial << "\r\n\r\n";
+        b << "    Rated Voltage: " << RatedVoltageText(s.ratedVoltage) << "       Rated Current:"
+          << RatedCurrentText(s.ratedCurrent) << kEnd << kEnd;
+        b << "    Test Voltage: " << TestVoltageText(c.testVoltage) << "    Test Current: " << TestCurrentText(c.testCurrent)
+          << kEnd;
+        b << "    " << rule << kEnd;
+        b << "    NO.          Item           Input         Meter        Unit        Accuracy(%)    Rel_Error(%)   Ref_Error(%)  Result" << kEnd;
+        for (int row = 1; row < 20; ++row) TableLine(b, c.table, row, EnglishLabel(c.view, row), true);
+        b << "    " << rule << kEnd << kEnd;
+        const std::string tester = TesterText(s.tester);
+        b << "    Tester：  Test " << (tester.size() >= 2 ? tester.substr(tester.size() - 2) : tester) << kEnd;
+        b << "    Date：  " << std::to_string(t.year) << "-" << Two(t.month) << "-" << Two(t.day) << " " << Two(t.hour) << ":"
+          << Two(t.minute) << ":" << Two(t.second);
+    }
+    return b.Take();
+}
+
+bool ReportWriter::Append(const std::string& path, const std::string& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "无法打开报告文件：" + path + " (" + std::strerror(errno) + ")";
+        return false;
+    }
+    struct stat st {};
+    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    std::size_t done = 0;
+    int why = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (done == bytes.size() && ::fsync(fd) != 0 && errno != EINVAL) why = errno;
+    if (why != 0 && before >= 0) (void)!::ftruncate(fd, before);  // the old content, nothing half-written
+    if (::close(fd) != 0 && why == 0) why = errno;
+    if (why != 0) {
+        error = "报告文件写入失败：" + path + " (" + std::strerror(why) + ")";
+        return false;
+    }
+    return true;
+}

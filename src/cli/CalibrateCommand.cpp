@@ -1,0 +1,154 @@
+// kvt40ctl calibrate: what the calibration form runs (a meter test, a meter calibration or
+// an angle calibration of the line or of one circuit), then the comparison table as it
+// stands after the last reading, and the test report when asked. Exit 0 when no row is
+// NG, 3 when one is, 1 when the module failed or the form would refuse the run.
+#include <algorithm>
+#include <cctype>
+
+#include "calibration/AdjustCycle.h"
+#include "calibration/ReportWriter.h"
+#include "cli/CliCommand.h"
+#include "sim/VirtualBench.h"
+
+namespace {
+
+constexpr int kExitNg = 3;
+
+// Keeps the last warning for stderr; notices ("校准完成!") are not output.
+class WarningSink final : public MessageSink {
+public:
+    MsgResult Show(const std::string& text, const std::string&, MsgIcon icon, MsgButtons) override {
+        if (icon == MsgIcon::Stop) last = text;
+        return MsgResult::Ok;
+    }
+    std::string last;
+};
+
+int IndexOf(const auto& texts, const std::string& text) {
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        if (text == texts[k]) return static_cast<int>(k);
+    return -1;
+}
+
+template <std::size_t N>
+std::vector<std::string> Texts(const std::array<const char*, N>& list) {
+    return std::vector<std::string>(list.begin(), list.end());
+}
+
+class CalibrateCommand final : public CliCommand {
+public:
+    void Declare(CLI::App& sub) override {
+        sub.add_option("--view", view_, "line (the incoming line) or circuit")
+            ->required()
+            ->check(CLI::IsMember({"line", "circuit"}));
+        circuit_ = sub.add_option("--circuit", circuitNumber_, "circuit 1 to 30 (default: the first the module offers)")
+                       ->check(CLI::Range(1, 30));
+        sub.add_option("--mode", mode_, "test (meter test), meter (meter calibration) or angle (angle calibration)")
+            ->required()
+            ->check(CLI::IsMember({"test", "meter", "angle"}));
+        sub.add_option("--ua", source_.ua, "standard voltage of phase A in V (default 220)")->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--ub", source_.ub, "standard voltage of phase B in V (default 220)")->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--uc", source_.uc, "standard voltage of phase C in V (default 220)")->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--ia", source_.ia, "standard current in A (default 5)")->check(CLI::Range(0.0, 100.0));
+        sub.add_option("--ct", ct_, "CT ratio (default 1)")->check(CLI::Range(0, AdjustCycle::kMaxCtRatio));
+        sub.add_option("--voltage-step", voltageStep_, "20%, 50%, 80%, 100% (default) or 120%")
+            ->check(CLI::IsMember(Texts(AdjustFormulas::kVoltageStepTexts)));
+        sub.add_option("--current-step", currentStep_, "5%, 20%, 50%, 80%, 100% (default) or 120%")
+            ->check(CLI::IsMember(Texts(AdjustFormulas::kCurrentStepTexts)));
+        sub.add_option("--pf", pf_, "power factor step: 1.0 (default), 0.866L, 0.5L, 0.866C or 0.5C")
+            ->check(CLI::IsMember(Texts(AdjustFormulas::kPfStepTexts)));
+        sub.add_option("--readings", readings_, "readings of the meter test, one per 800 ms (default 1)")
+            ->check(CLI::Range(1, 100000));
+        CLI::Option* report = sub.add_option("--report", report_.path, "append the test report to FILE");
+        sub.add_flag("--english", report_.english, "the English report")->needs(report);
+        sub.add_option("--serial", report_.serial, "serial number (digits)")->needs(report)->check(Digits());
+        sub.add_option("--model", report_.model, "meter model (default KVT40)")->needs(report);
+        sub.add_option("--tester", report_.tester, "tester 0 to 9 (检 00 .. 检 09)")->needs(report)->check(CLI::Range(0, 9));
+        sub.add_option("--rated-voltage", ratedVoltage_, "100V or 220V (default)")
+            ->needs(report)
+            ->check(CLI::IsMember({"100V", "220V"}));
+        sub.add_option("--rated-current", ratedCurrent_, "1A or 5A (default)")
+            ->needs(report)
+            ->check(CLI::IsMember({"1A", "5A"}));
+    }
+
+    int Run(CliContext& ctx) override {
+        const bool line = view_ == "line";
+        if (line && mode_ == "angle") return ctx.Usage("--mode angle needs --view circuit");
+        if (line && circuit_->count() > 0) return ctx.Usage("--circuit needs --view circuit");
+        if (!ctx.OpenLink()) return ctx.Code();
+
+        WarningSink sink;
+        AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
+        const LinkState& link = ctx.Link();
+        cycle.SetSourceFollower([&link](const StandardValues& s, int pf) { FollowOnVirtualBench(link, s, pf); });
+        cycle.Open();
+        if (line) {
+            cycle.OnIncomingLine();
+        } else {
+            if (!cycle.OnReadCtModules()) return ctx.Failed(sink.last);
+            if (cycle.Circuits().empty()) return ctx.Failed("kvt40ctl: the module offers no circuit");
+            if (circuit_->count() > 0 && !cycle.SelectCircuit(circuitNumber_))
+                return ctx.Failed("kvt40ctl: circuit " + std::to_string(circuitNumber_) + " is not offered by the module");
+        }
+        cycle.SetSource(source_);
+        cycle.SetCtRatio(ct_);
+        cycle.SetSteps({IndexOf(AdjustFormulas::kVoltageStepTexts, voltageStep_),
+                        IndexOf(AdjustFormulas::kCurrentStepTexts, currentStep_),
+                        IndexOf(AdjustFormulas::kPfStepTexts, pf_)});
+        const AdjustMode mode = mode_ == "test" ? AdjustMode::Test : mode_ == "meter" ? AdjustMode::Meter : AdjustMode::Angle;
+        if (!cycle.OnStartRun(mode)) return ctx.Failed(sink.last);
+
+        int tested = 0;
+        while (tested < readings_) {
+            cycle.WaitForTick();
+            const bool testing = cycle.Mode() == AdjustMode::Test;
+            if (!cycle.Tick()) return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
+            // The tick that finishes a calibration starts the meter test; its readings follow.
+            if (testing) ++tested;
+        }
+        cycle.OnStop();
+        ctx.out << cycle.Cells().Tsv();
+
+        if (!report_.path.empty()) {
+            report_.ratedVoltage = ratedVoltage_ == "100V" ? 0 : 1;
+            report_.ratedCurrent = ratedCurrent_ == "1A" ? 0 : 1;
+            ReportContent content{report_, cycle.Steps().voltage, cycle.Steps().current, cycle.Cells(), cycle.View(),
+                                  ctx.Wall().Now()};
+            const auto bytes = ReportWriter::Compose(content);
+            if (!bytes) return ctx.Failed(kReportNotEncodable);
+            std::string error;
+            if (!ReportWriter::Append(report_.path, *bytes, error)) return ctx.Failed(error);
+        }
+        return AdjustTable::AnyNg(cycle.Cells(), cycle.View()) ? kExitNg : kExitOk;
+    }
+
+private:
+    static CLI::Validator Digits() {
+        return CLI::Validator(
+            [](std::string& s) {
+                const bool ok = std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+                return ok ? std::string() : std::string("the serial number takes digits only");
+            },
+            "DIGITS");
+    }
+
+    std::string view_;
+    std::string mode_;
+    CLI::Option* circuit_ = nullptr;
+    int circuitNumber_ = 0;
+    SourceSettings source_;
+    int ct_ = 1;
+    std::string voltageStep_ = "100%";
+    std::string currentStep_ = "100%";
+    std::string pf_ = "1.0";
+    int readings_ = 1;
+    ReportSettings report_;
+    std::string ratedVoltage_ = "220V";
+    std::string ratedCurrent_ = "5A";
+};
+
+}  // namespace
+
+KVT40_CLI_COMMAND(CalibrateCommand, "calibrate", "calibrate --view line|circuit --mode test|meter|angle [...]",
+                  "meter test or calibration as the calibration form runs it; the 10 x 9 table", 60)

@@ -1,0 +1,209 @@
+// kvt40ctl calibrate and dead-zone against the virtual module on its bench, on the virtual
+// clock: output lines, exit codes, refusals, readings and the report file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "calibration/Gbk.h"
+#include "cli/Cli.h"
+#include "sim/SimPort.h"
+#include "sim/VirtualBench.h"
+#include "sim/VirtualBus.h"
+
+namespace {
+
+class CalibrateCommandTest : public ::testing::Test {
+protected:
+    CalibrateCommandTest() : bus(clock), port(bus, clock) {
+        bus.AddModule(1);
+        bus.WithModule(1, [](VirtualModule& m) { m.Bench().Connect(StandardSource{}); });
+        env.clock = &clock;
+        env.wall = &wall;
+        env.port = &port;
+        env.open = [this](const std::string&, int baud, int, int, int) { return port.Open(baud); };
+        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
+    }
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        args.insert(args.begin(), "--sim");
+        return RunCliArgs(args, env, out, err);
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out.str());
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    std::string Verdict(int row) const {
+        const std::string l = Lines().at(static_cast<std::size_t>(row));
+        return l.substr(l.rfind('\t') + 1);
+    }
+    std::size_t WritesOf16() const {
+        const auto sent = port.Sent();
+        return static_cast<std::size_t>(
+            std::count_if(sent.begin(), sent.end(), [](const auto& f) { return f.size() > 1 && f[1] == 0x10; }));
+    }
+    std::size_t ReadsFrom(int start) const {
+        const auto sent = port.Sent();
+        return static_cast<std::size_t>(std::count_if(sent.begin(), sent.end(), [start](const auto& f) {
+            return f.size() == 8 && f[1] == 0x03 && (f[2] << 8 | f[3]) == start;
+        }));
+    }
+
+    VirtualClock clock;
+    FixedWallClock wall{LocalTime{2024, 3, 5, 8, 7, 9}};
+    VirtualBus bus;
+    SimPort port;
+    CliEnv env;
+    std::ostringstream out, err;
+};
+
+}  // namespace
+
+TEST_F(CalibrateCommandTest, UsageErrors) {
+    EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "angle"}), kExitUsage);
+    EXPECT_EQ(err.str(), "kvt40ctl: --mode angle needs --view circuit\n");
+    const std::vector<std::vector<std::string>> bad = {
+        {"calibrate", "--mode", "test"},
+        {"calibrate", "--view", "circuit"},
+        {"calibrate", "--view", "lines", "--mode", "test"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--circuit", "31"},
+        {"calibrate", "--view", "line", "--mode", "test", "--circuit", "3"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--pf", "0.5"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--voltage-step", "30%"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--readings", "0"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--ua", "abc"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--ct", "-1"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--english"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--serial", "12a"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--tester", "10"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--rated-current", "2A"},
+        {"dead-zone", "--set", "1", "2", "3"},
+        {"dead-zone", "--set", "1", "2", "3", "4", "5", "6", "7", "8", "9", "70000"},
+    };
+    for (const auto& args : bad) {
+        EXPECT_EQ(Run(args), kExitUsage) << args.back();
+        const std::string e = err.str();
+        EXPECT_EQ(e.rfind("kvt40ctl: ", 0), 0u) << e;
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_TRUE(out.str().empty());
+    }
+    EXPECT_TRUE(port.Sent().empty());
+}
+
+TEST_F(CalibrateCommandTest, AMeterTestPrintsTheTableAndExitsThreeOnNg) {
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", "test"}), 3) << err.str();
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 10u);
+    for (const auto& l : lines) EXPECT_EQ(std::count(l.begin(), l.end(), '\t'), 8) << l;
+    EXPECT_EQ(lines[0], "编号\t项目\t标准源\t仪表\t单位\t允许误差(%)\t相对误差(%)\t引用误差(%)\t结果");
+    EXPECT_EQ(lines[1].substr(0, 16), "1\t电流\t5.0000\t");
+    EXPECT_EQ(Verdict(1), "NG");
+    EXPECT_EQ(Verdict(3), "\\");
+    EXPECT_EQ(lines[6], "6\t\t\t\t\t\t\t\t");
+    EXPECT_TRUE(err.str().empty());
+    EXPECT_EQ(WritesOf16(), 0u);  // a meter test writes nothing
+    EXPECT_EQ(ReadsFrom(12 * 4 - 2), 2u);  // one reading, and the request after it
+}
+
+TEST_F(CalibrateCommandTest, AMeterCalibrationEndsOkInEveryRowAndReadingsCount) {
+    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", "meter", "--readings", "3"}), kExitOk)
+        << out.str() << err.str();
+    EXPECT_EQ(Verdict(1), "OK");
+    EXPECT_EQ(Verdict(2), "OK");
+    EXPECT_EQ(Verdict(4), "OK");
+    EXPECT_EQ(Verdict(5), "OK");
+    EXPECT_EQ(WritesOf16(), 1u);
+    // Ten readings, then the meter test's request and three readings, each followed by a request.
+    EXPECT_EQ(ReadsFrom(46), 10u + 1u + 3u);
+    EXPECT_TRUE(err.str().empty());
+}
+
+TEST_F(CalibrateCommandTest, RunsTheFormWouldRefuseWriteNothing) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"calibrate", "--view", "circuit", "--mode", "meter", "--ct", "0"}, "CT变比为0，无法校准！"},
+        {{"calibrate", "--view", "circuit", "--mode", "meter", "--ia", "0"}, "标准源数值为0，无法校准！"},
+        {{"calibrate", "--view", "line", "--mode", "meter", "--uc", "0"}, "标准源数值为0，无法校准！"},
+        {{"calibrate", "--view", "circuit", "--mode", "meter", "--pf", "0.5L"}, "功率因数不为1.0！"},
+        {{"calibrate", "--view", "circuit", "--mode", "angle"}, "功率因数不为0.5L！"},
+    };
+    for (const auto& [args, message] : refused) {
+        EXPECT_EQ(Run(args), kExitFailed) << message;
+        EXPECT_EQ(err.str(), message + "\n");
+        EXPECT_TRUE(out.str().empty());
+        EXPECT_EQ(WritesOf16(), 0u);
+    }
+    bus.WithModule(1, [](VirtualModule& m) {
+        StandardSource off;
+        off.amps = 0;
+        m.Bench().Connect(off);
+    });
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "meter"}), kExitFailed);
+    EXPECT_EQ(err.str(), "未加载信号！\n");
+}
+
+TEST_F(CalibrateCommandTest, CommunicationFailures) {
+    bus.InjectFault(1, {BusFault::Kind::NoReply});
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test"}), kExitFailed);
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");  // the CT module read, outside a tick
+    EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "test"}), kExitFailed);
+    EXPECT_EQ(err.str(), "无法读取仪表数据！\n");  // in a tick: the full-width mark
+    EXPECT_TRUE(out.str().empty());
+    bus.ClearFault(1);
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "30", "--mode", "test"}), 3);
+    bus.WithModule(1, [](VirtualModule& m) { m.SetCircuitFault(30, true); });
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "30", "--mode", "test"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: circuit 30 is not offered by the module\n");
+}
+
+TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
+    const auto path = std::filesystem::temp_directory_path() / ("kvt40-cal-" + std::to_string(::getpid()) + ".txt");
+    std::filesystem::remove(path);
+    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--voltage-step", "80%", "--report", path.string(),
+                   "--serial", "42", "--tester", "3", "--rated-current", "1A"}),
+              3);
+    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", path.string(), "--english"}), 3);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    const std::string file = s.str();
+    std::filesystem::remove(path);
+    EXPECT_NE(file.find(*EncodeGbk("    型号:     KVT40        S/N:42\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*EncodeGbk("    额定电压: 220V       额定电流:1A\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*EncodeGbk("    测试电压: 80%    测试电流: 100%\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*EncodeGbk("    日  期：  2024年03月05日08时07分09秒\r\n")), std::string::npos);  // the next report follows
+    EXPECT_NE(file.find("    1             I             5.0000"), std::string::npos);
+    EXPECT_EQ(file.substr(file.size() - 31), *EncodeGbk("    Date：  2024-03-05 08:07:09"));
+
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}), kExitFailed);
+    EXPECT_EQ(Lines().size(), 10u);  // the table is out before the report is written
+    EXPECT_EQ(err.str().rfind("无法打开报告文件：/nonexistent-dir/r.txt", 0), 0u) << err.str();
+}
+
+TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
+    ASSERT_EQ(Run({"dead-zone"}), kExitOk) << err.str();
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[0], "项目\t当前值\t设定值");
+    EXPECT_EQ(lines[1], "A相电压(0.01V)\t100\t100");
+    EXPECT_EQ(lines[10], "C相电流电能死区(mA)\t50\t50");
+
+    ASSERT_EQ(Run({"dead-zone", "--set", "101", "102", "103", "11", "12", "13", "31", "51", "52", "53"}), kExitOk);
+    lines = Lines();
+    EXPECT_EQ(lines[1], "A相电压(0.01V)\t101\t101");
+    EXPECT_EQ(lines[8], "A相电流电能死区(mA)\t51\t51");
+    const auto sent = port.Sent();
+    const auto& write = sent.at(sent.size() - 2);
+    ASSERT_EQ(write.size(), 31u);
+    EXPECT_EQ(write[8], 32);
+    EXPECT_EQ(write[10], 51);  // rows 8, 9, 10 first
+    EXPECT_EQ(write[16], 101);
+
+    bus.InjectFault(1, {BusFault::Kind::BadCrc});
+    EXPECT_EQ(Run({"dead-zone"}), kExitFailed);
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+}
