@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -171,6 +172,9 @@ bool AnswerBeforeToolkit(int argc, char** argv, int& rc) {
 int main(int argc, char** argv) {
     if (int rc = 0; AnswerBeforeToolkit(argc, argv, rc)) return rc;
     QApplication app(argc, argv);
+    // The toolkit takes the user's locale for the C library too; readings are formatted and
+    // typed values parsed with a decimal point whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
     Options o;
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr, "kvt40: unknown or incomplete option (try --help)\n");
