@@ -110,4 +110,5 @@ private:
     std::array<std::uint16_t, 11> calibration_{};
     int calibrationWrites_ = 0;
     std::array<std::int32_t, 8> maxDemand_{};
+    double demandT0s_ = 0.0;  // the last demand clear, in clock seconds
 };
