@@ -11,6 +11,13 @@ CDMDForm::CDMDForm(FormContext& ctx, QWidget* parent)
     clear_ = new QPushButton(QStringLiteral("清除"), this);
     clear_->setObjectName(QStringLiteral("button%1").arg(kClearId));
     connect(clear_, &QPushButton::clicked, this, &CDMDForm::OnClear);
+    // The value columns have no fixed text: fit them again once the first values are in,
+    // so the gap column stays the narrow one.
+    connect(this, &CPollingForm::TickPassed, this, [this] {
+        if (fitted_ || Grid().GetItemText(2, 1).isEmpty()) return;
+        fitted_ = true;
+        Grid().Refit();
+    });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -26,4 +26,5 @@ protected:
 
 private:
     QPushButton* clear_;
+    bool fitted_ = false;
 };
