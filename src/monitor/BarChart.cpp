@@ -36,9 +36,16 @@ public:
         hide_.setInterval(CBarChart::kTipHideMs);
         connect(&hide_, &QTimer::timeout, this, &QWidget::hide);
     }
-    // Shows the text 10 pixels right of and 20 below the cursor, inside its screen.
+    // Shows the text 10 pixels right of and 20 below the cursor, inside its screen, for 4 s.
     void Show(const QString& text, const QPoint& cursor) {
         text_ = text;
+        Follow(cursor);
+        show();
+        raise();
+        update();
+        hide_.start();
+    }
+    void Follow(const QPoint& cursor) {
         QPoint at = cursor + QPoint(10, 20);
         if (const QScreen* s = QGuiApplication::screenAt(cursor)) {
             const QRect room = s->availableGeometry();
@@ -46,10 +53,6 @@ public:
             at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - kHeight + 1)));
         }
         move(at);
-        show();
-        raise();
-        update();
-        hide_.start();
     }
     void Hide() {
         hide_.stop();
@@ -247,6 +250,7 @@ int CBarChart::BarAt(const QPoint& pos) const {
 QString CBarChart::TipText() const { return tip_->Text(); }
 bool CBarChart::TipVisible() const { return tip_->isVisible(); }
 const QTimer& CBarChart::TipHideTimer() const { return tip_->HideTimer(); }
+const QWidget* CBarChart::Tip() const { return tip_; }
 
 void CBarChart::HideTip() {
     tip_->Hide();
@@ -259,7 +263,12 @@ void CBarChart::mouseMoveEvent(QMouseEvent* e) {
         HideTip();
         return;
     }
-    if (i == tipBar_) return;  // hidden by its timer: shown again on the next bar
+    if (i == tipBar_) {
+        // The same bar: the tip follows the mouse; once its time is up it stays hidden
+        // until the mouse reaches another bar.
+        if (tip_->isVisible()) tip_->Follow(e->globalPosition().toPoint());
+        return;
+    }
     tipBar_ = i;
     const Bar& b = bars_[static_cast<std::size_t>(i)];
     const QString text = QStringLiteral("NO.%1\nValue:%2\n\n")

@@ -79,6 +79,7 @@ public:
     QString TipText() const;
     bool TipVisible() const;
     const QTimer& TipHideTimer() const;
+    const QWidget* Tip() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;

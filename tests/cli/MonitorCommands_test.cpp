@@ -133,10 +133,15 @@ TEST_F(MonitorCommands, AlarmsPrintOneLinePerRedCellInRowThenColumnOrder) {
               "21\t2\tOutlet 17 Module Communication fault\n34\t1\tOutlet 30 Current Upper limit\n");
 }
 
-TEST_F(MonitorCommands, AlarmsFailWithUnableToRead) {
+TEST_F(MonitorCommands, WithNobodyAnsweringEachCommandFailsWithItsFormsMessage) {
     bus.InjectFault(1, {BusFault::Kind::NoReply});
-    EXPECT_EQ(Run({"alarms"}), kExitFailed);
-    EXPECT_TRUE(out.str().empty());
+    for (const char* command : {"totals", "harmonics", "alarms", "io"}) {
+        EXPECT_EQ(Run({command}), kExitFailed) << command;
+        EXPECT_EQ(err.str(), "Unable to read meter data!\n") << command;
+        EXPECT_TRUE(out.str().empty()) << command;
+    }
+    EXPECT_EQ(Run({"io", "--relay1", "on", "--relay2", "on"}), kExitFailed);
+    EXPECT_TRUE(port.Sent().size() <= 3u);  // no coil is written to a silent module
 }
 
 TEST_F(MonitorCommands, IoPrintsTheFourLampsAndTheRelayTestSetsThem) {

@@ -119,6 +119,9 @@ TEST_F(BarChartTest, TheTipFollowsTheMouseOverTheBars) {
     EXPECT_EQ(chart->TipText(), QStringLiteral("NO.6\nValue:10.40\n\n"));
     EXPECT_TRUE(chart->TipHideTimer().isActive());
     EXPECT_EQ(chart->TipHideTimer().interval(), 4000);
+    const QPoint at = chart->Tip()->pos();
+    Move(47, 60);  // the same bar: the tip follows the mouse
+    EXPECT_EQ(chart->Tip()->pos(), at + QPoint(2, 10));
     Move(55);
     EXPECT_EQ(chart->TipText(), QStringLiteral("NO.7\nValue:10.50\n\n"));
 
