@@ -5,7 +5,11 @@
 #include <algorithm>
 
 CLamp::CLamp(QWidget* parent) : QWidget(parent) {
-    connect(&repaint_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    // A tick whose lamp looks as last painted asks for nothing: six lamps redrawn five
+    // times a second for no change would cost more than the polling.
+    connect(&repaint_, &QTimer::timeout, this, [this] {
+        if (painted_ != FaceColour()) update();
+    });
     repaint_.start(kRepaintMs);
 }
 
@@ -24,6 +28,7 @@ void CLamp::paintEvent(QPaintEvent*) {
     const qreal inset = std::max<qreal>(2.0, d / 7.0);
     const QRectF face = outer.adjusted(inset, inset, -inset, -inset);
     const QColor c = FaceColour();
+    painted_ = c;
     QRadialGradient glow(face.center() - QPointF(face.width() / 5, face.height() / 5), face.width() / 1.5);
     glow.setColorAt(0.0, lit_ ? c.lighter(160) : QColor(70, 70, 70));
     glow.setColorAt(0.45, c);

@@ -1,7 +1,7 @@
 #pragma once
 // An indicator lamp: a round light, red (or its set colour) when lit, black when dark,
 // with a grey three-dimensional rim. It repaints itself from its own 200 ms timer; its
-// owner only sets it lit or dark.
+// owner only sets it lit or dark, and the change shows at the lamp's next tick.
 
 #include <QColor>
 #include <QTimer>
@@ -30,5 +30,6 @@ protected:
 private:
     bool lit_ = false;
     QColor on_{255, 0, 0};
+    QColor painted_;  // the face as last painted; invalid before the first paint
     QTimer repaint_;
 };
