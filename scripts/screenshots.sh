@@ -32,6 +32,8 @@ shot 149 device-setting.png
 shot 150 alarm-setting.png
 shot 139 demand.png
 shot 142 harmonics.png
+shot 142 harmonics-voltage.png --tab 1
+shot 142 harmonics-current.png --tab 2
 shot 148 status.png
 shot 151 device-settings-internal.png --internal
 shot 164 calibration.png --internal

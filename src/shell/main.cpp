@@ -5,6 +5,7 @@
 //   --connect PORT [--address N] [--baud 4800|9600|19200]
 //                                 runs the Connect dialog's code path without showing it
 //   --form ID                     switches to form ID after start (and after --connect)
+//   --tab N                       then shows tab N of the form's tab control (0 the first)
 //   --print-cell-within-ms M ROW COL
 //                                 prints the cell of the form's grid as soon as it is filled
 //                                 (at most M ms after start; empty and exit 1 then) and exits
@@ -21,6 +22,7 @@
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QSocketNotifier>
+#include <QTabWidget>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -55,6 +57,7 @@ struct Options {
     int address = 1;
     int baudIndex = 1;
     int form = 0;
+    int tab = -1;
     int printAfterMs = -1;
     int printRow = 0;
     int printCol = 0;
@@ -85,6 +88,7 @@ bool Parse(int argc, char** argv, Options& o) {
             if (!ParseInt(argv[++i], baud) || BaudIndexOf(baud) < 0) return false;
             o.baudIndex = BaudIndexOf(baud);
         } else if (a == "--form" && need(1)) { if (!ParseInt(argv[++i], o.form)) return false; }
+        else if (a == "--tab" && need(1)) { if (!ParseInt(argv[++i], o.tab) || o.tab < 0) return false; }
         else if (a == "--print-cell-within-ms" && need(3)) {
             if (!ParseInt(argv[i + 1], o.printAfterMs) || !ParseInt(argv[i + 2], o.printRow) ||
                 !ParseInt(argv[i + 3], o.printCol))
@@ -230,6 +234,15 @@ int main(int argc, char** argv) {
             if (o.form != 0 && !frame.OpenForm(o.form)) {
                 std::fprintf(stderr, "kvt40: no form %d\n", o.form);
                 rc = 2;
+            }
+            if (rc == 0 && o.tab >= 0) {
+                auto* tabs = frame.Form() != nullptr ? frame.Form()->findChild<QTabWidget*>() : nullptr;
+                if (tabs == nullptr || o.tab >= tabs->count()) {
+                    std::fprintf(stderr, "kvt40: form %d has no tab %d\n", o.form, o.tab);
+                    rc = 2;
+                } else {
+                    tabs->setCurrentIndex(o.tab);
+                }
             }
         }
         if (rc == 0) {

@@ -34,6 +34,23 @@ int Word(std::span<const uint8_t> f, std::size_t at) { return f[at] * 256 + f[at
 // Outlets that show every sign case: idle ones, one exporting, one capacitive.
 bool IsIdle(int i) { return i == 5 || i == 13 || i == 26; }
 
+// Outlet 30 starts a motor for 6 s of every 40 s, drawing more than the default 63 A
+// limit, so its current alarm comes and goes by itself.
+constexpr int kSurgeOutlet = 30;
+constexpr std::int64_t kSurgePeriodS = 40;
+constexpr std::int64_t kSurgeFromS = 30;
+constexpr std::int64_t kSurgeToS = 36;
+constexpr int kSurgeMa = 70000;
+
+bool InSurge(int outlet, Clock::Micros now) {
+    const std::int64_t s = now.count() / 1000000 % kSurgePeriodS;
+    return outlet == kSurgeOutlet && s >= kSurgeFromS && s < kSurgeToS;
+}
+
+// Demand follows the load like a thermal demand meter: from zero at a clear (and at the
+// clock's start) it rises towards the present load with this time constant.
+constexpr double kDemandTauS = 60.0;
+
 }  // namespace
 
 VirtualModule::VirtualModule(int address, int baudIndex)
@@ -130,7 +147,8 @@ std::int32_t VirtualModule::OutletCurrentMa(int outlet, Clock::Micros now) const
     if (bench_.OnBench()) return bench_.CurrentMa(outlet, Noise(100 + outlet, now, 1.0));
     const Outlet& o = outlets_[static_cast<std::size_t>(outlet - 1)];
     if (o.currentMa == 0) return 0;
-    return static_cast<std::int32_t>(std::lround(o.currentMa * (1.0 + Noise(100 + outlet, now, 0.003))));
+    const double nominal = InSurge(outlet, now) ? kSurgeMa : o.currentMa;
+    return static_cast<std::int32_t>(std::lround(nominal * (1.0 + Noise(100 + outlet, now, 0.003))));
 }
 
 std::int32_t VirtualModule::OutletActivePower(int outlet, Clock::Micros now) const {
@@ -208,8 +226,10 @@ std::uint16_t VirtualModule::AlarmWord(int index, Clock::Micros now) const {
 }
 
 std::uint16_t VirtualModule::DemandRegister(int offset, Clock::Micros now) {
-    // Real-time demand: per-phase mean of the outlets on that phase, swaying over 15 minutes.
-    const double sway = 1.0 + 0.05 * std::sin(2.0 * std::numbers::pi * Seconds(now) / 900.0);
+    // Real-time demand: per-phase mean of the outlets on that phase, swaying over 15 minutes,
+    // risen from the last clear.
+    const double rise = 1.0 - std::exp(-std::max(0.0, Seconds(now) - demandT0s_) / kDemandTauS);
+    const double sway = rise * (1.0 + 0.05 * std::sin(2.0 * std::numbers::pi * Seconds(now) / 900.0));
     std::array<std::int32_t, 8> rt{};
     for (int p = 0; p < 3; ++p) {
         double i = 0;
@@ -231,16 +251,21 @@ std::uint16_t VirtualModule::DemandRegister(int offset, Clock::Micros now) {
 }
 
 std::uint16_t VirtualModule::HarmonicRegister(int reg, Clock::Micros now) const {
+    // THD in 0.1 %: voltages A, B, C, then currents A, B, C; every phase its own.
+    static constexpr std::array<double, 6> kThd{25.0, 31.0, 38.0, 120.0, 155.0, 190.0};
     if (reg <= 805) {
         const int k = reg - 800;
-        const double base = k < 3 ? 25.0 : 120.0 + 10.0 * (k - 3);
-        return Clamp16(std::round(base + Noise(200 + k, now, 2.0)));
+        return Clamp16(std::round(kThd[static_cast<std::size_t>(k)] + Noise(200 + k, now, 2.0)));
     }
     const int block = (reg - 806) / 30;  // 0..2 voltages A..C, 3..5 currents A..C
+    const int phase = block % 3;
     const int order = (reg - 806) % 30 + 2;
-    const double thd = block < 3 ? 25.0 : 120.0;
-    const double weight = order % 2 == 1 ? 0.8 : 0.15;  // odd orders dominate
-    const double v = thd * weight * 3.0 / order + (order <= 5 ? Noise(300 + reg, now, 1.0) : 0.0);
+    double weight = order % 2 == 1 ? 0.8 : 0.15;  // odd orders dominate
+    // Phase B carries a six-pulse rectifier (5th, 7th), phase C single-phase loads (3rd, 9th).
+    if (phase == 1) weight *= order == 5 || order == 7 ? 2.0 : (order == 3 ? 0.5 : 1.0);
+    if (phase == 2) weight *= order == 3 ? 1.5 : (order == 9 ? 2.5 : (order % 2 == 0 ? 2.0 : 1.0));
+    const double v = kThd[static_cast<std::size_t>(block)] * weight * 3.0 / order +
+                     (order <= 7 ? Noise(300 + reg, now, 1.0) : 0.0);
     return Clamp16(std::round(v));
 }
 
@@ -347,6 +372,7 @@ void VirtualModule::PresetEnergy(int outletIndex, std::uint32_t active, std::uin
 }
 
 void VirtualModule::ClearDemand(Clock::Micros now) {
+    demandT0s_ = Seconds(now);
     maxDemand_.fill(std::numeric_limits<std::int32_t>::min());
     (void)DemandRegister(0, now);  // the maximum restarts from the present demand
 }

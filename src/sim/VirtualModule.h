@@ -126,4 +126,5 @@ private:
     CalibrationModel bench_;
     std::array<std::int32_t, 8> maxDemand_{};
     std::unique_ptr<RawHandler> raw_;
+    double demandT0s_ = 0.0;  // the last demand clear, in clock seconds
 };

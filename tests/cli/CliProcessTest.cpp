@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "link/SerialPort.h"
@@ -56,6 +57,21 @@ TEST(CliProcess, StopSignalsCloseThePortAndEndTheCommand) {
         CSerialPort next;
         EXPECT_TRUE(next.Open(bus.path(), 9600, 8, 0, 0)) << sig;
     }
+}
+
+TEST(CliProcess, MeasureWatchEndsOnCtrlCAfterWholeLines) {
+    int fd = -1;
+    const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--sim", "measure", "--watch"}, fd);
+    ASSERT_GT(pid, 0);
+    // The header and the first cycle's line (about 3.6 s), then Ctrl-C.
+    std::string out = e2e::ReadUntil(fd, 15000, [](const std::string& s) { return std::count(s.begin(), s.end(), '\n') >= 2; });
+    ASSERT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    kill(pid, SIGINT);
+    EXPECT_EQ(e2e::Reap(pid, fd, 5000, &out), 0);
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.rfind("time,Ua,Ub,Uc,F,I1,", 0), 0u);
+    const std::string line = out.substr(out.find('\n') + 1, out.find('\n', out.find('\n') + 1) - out.find('\n') - 1);
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 184) << line;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "link/LinkState.h"
 #include "link/UpdateLog.h"
+#include "monitor/AlarmForm.h"
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/Navigation.h"
@@ -200,7 +201,7 @@ TEST_F(MainFrameTest, ClickingAnItemSetsTheTitleAndBuildsAFreshFormEachTime) {
     EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - Alarm"));
     EXPECT_EQ(f.FormId(), 147);
     QPointer<QWidget> first = f.Form();
-    ASSERT_TRUE(qobject_cast<CPlaceholderForm*>(first.data()));
+    ASSERT_TRUE(qobject_cast<CAlarmForm*>(first.data()));
     bar.ClickItem(0, 2);
     EXPECT_TRUE(first.isNull());  // destroyed at once, not later
     EXPECT_NE(f.Form(), nullptr);

@@ -1,0 +1,34 @@
+// kvt40ctl harmonics: the THD page's tick, then each chart page shown in turn for one
+// round of its three phases.
+#include "cli/CliCommand.h"
+#include "monitor/HarmonicCycle.h"
+#include "monitor/MeasuresCycle.h"
+
+namespace {
+class HarmonicsCommand final : public CliCommand {
+public:
+    void Declare(CLI::App&) override {}
+    int Run(CliContext& ctx) override {
+        if (!ctx.OpenLink()) return ctx.Code();
+        Clock& clock = ctx.TheClock();
+        ThdCycle thd(ctx.Link(), clock);
+        thd.Open();
+        clock.sleep(ThdCycle::kPollMs);
+        if (!thd.Tick()) return ctx.Failed(kUnableToReadText);
+        HarmonicChartCycle volts(ctx.Link(), clock, HarmonicChartCycle::Kind::Voltage);
+        HarmonicChartCycle amps(ctx.Link(), clock, HarmonicChartCycle::Kind::Current);
+        for (HarmonicChartCycle* page : {&volts, &amps}) {
+            page->Open();
+            for (int p = 0; p < HarmonicChartCycle::kPhases; ++p) {
+                clock.sleep(HarmonicChartCycle::kPollMs);
+                if (!page->Tick()) return ctx.Failed(kUnableToReadText);
+            }
+        }
+        ctx.out << thd.Cells().Tsv() << volts.Cells().Tsv() << amps.Cells().Tsv();
+        return kExitOk;
+    }
+};
+}  // namespace
+
+KVT40_CLI_COMMAND(HarmonicsCommand, "harmonics", "harmonics",
+                  "THD (4 lines of 4 cells), then per chart its title and 30 values", 43)

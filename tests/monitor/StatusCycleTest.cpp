@@ -1,0 +1,140 @@
+// The input and relay cycle: the alternating poll, the program-wide phase and the relay
+// test with its echo.
+#include "monitor/StatusCycle.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+#include "support/ScriptedPort.h"
+
+namespace {
+
+class StatusCycleTest : public ::testing::Test {
+protected:
+    StatusCycleTest() : bus(clock), port(bus, clock) {
+        bus.AddModule(1);
+        port.Open(9600);
+        link.protocol = &TheModbusRtu();
+        link.port = &port;
+        StatusCycle::SetPollPhase(1);  // as at program start: the first tick is phase 0
+    }
+    bool Tick(StatusCycle& c) {
+        clock.sleep(StatusCycle::kPollMs);
+        return c.Tick();
+    }
+    bool Coil(int n) {
+        bool on = false;
+        bus.WithModule(1, [&](VirtualModule& m) { on = m.Coil(n); });
+        return on;
+    }
+
+    VirtualClock clock;
+    VirtualBus bus;
+    SimPort port;
+    LinkState link;
+};
+
+TEST_F(StatusCycleTest, PhasesAlternateAndEachTickReadsTheRequestOfTheTickBefore) {
+    bus.WithModule(1, [](VirtualModule& m) {
+        m.SetInputOverride(0, true);
+        m.SetInputOverride(1, false);
+    });
+    StatusCycle c(link, clock);
+    c.Open();
+    EXPECT_TRUE(port.Sent().empty());  // opening sends nothing
+    EXPECT_TRUE(Tick(c));              // phase 0 finds nothing: not judged
+    EXPECT_EQ(StatusCycle::PollPhase(), 0);
+    ASSERT_EQ(port.Sent().size(), 1u);
+    EXPECT_EQ(port.Sent()[0], WithCrc({0x01, 0x02, 0x00, 0x00, 0x00, 0x02}));
+    EXPECT_FALSE(c.Filled(StatusCycle::kDi1));
+    EXPECT_TRUE(Tick(c));  // phase 1: the inputs
+    EXPECT_TRUE(c.Lit(StatusCycle::kDi1));
+    EXPECT_FALSE(c.Lit(StatusCycle::kDi2));
+    EXPECT_EQ(port.Sent()[1], WithCrc({0x01, 0x03, 0x00, 0x26, 0x00, 0x01}));
+    EXPECT_FALSE(c.Filled(StatusCycle::kDo1));
+    EXPECT_TRUE(Tick(c));  // phase 0: the relay bits
+    for (int l = 0; l < StatusCycle::kLamps; ++l) EXPECT_TRUE(c.Filled(l)) << l;
+    EXPECT_FALSE(c.Lit(StatusCycle::kDo1));
+}
+
+TEST_F(StatusCycleTest, RegisterThirtyEightBitsLightTheRelayLamps) {
+    ScriptedPort module(clock);
+    module.Open();
+    module.answerReads = true;
+    module.regs[38] = 2;
+    link.port = &module;
+    StatusCycle::SetPollPhase(0);  // the next tick is phase 1: it sends the relay request
+    StatusCycle c(link, clock);
+    c.Open();
+    EXPECT_TRUE(Tick(c));
+    EXPECT_TRUE(Tick(c));
+    EXPECT_TRUE(c.Lit(StatusCycle::kDo2));
+    EXPECT_FALSE(c.Lit(StatusCycle::kDo1));
+    // A reply of the wrong kind (or none) fails, leaves the lamps and the next request goes out.
+    module.mute = true;
+    const auto sent = module.writes.size();
+    EXPECT_FALSE(Tick(c));
+    EXPECT_EQ(module.writes.size(), sent + 1);
+    EXPECT_TRUE(c.Lit(StatusCycle::kDo2));
+}
+
+TEST_F(StatusCycleTest, TestSendsBothCoilsTwiceAndTheEchoIsNotJudged) {
+    StatusCycle c(link, clock);
+    c.Open();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Tick(c));
+    EXPECT_FALSE(c.Lit(StatusCycle::kDo1));
+    const std::size_t sent = port.Sent().size();
+    const auto t0 = clock.nowMs();
+    c.Test(true, false);
+    EXPECT_EQ(clock.nowMs() - t0, 800);
+    ASSERT_EQ(port.Sent().size(), sent + 4);
+    const Frame on0 = WithCrc({0x01, 0x05, 0x00, 0x00, 0xFF, 0x00});
+    const Frame off1 = WithCrc({0x01, 0x05, 0x00, 0x01, 0x00, 0x00});
+    EXPECT_EQ(port.Sent()[sent], on0);
+    EXPECT_EQ(port.Sent()[sent + 1], off1);
+    EXPECT_EQ(port.Sent()[sent + 2], on0);
+    EXPECT_EQ(port.Sent()[sent + 3], off1);
+    EXPECT_TRUE(Coil(0));
+    EXPECT_FALSE(Coil(1));
+
+    // The first poll finds only the last write's echo: it fails its check, is not judged,
+    // and sends the next request; the lamps change on later ticks.
+    EXPECT_TRUE(Tick(c));
+    EXPECT_FALSE(c.Lit(StatusCycle::kDo1));
+    EXPECT_FALSE(c.Filled(StatusCycle::kDo1));
+    EXPECT_TRUE(Tick(c));
+    EXPECT_TRUE(Tick(c));
+    EXPECT_TRUE(c.Lit(StatusCycle::kDo1));
+    EXPECT_FALSE(c.Lit(StatusCycle::kDo2));
+}
+
+TEST_F(StatusCycleTest, ThePollPhaseCarriesOverToTheNextOpening) {
+    {
+        StatusCycle c(link, clock);
+        c.Open();
+        ASSERT_TRUE(Tick(c));
+    }
+    EXPECT_EQ(StatusCycle::PollPhase(), 0);
+    StatusCycle again(link, clock);
+    again.Open();
+    ASSERT_TRUE(Tick(again));
+    EXPECT_EQ(StatusCycle::PollPhase(), 1);  // this tick asked for the relay bits
+    EXPECT_EQ(StartOf(port.Sent().back()), 38);
+}
+
+TEST_F(StatusCycleTest, TheVirtualModulesInputsToggle) {
+    StatusCycle c(link, clock);
+    c.Open();
+    int changes = 0;
+    bool was = false;
+    for (int i = 0; i < 60; ++i) {  // 30 s: input 1 changes every 7 s, input 2 every 11 s
+        ASSERT_TRUE(Tick(c));
+        const bool now = c.Lit(StatusCycle::kDi1);
+        changes += i > 2 && now != was ? 1 : 0;
+        was = now;
+    }
+    EXPECT_GE(changes, 3);
+}
+
+}  // namespace
