@@ -36,8 +36,10 @@ public:
 
     // The timer period at the link's rate: 2400 380 ms, 4800 350, 9600 300, 19200 250, else 200.
     static int PeriodMsFor(int baud);
-    // End above 247 or start below 1 is refused; a start above the end polls the start alone.
-    static bool RangeAllowed(int from, int to) { return from >= kMinAddress && to <= kMaxAddress; }
+    // Both ends must be addresses (1..247); a start above the end polls the start alone.
+    static bool RangeAllowed(int from, int to) {
+        return from >= kMinAddress && from <= kMaxAddress && to >= kMinAddress && to <= kMaxAddress;
+    }
 
     // Checks the port and the range, clears the found list, sends the first request and waits.
     StartResult Start(int from, int to);

@@ -50,7 +50,7 @@ bool YmodemSender::FitsInitialPacket(std::string_view fileName, std::uint32_t si
 bool YmodemSender::PrepareInitialPacket(Packet packet, std::string_view fileName, std::uint32_t size) {
     if (!FitsInitialPacket(fileName, size)) return false;
     const std::string_view name = UpToZero(fileName);
-    std::fill_n(packet.begin(), kHeaderPacket, std::uint8_t{0});
+    std::fill_n(packet.begin(), 3 + kHeaderData, std::uint8_t{0});
     packet[0] = kSoh;
     packet[1] = 0x00;
     packet[2] = 0xFF;
