@@ -128,7 +128,7 @@ std::vector<std::uint8_t> Bootloader::HandleRaw(VirtualModule& module, std::span
             size_ = 0;
             expected_ = 1;
             received_.clear();
-            extraMs_ = kEraseMs;
+            extraMs_ = kPrintMs;
             std::vector<std::uint8_t> text(kReadyText.begin(), kReadyText.end());
             text.push_back(kReady);
             return text;
@@ -150,7 +150,7 @@ std::vector<std::uint8_t> Bootloader::OnHandshake(VirtualModule& module, std::sp
     if (address != module.Address() || faults_.ignoreHandshake) return {};
     state_ = State::Menu;
     module.SetMode(VirtualModule::Mode::Bootloader);
-    extraMs_ = kBannerMs;
+    extraMs_ = kPrintMs;
     const std::string banner = Banner(address);
     return {banner.begin(), banner.end()};
 }

@@ -43,8 +43,7 @@ public:
     static constexpr std::uint8_t kAck = 0x06;
     static constexpr std::uint8_t kNak = 0x15;
     static constexpr std::uint8_t kReady = 'C';
-    static constexpr int kBannerMs = 50;      // printing the banner
-    static constexpr int kEraseMs = 1000;     // the flash erase before "C"
+    static constexpr int kPrintMs = 50;       // before a text (banner, ready text) goes out
     static constexpr int kFlashWriteMs = 10;  // each data block
     static constexpr int kDefaultVanishMs = 450000;
 
