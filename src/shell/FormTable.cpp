@@ -4,6 +4,7 @@
 #include "resources/Resources.h"
 #include "shell/FormRegistry.h"
 #include "shell/PlaceholderForm.h"
+#include "update/UpdateForm.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr FormRow kForms[] = {
     {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, nullptr},
     {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, nullptr},
     {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, nullptr},
-    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, nullptr},
+    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, &Make<CUpdateForm>},
     {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, nullptr},
     {res::IDD_HARMONIC, "Harmonics", P::ViewMenu, 0, false, nullptr},
     {res::IDD_STATUS, "Digital input and relay status", P::ViewMenu, 0, false, nullptr},
