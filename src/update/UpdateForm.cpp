@@ -97,9 +97,14 @@ CUpdateForm::CUpdateForm(FormContext& ctx, UpdateShared& shared, UpdateLog& log,
     scanRow->addWidget(query_);
     scanRow->addWidget(new QLabel(QStringLiteral("已查询"), this));
     scanRow->addWidget(queried_);
-    scanRow->addSpacing(12);
+    scanRow->addStretch(1);
+    // Where the scan's progress bar appears while it scans (208 pixels wide).
     barSlot_ = new QHBoxLayout;
-    scanRow->addLayout(barSlot_, 1);
+    auto* slot = new QWidget(this);
+    slot->setFixedSize(208, 20);
+    slot->setLayout(barSlot_);
+    barSlot_->setContentsMargins(0, 0, 0, 0);
+    scanRow->addWidget(slot);
     auto* imageRow = new QHBoxLayout;
     imageRow->addWidget(new QLabel(QStringLiteral("升级文件"), this));
     imageRow->addWidget(image_, 1);
