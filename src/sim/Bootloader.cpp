@@ -118,10 +118,12 @@ std::vector<std::uint8_t> Bootloader::HandleRaw(VirtualModule& module, std::span
         if (now < back_) return {};
         // Powered again: the application is incomplete, so the bootloader waits for the key.
         state_ = State::Menu;
+        Note(module, "back in the bootloader");
     }
     if (unit.size() == kHandshakeLength && unit[0] == 'I') return OnHandshake(module, unit);
     if (unit.size() == 1 && unit[0] == kKey) {
         if (state_ == State::Menu) {
+            Note(module, "key: waiting for the file");
             state_ = State::Receiving;
             headerSeen_ = false;
             name_.clear();
@@ -137,11 +139,19 @@ std::vector<std::uint8_t> Bootloader::HandleRaw(VirtualModule& module, std::span
     }
     if (!Receives()) return {};
     if (unit.size() == 1 && unit[0] == kEot) {
+        Note(module, "end of the file");
         state_ = State::Closing;
         return {kAck};
     }
     if (unit[0] == kSoh) return OnHeader(module, unit);
-    return OnBlock(unit, now);
+    const std::uint32_t block = expected_;
+    auto reply = OnBlock(unit, now);
+    if (state_ == State::Vanished) Note(module, "vanished at block " + std::to_string(block));
+    else if (reply.empty()) Note(module, "block " + std::to_string(block) + " dropped");
+    else if (reply[0] != kAck) Note(module, "block " + std::to_string(block) + " refused");
+    else if (expected_ == block) Note(module, "block " + std::to_string(block - 1) + " again");
+    else Note(module, "block " + std::to_string(block));
+    return reply;
 }
 
 std::vector<std::uint8_t> Bootloader::OnHandshake(VirtualModule& module, std::span<const std::uint8_t> unit) {
@@ -151,6 +161,7 @@ std::vector<std::uint8_t> Bootloader::OnHandshake(VirtualModule& module, std::sp
     state_ = State::Menu;
     module.SetMode(VirtualModule::Mode::Bootloader);
     extraMs_ = kPrintMs;
+    Note(module, "handshake: in the bootloader");
     const std::string banner = Banner(address);
     return {banner.begin(), banner.end()};
 }
@@ -172,6 +183,7 @@ std::vector<std::uint8_t> Bootloader::OnHeader(VirtualModule& module, std::span<
         size = std::min<std::uint64_t>(size * 10 + (*d - '0'), 0xFFFFFFFFu);
     size_ = static_cast<std::uint32_t>(size);
     headerSeen_ = true;
+    Note(module, "file " + name_ + ", " + std::to_string(size_) + " bytes");
     state_ = State::Receiving;
     expected_ = 1;
     received_.clear();
@@ -216,6 +228,12 @@ void Bootloader::Program(VirtualModule& module) {
     }
     state_ = State::Application;
     module.SetMode(VirtualModule::Mode::Application);
+    Note(module, "programmed " + std::to_string(programmed_.size()) + " bytes, version " +
+                     std::to_string(module.ReadRegister(kVersionRegister, Clock::Micros{0}).value_or(0)));
+}
+
+void Bootloader::Note(const VirtualModule& module, const std::string& event) const {
+    if (trace_) trace_(module.Address(), event);
 }
 
 Bootloader* BootloaderOf(VirtualModule& module) { return dynamic_cast<Bootloader*>(module.Raw()); }

@@ -26,6 +26,7 @@
 // Not thread-safe on its own: the bus calls it with its mutex held.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,7 @@ public:
     static constexpr std::uint8_t kReady = 'C';
     static constexpr int kPrintMs = 50;       // before a text (banner, ready text) goes out
     static constexpr int kFlashWriteMs = 10;  // each data block
-    static constexpr int kDefaultVanishMs = 450000;
+    static constexpr int kDefaultVanishMs = 600000;  // outlasts the sender's two sendings of 200 s
 
     enum class State { Application, Menu, Receiving, Closing, Vanished };
 
@@ -66,6 +67,10 @@ public:
     int ExtraDelayMs() const override { return extraMs_; }
 
     void SetFaults(const Faults& faults);
+    // Hears every step of the bootloader ("handshake", "block 3", "programmed 61440 bytes"),
+    // with the module's address; kvt40-sim --trace prints them.
+    using Trace = std::function<void(int address, const std::string& event)>;
+    void SetTrace(Trace trace) { trace_ = std::move(trace); }
     // The module as left by an interrupted update: in its bootloader, waiting for the key.
     void EnterBootloader(VirtualModule& module);
 
@@ -91,6 +96,7 @@ private:
     std::vector<std::uint8_t> OnHeader(VirtualModule& module, std::span<const std::uint8_t> unit);
     std::vector<std::uint8_t> OnBlock(std::span<const std::uint8_t> unit, Clock::Micros now);
     void Program(VirtualModule& module);
+    void Note(const VirtualModule& module, const std::string& event) const;
 
     State state_ = State::Application;
     Faults faults_;
@@ -107,6 +113,7 @@ private:
     std::vector<std::uint8_t> programmed_;
     std::string programmedName_;
     int programs_ = 0;
+    Trace trace_;
 };
 
 // The module's bootloader; nullptr when another handler took its place.
