@@ -92,6 +92,5 @@ private:
 }  // namespace
 
 KVT40_CLI_COMMAND(UpdateCommand, "update", "update --image FILE (--address N)... | --scan FROM-TO",
-                  "update modules' firmware: one ADDRESS<TAB>STATE line each; exit 0 only when all end "
-                  "\"升级成功,校表正确!\"",
+                  "firmware update, one ADDRESS<TAB>STATE line per module",
                   81)
