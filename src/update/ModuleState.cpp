@@ -10,8 +10,8 @@ std::string_view ModuleStateText(ModuleState state) {
     case ModuleState::UpdatedCalChanged: return "升级成功,校表错误!";
     case ModuleState::UpdatedNoReference: return "升级成功,无校表参照!";
     case ModuleState::Failed: return "升级失败!";
-    case ModuleState::ImageUnreadable: return "升级失败,无法读取升级文件!";
-    case ModuleState::PathTooLong: return "升级失败,文件路径过长!";
+    case ModuleState::ImageUnreadable: return "升级失败,文件不可读!";
+    case ModuleState::PathTooLong: return "升级失败,路径过长!";
     }
     return "";
 }
