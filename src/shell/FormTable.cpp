@@ -13,6 +13,7 @@
 #include "settings/SetParmForm.h"
 #include "shell/FormRegistry.h"
 #include "shell/PlaceholderForm.h"
+#include "update/UpdateForm.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr FormRow kForms[] = {
     {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, &Make<CSetAlarmForm>},
     {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, &Make<CSetDeviceForm>},
     {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, &Make<CRMSAdjustForm>},
-    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, nullptr},
+    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, &Make<CUpdateForm>},
     {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, &Make<CDMDForm>},
     {res::IDD_HARMONIC, "Harmonics", P::ViewMenu, 0, false, &Make<CHarmonicForm>},
     {res::IDD_STATUS, "Digital input and relay status", P::ViewMenu, 0, false, &Make<CStatusForm>},

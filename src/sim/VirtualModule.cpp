@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "link/ModbusRtu.h"
+#include "sim/Bootloader.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ VirtualModule::VirtualModule(int address, int baudIndex)
         stored_[9502 + k] = static_cast<uint16_t>(static_cast<uint8_t>(order[2 * k]) |
                                                   (static_cast<uint8_t>(order[2 * k + 1]) << 8));
     stored_[9563] = 2;
+    raw_ = std::make_unique<Bootloader>();
 }
 
 int VirtualModule::BaudRate() const {
@@ -384,7 +386,7 @@ std::vector<std::uint8_t> VirtualModule::Exception(std::uint8_t function, std::u
 }
 
 std::vector<std::uint8_t> VirtualModule::Handle(std::span<const std::uint8_t> frame, Clock::Micros now) {
-    if (frame.size() < 4) return {};
+    if (frame.size() < 4 || mode_ == Mode::Bootloader) return {};
     const bool broadcast = frame[0] == 0;
     const uint8_t fc = frame[1];
     std::vector<uint8_t> reply{static_cast<uint8_t>(address_), fc};

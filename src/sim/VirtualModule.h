@@ -25,7 +25,8 @@
 class VirtualModule {
 public:
     enum class Access { None, Read, ReadWrite, Command };
-    enum class Mode { Application, Bootloader };  // the bootloader is added later
+    // In its bootloader a module answers no Modbus request; its raw handler talks instead.
+    enum class Mode { Application, Bootloader };
 
     static constexpr int kOutlets = 30;
     static constexpr int kTurnaroundMs = 5;
@@ -40,6 +41,7 @@ public:
     // The index of a rate the module can run at; nullopt for any other rate.
     static std::optional<int> BaudIndexOf(int baud);
     Mode CurrentMode() const { return mode_; }
+    void SetMode(Mode mode) { mode_ = mode; }
     int TurnaroundMs() const { return turnaroundMs_; }
     void SetTurnaroundMs(int ms) { turnaroundMs_ = ms; }
 
@@ -48,7 +50,7 @@ public:
     // Address and baud writes take effect after the reply is built, as on the real module.
     std::vector<std::uint8_t> Handle(std::span<const std::uint8_t> frame, Clock::Micros now);
 
-    // Bytes that are not Modbus frames (a bootloader's) go to this handler; none by default.
+    // Bytes that are not Modbus frames go to this handler: the module's Bootloader by default.
     void SetRawHandler(std::unique_ptr<RawHandler> handler) { raw_ = std::move(handler); }
     RawHandler* Raw() const { return raw_.get(); }
 

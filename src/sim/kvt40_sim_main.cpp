@@ -2,7 +2,9 @@
 // machine. Prints the pty path on stdout (one line), optionally links PATH to it, and serves
 // until SIGINT, SIGTERM or SIGHUP (a closed terminal), removing the link on each. With
 // --bench (or any source option) every module sits on a test bench fed by a standard
-// source (220 V, 5 A, power factor 1.0 unless given).
+// source (220 V, 5 A, power factor 1.0 unless given). --fault gives a module's bootloader
+// a fault for the firmware update's failure paths; --trace prints each bootloader step on
+// stdout ("5 block 3"), after the path line.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,12 +14,16 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <set>
+#include <tuple>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "link/Clock.h"
+#include "sim/Bootloader.h"
 #include "sim/PtyBusServer.h"
 #include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
@@ -26,8 +32,68 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--bench] [--ua V] [--ub V]"
-    " [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
+    "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]... [--trace]"
+    " [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
+constexpr const char* kFaultHelp =
+    "faults of a module's bootloader (N a data block, 1 the first):\n"
+    "  no-handshake       never answers the update's handshake\n"
+    "  nak:N[:TIMES]      answers block N with NAK (once by default)\n"
+    "  drop:N[:TIMES]     leaves block N unanswered (once by default)\n"
+    "  snapshot           its calibration snapshot (376..405) changes across the update\n"
+    "  in-bootloader      starts in its bootloader, as left by a failed update\n"
+    "  vanish:N[:SECONDS] falls silent at block N, back in its bootloader after SECONDS (600)";
+
+struct FaultArg {
+    int address = 0;
+    std::string kind;
+    Bootloader::Faults faults;
+    bool inBootloader = false;
+};
+
+bool ParseCount(std::string_view text, int lo, int hi, int& out) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc{} || end != text.data() + text.size() || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// "5:nak:3:2" into module 5's faults; false for anything else.
+bool ParseFault(std::string_view text, FaultArg& f) {
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0;;) {
+        const auto colon = text.find(':', at);
+        parts.push_back(text.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at));
+        if (colon == std::string_view::npos) break;
+        at = colon + 1;
+    }
+    if (parts.size() < 2 || !ParseCount(parts[0], 1, 247, f.address)) return false;
+    f.kind = parts[1];
+    const auto number = [&](std::size_t i, int lo, int hi, int& out) { return i < parts.size() && ParseCount(parts[i], lo, hi, out); };
+    if (f.kind == "no-handshake" || f.kind == "snapshot" || f.kind == "in-bootloader") {
+        f.faults.ignoreHandshake = f.kind == "no-handshake";
+        f.faults.snapshotChanges = f.kind == "snapshot";
+        f.inBootloader = f.kind == "in-bootloader";
+        return parts.size() == 2;
+    }
+    if (parts.size() < 3 || parts.size() > 4) return false;
+    if (f.kind == "nak" || f.kind == "drop") {
+        int block = 0;
+        int times = 1;
+        if (!number(2, 1, 65535, block) || (parts.size() == 4 && !number(3, 1, 1000000, times))) return false;
+        (f.kind == "nak" ? f.faults.nakBlock : f.faults.dropBlock) = block;
+        (f.kind == "nak" ? f.faults.nakCount : f.faults.dropCount) = times;
+        return true;
+    }
+    if (f.kind == "vanish") {
+        int seconds = Bootloader::kDefaultVanishMs / 1000;
+        if (!number(2, 1, 65535, f.faults.vanishAtBlock) || (parts.size() == 4 && !number(3, 1, 86400, seconds)))
+            return false;
+        f.faults.vanishMs = seconds * 1000;
+        return true;
+    }
+    return false;
+}
 
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "kvt40-sim: %s; %s\n", what.c_str(), kUsage);
@@ -73,15 +139,21 @@ void RemoveLink(const std::string& link, const std::string& target) {
 
 int main(int argc, char** argv) {
     std::vector<int> addresses;
+    std::vector<FaultArg> faults;
     std::string link;
+    bool trace = false;
     int baudIndex = 1;
     bool bench = false;
     StandardSource source;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n", kUsage);
+            std::printf("%s\n%s\n", kUsage, kFaultHelp);
             return 0;
+        }
+        if (arg == "--trace") {
+            trace = true;
+            continue;
         }
         if (arg == "--bench") {
             bench = true;
@@ -89,7 +161,7 @@ int main(int argc, char** argv) {
         }
         const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
         const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
-        if (arg != "--address" && arg != "--link" && arg != "--baud" && !sourceOption)
+        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" && !sourceOption)
             return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -112,6 +184,12 @@ int main(int argc, char** argv) {
             link = value;
             continue;
         }
+        if (arg == "--fault") {
+            FaultArg f;
+            if (!ParseFault(value, f)) return UsageError("bad fault '" + std::string(value) + "'");
+            faults.push_back(f);
+            continue;
+        }
         if (arg == "--baud") {
             int baud = 0;
             const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
@@ -128,6 +206,9 @@ int main(int argc, char** argv) {
         addresses.push_back(address);
     }
     if (addresses.empty()) addresses.push_back(1);
+    for (const FaultArg& f : faults)
+        if (std::find(addresses.begin(), addresses.end(), f.address) == addresses.end())
+            return UsageError("fault for address " + std::to_string(f.address) + ", which has no module");
 
     // Block the stop signals before the server thread starts, so only sigwait sees them.
     // SIGHUP too: left to its default it would kill us with the link still pointing at a
@@ -144,6 +225,31 @@ int main(int argc, char** argv) {
     for (int a : addresses) {
         VirtualModule& m = bus.AddModule(a, baudIndex);
         if (bench) m.Bench().Connect(source);
+    }
+    // Faults of one module add up: "--fault 3:nak:2 --fault 3:snapshot".
+    for (int a : addresses) {
+        Bootloader::Faults merged;
+        bool inBootloader = false;
+        for (const FaultArg& f : faults) {
+            if (f.address != a) continue;
+            merged.ignoreHandshake = merged.ignoreHandshake || f.faults.ignoreHandshake;
+            merged.snapshotChanges = merged.snapshotChanges || f.faults.snapshotChanges;
+            if (f.kind == "nak") std::tie(merged.nakBlock, merged.nakCount) = std::pair(f.faults.nakBlock, f.faults.nakCount);
+            if (f.kind == "drop") std::tie(merged.dropBlock, merged.dropCount) = std::pair(f.faults.dropBlock, f.faults.dropCount);
+            if (f.kind == "vanish") std::tie(merged.vanishAtBlock, merged.vanishMs) = std::pair(f.faults.vanishAtBlock, f.faults.vanishMs);
+            inBootloader = inBootloader || f.inBootloader;
+        }
+        bus.WithModule(a, [&](VirtualModule& m) {
+            Bootloader* loader = BootloaderOf(m);
+            if (loader == nullptr) return;
+            loader->SetFaults(merged);
+            if (inBootloader) loader->EnterBootloader(m);
+            if (trace)
+                loader->SetTrace([](int address, const std::string& event) {
+                    std::printf("%d %s\n", address, event.c_str());
+                    std::fflush(stdout);
+                });
+        });
     }
     PtyBusServer server(bus);
     if (!server.Start()) {

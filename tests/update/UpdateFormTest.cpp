@@ -1,0 +1,260 @@
+// The update form and the retry dialog, offscreen against virtual modules on the virtual
+// clock: placing, timers, messages and the wiring to the worker. The rules themselves are
+// tested in core.
+#include "update/UpdateForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <chrono>
+
+#include "support/RecordingSink.h"
+#include "update/UpdateFixture.h"
+#include "update/UpgradeRetryDlg.h"
+#include "widgets/CellColours.h"
+#include "widgets/GridCtrl.h"
+
+namespace {
+
+class UpdateFormTest : public ::testing::Test {
+protected:
+    UpdateFormTest() : rig({1, 2, 3}) {
+        form = std::make_unique<CUpdateForm>(ctx, shared, log);
+        form->resize(720, 520);
+        image = files.Write(TaggedImage(5 * 1024 + 100));
+        form->SetImageChooser([this] { return QString::fromStdString(image); });
+    }
+    // Runs posted calls until `done` holds; real time is only the bound of a test gone wrong.
+    template <typename Done>
+    bool ProcessUntil(Done done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+    void Scan(int from, int to) {
+        form->StartEdit()->setText(QString::number(from));
+        form->EndEdit()->setText(QString::number(to));
+        form->OnQuery();
+        while (form->ScanTimerActive()) form->OnScanTimer();
+    }
+    QString Cell(int r, int c) const { return form->Grid().GetItemText(r, c); }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> t;
+        for (const auto& m : sink.messages) t.push_back(m.text);
+        return t;
+    }
+
+    BusRig<VirtualClock> rig;
+    RecordingSink sink;
+    FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
+    FormContext ctx{rig.link, rig.clock, sink, wall};
+    UpdateShared shared;
+    UpdateLog log;
+    ImageFiles files;
+    std::string image;
+    std::unique_ptr<CUpdateForm> form;
+};
+
+}  // namespace
+
+TEST_F(UpdateFormTest, FirstShownWithTheGridAndDefaultsAndAClosedPortSaysSo) {
+    rig.port.Close();
+    form->OnInitialUpdate();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Can not open port !");
+    EXPECT_EQ(sink.messages[0].caption, "Error");
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::RetryCancel);
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(form->StartEdit()->text(), QStringLiteral("1"));
+    EXPECT_EQ(form->EndEdit()->text(), QStringLiteral("247"));
+    EXPECT_FALSE(form->UpgradeButton()->isEnabled());
+    EXPECT_FALSE(form->SelectAllBox()->isEnabled());
+    const CGridCtrl& g = form->Grid();
+    EXPECT_EQ(g.GetRowCount(), 248);
+    EXPECT_EQ(g.GetColumnCount(), 5);
+    EXPECT_EQ(g.GetFixedRowCount(), 1);
+    EXPECT_EQ(g.GetFixedColumnCount(), 1);
+    const QStringList headers{QStringLiteral("编号"), QStringLiteral("地址"), QStringLiteral("进度"),
+                              QStringLiteral("状态"), QStringLiteral("选择")};
+    for (int c = 0; c < 5; ++c) EXPECT_EQ(Cell(0, c), headers[c]);
+    EXPECT_EQ(g.rowHeight(0), 30);
+    EXPECT_EQ(g.rowHeight(1), 25);
+    EXPECT_EQ(g.columnWidth(2), 120);
+    EXPECT_EQ(g.GetItemBkColour(5, 3), cellcolours::kNormal);
+    EXPECT_TRUE(rig.port.Sent().empty());
+}
+
+TEST_F(UpdateFormTest, TheScanFillsOneRowPerModuleWithACheckBoxAndEndsOnItsOwn) {
+    form->OnInitialUpdate();
+    form->StartEdit()->setText(QStringLiteral("1"));
+    form->EndEdit()->setText(QStringLiteral("4"));
+    form->OnQuery();
+    EXPECT_EQ(form->QueryButton()->text(), QStringLiteral("停止"));
+    EXPECT_TRUE(form->ScanTimerActive());
+    ASSERT_NE(form->ScanBar(), nullptr);
+    EXPECT_EQ(form->ScanBar()->objectName(), QStringLiteral("progress123"));
+    EXPECT_FALSE(form->UpgradeButton()->isEnabled());
+    int ticks = 0;
+    while (form->ScanTimerActive()) {
+        form->OnScanTimer();
+        ++ticks;
+        if (form->ScanBar() != nullptr) {
+            EXPECT_EQ(form->ScanBar()->value(), ticks * 100 / 4);
+        }
+    }
+    EXPECT_EQ(ticks, 4);
+    EXPECT_EQ(form->QueriedEdit()->text(), QStringLiteral("4"));
+    EXPECT_EQ(form->ScanBar(), nullptr);
+    EXPECT_EQ(form->QueryButton()->text(), QStringLiteral("查询"));
+    EXPECT_TRUE(form->UpgradeButton()->isEnabled());
+    for (int r = 1; r <= 3; ++r) {
+        EXPECT_EQ(Cell(r, 0), QString::number(r));
+        EXPECT_EQ(Cell(r, 1), QString::number(r));
+        EXPECT_EQ(Cell(r, 3), QStringLiteral("等待"));
+        EXPECT_EQ(form->Grid().GetCellType(r, 4), CGridCtrl::CellType::Check);
+    }
+    EXPECT_EQ(Cell(4, 1), QString());
+    EXPECT_NE(form->Grid().GetCellType(4, 4), CGridCtrl::CellType::Check);
+
+    form->SelectAllBox()->setChecked(true);
+    form->OnSelectAll();
+    EXPECT_TRUE(form->Grid().GetCheck(3, 4));
+    EXPECT_FALSE(form->Grid().GetCheck(4, 4));
+}
+
+TEST_F(UpdateFormTest, ABadRangeIsRefusedWithTheWarningAndNothingIsSent) {
+    form->OnInitialUpdate();
+    for (const char* bad : {"248", "0", "x"}) {
+        form->EndEdit()->setText(QString::fromUtf8(bad));
+        form->OnQuery();
+        ASSERT_FALSE(sink.messages.empty());
+        EXPECT_EQ(sink.messages.back().text,
+                  "查找的地址不能大于247，或者小于1(Find the address can not be greater than 247, or less than 1)!");
+        EXPECT_EQ(sink.messages.back().caption, "警告(warning))");
+        EXPECT_EQ(sink.messages.back().icon, MsgIcon::Stop);
+    }
+    EXPECT_FALSE(form->ScanTimerActive());
+    EXPECT_TRUE(rig.port.Sent().empty());
+}
+
+TEST_F(UpdateFormTest, TheBatchRunsOnItsWorkerWithTheProgressTimerAndEndsWithTheStates) {
+    form->OnInitialUpdate();
+    Scan(1, 3);
+    form->OnUpgrade();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"请添加.bin文件!"});
+    EXPECT_EQ(sink.messages[0].caption, "KVT40");
+    form->OnChooseImage();
+    EXPECT_EQ(form->ImageEdit()->text(), QString::fromStdString(image));
+    EXPECT_EQ(shared.ImagePath(), image);
+    EXPECT_EQ(shared.imageSize.load(), 5u * 1024 + 100);
+    form->OnUpgrade();
+    EXPECT_EQ(Texts().back(), "请至少选中一个!");
+    EXPECT_FALSE(form->WorkerRunning());
+
+    form->Grid().SetCheck(1, 4, true);
+    form->Grid().SetCheck(3, 4, true);
+    form->OnUpgrade();
+    EXPECT_EQ(form->UpgradeButton()->text(), QStringLiteral("暂停"));
+    EXPECT_FALSE(form->QueryButton()->isEnabled());
+    EXPECT_TRUE(form->ProgressTimerActive());
+    EXPECT_EQ(Cell(1, 3), QStringLiteral("等待中"));
+    EXPECT_EQ(Cell(2, 3), QStringLiteral("等待"));
+    ASSERT_TRUE(ProcessUntil([&] { return !form->Batch().Busy(); }));
+    form->OnProgressTimer();
+    EXPECT_FALSE(form->ProgressTimerActive());
+    EXPECT_EQ(form->UpgradeButton()->text(), QStringLiteral("升级"));
+    EXPECT_TRUE(form->QueryButton()->isEnabled());
+    EXPECT_EQ(Cell(1, 3), QStringLiteral("升级成功,校表正确!"));
+    EXPECT_EQ(Cell(2, 3), QStringLiteral("等待"));
+    EXPECT_EQ(Cell(3, 3), QStringLiteral("升级成功,校表正确!"));
+    EXPECT_EQ(Cell(3, 2), QStringLiteral("5k / 5k"));  // set before the last block: 5 x 1024
+    EXPECT_FALSE(log.Text().empty());
+}
+
+TEST_F(UpdateFormTest, ThePauseClosesThePortAndSaysSoAndTheFormWaitsForItsWorker) {
+    Bootloader::Faults drop;
+    drop.dropBlock = 2;
+    drop.dropCount = 1000;
+    rig.Faults(1, drop);
+    form->OnInitialUpdate();
+    Scan(1, 1);
+    form->OnChooseImage();
+    form->Grid().SetCheck(1, 4, true);
+    form->OnUpgrade();
+    sink.answers = {MsgResult::Ok};
+    form->OnUpgrade();
+    EXPECT_FALSE(rig.port.IsOpen());
+    ASSERT_EQ(sink.messages.size(), 3u);
+    EXPECT_EQ(sink.messages[0].text, "暂停升级?");
+    EXPECT_EQ(sink.messages[0].caption, "提示");
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Question);
+    EXPECT_EQ(sink.messages[1].text, "升级已暂停!!!!!!");
+    EXPECT_EQ(sink.messages[1].icon, MsgIcon::Stop);
+    EXPECT_EQ(sink.messages[2].text, "请等待十秒再次升级!!!");
+    EXPECT_EQ(sink.messages[2].caption, "提示");
+    EXPECT_TRUE(form->QueryButton()->isEnabled());
+    form.reset();  // waits for the worker, which the closed port lets go at once
+    EXPECT_FALSE(shared.LinkOwned());
+}
+
+TEST_F(UpdateFormTest, EachRetryPressOpensItsOwnDialogWhichUpdatesTheWaitingModule) {
+    form->OnInitialUpdate();
+    form->OnChooseImage();
+    form->OnRetry();
+    form->OnRetry();
+    const auto dialogs = form->findChildren<CUpgradeRetryDlg*>();
+    ASSERT_EQ(dialogs.size(), 2);
+    EXPECT_NE(dialogs[0], dialogs[1]);
+    CUpgradeRetryDlg* dlg = dialogs[0];
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isModal());
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("失败再升级"));
+    EXPECT_EQ(dlg->ImageEdit()->text(), QString::fromStdString(image));
+
+    rig.Loader(2, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
+    dlg->ImageEdit()->setText(QStringLiteral("/elsewhere.bin"));  // the form's choice wins
+    dlg->OnUpgrade();
+    EXPECT_EQ(dlg->UpgradeButton()->text(), QStringLiteral("暂停"));
+    ASSERT_NE(dlg->Bar(), nullptr);
+    EXPECT_TRUE(dlg->ProgressTimerActive());
+    EXPECT_EQ(dlg->ImageEdit()->text(), QString::fromStdString(image));
+    ASSERT_TRUE(ProcessUntil([&] { return dlg->UpgradeButton()->text() == QStringLiteral("升级"); }));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "升级成功!");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Information);
+    dlg->OnProgressTimer();
+    EXPECT_FALSE(dlg->ProgressTimerActive());
+    EXPECT_EQ(dlg->Bar(), nullptr);
+    EXPECT_EQ(dlg->ProgressEdit()->text(), QStringLiteral("5k / 5k"));
+    EXPECT_TRUE(dlg->LogEdit()->toPlainText().contains(QStringLiteral("Waiting for the file to be sent ...C")));
+    EXPECT_TRUE(dialogs[1]->LogEdit()->toPlainText().isEmpty());  // its own log
+}
+
+TEST_F(UpdateFormTest, RetryRefusesAClosedPortAnEmptyPathAndABusyLink) {
+    form->OnInitialUpdate();
+    form->OnRetry();
+    auto* dlg = form->findChild<CUpgradeRetryDlg*>();
+    ASSERT_NE(dlg, nullptr);
+    dlg->OnUpgrade();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"请添加.bin文件(Please add .bin file)!"});
+    form->OnChooseImage();
+    dlg->ImageEdit()->setText(QString::fromStdString(image));
+    ASSERT_TRUE(shared.TryAcquireLink());  // a batch transfers
+    dlg->OnUpgrade();
+    EXPECT_EQ(Texts().back(), "另一个升级正在进行,请稍候!");
+    EXPECT_EQ(dlg->UpgradeButton()->text(), QStringLiteral("升级"));
+    shared.ReleaseLink();
+    rig.port.Close();
+    dlg->OnUpgrade();
+    EXPECT_EQ(Texts().back(), "Can not open port !");
+    EXPECT_FALSE(dlg->Busy());
+}
