@@ -211,6 +211,7 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
     const auto total = start + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
     std::size_t got = 0;
     while (got < buf.size()) {
+        if (Closing()) break;  // a cancel between two driver calls finds nothing to cancel
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(total - SteadyClock::now()).count();
         if (left <= 0) break;
         std::size_t want = std::min<std::size_t>(buf.size() - got, waiting);
@@ -220,15 +221,20 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
         const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want, std::numeric_limits<DWORD>::max()));
         DWORD n = 0;
         const BOOL ok = ReadFile(h, buf.data() + got, ask, &n, nullptr);
-        if (!ok || Closing()) {
-            // A failed read, or a reply cut short by Close, is no reply.
-            if (!ok) ClearErrors(h);
+        if (!ok) {
+            // A failed read (a cancelled one among them) is no reply.
+            ClearErrors(h);
             std::fill(buf.begin(), buf.end(), std::uint8_t{0});
             return 0;
         }
         if (n == 0) break;  // silent for the gap
         got += n;
         waiting = Waiting(h);
+    }
+    if (Closing()) {
+        // A reply cut short by Close is no reply: the caller sees a closed port.
+        std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+        return 0;
     }
     return static_cast<int>(got);
 }

@@ -108,6 +108,25 @@ compare "measure" COM5 measure
 compare "probe on kvt40-sim" COM6 probe
 compare "--sim probe" "" --sim probe
 
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) closes the port at once: a measure
+# cycle of 3.6 s fails at its next tick with exit 1, long before it would have ended.
+"$wine" "$win_ctl" --port COM5 measure > "$work/stop.out" 2> "$work/stop.err" < /dev/null &
+ctl=$!
+for _ in $(seq 200); do  # until it holds the port, which its exchanges need
+  ls -l "/proc/$ctl/fd" 2> /dev/null | grep -q -- "-> ${ports[COM5]}\$" && break
+  sleep 0.02
+done
+t0=$(date +%s%N)
+kill -INT "$ctl"
+rc=0
+wait "$ctl" || rc=$?
+took=$((($(date +%s%N) - t0) / 1000000))
+if [ "$rc" -ne 1 ] || [ "$took" -gt 1500 ] || ! grep -qx 'Unable to read meter data!' "$work/stop.err"; then
+  fail "Ctrl-C: exit $rc after $took ms: $(head -c 200 "$work/stop.err")"
+else
+  echo "wine_test: Ctrl-C closed the port: exit 1 after $took ms"
+fi
+
 # The test programs built for Windows; the serial port's own talks to serial_peer.
 for exe in "$windows"/tests/windows/*.exe; do
   name=$(basename "$exe" .exe)
