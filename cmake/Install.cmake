@@ -1,13 +1,18 @@
 # What `cmake --install` puts under the prefix, and the Debian package CPack makes of it.
 include(GNUInstallDirs)
 
-install(TARGETS kvt40ctl kvt40-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kvt40ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The pty server has no Windows build.
+if(TARGET kvt40-sim)
+  install(TARGETS kvt40-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 # The manual page and completion of kvt40ctl come from its command table, so every
 # command added appears in both. Not in instrumented builds: their binaries are for tests.
 set(pkg ${PROJECT_SOURCE_DIR}/packaging)
 set(gen ${PROJECT_BINARY_DIR}/packaging)
-if(NOT KVT40_SANITIZE AND NOT KVT40_FUZZ)
+# Not in a cross build either: kvt40ctl cannot run on the build machine there.
+if(NOT KVT40_SANITIZE AND NOT KVT40_FUZZ AND NOT CMAKE_CROSSCOMPILING)
   add_custom_command(OUTPUT ${gen}/kvt40ctl.1.gz ${gen}/kvt40ctl
     COMMAND ${CMAKE_COMMAND} -E make_directory ${gen}
     COMMAND $<TARGET_FILE:kvt40ctl> --generate man > ${gen}/kvt40ctl.1
@@ -42,7 +47,12 @@ if(KVT40_BUILD_GUI)
   install(FILES ${icons}/app129.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME kvt40.svg)
 endif()
 
-set(CPACK_GENERATOR DEB)
+if(WIN32)
+  # A zip of the programs for Windows; the Debian package is for this machine only.
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
 set(CPACK_PACKAGE_NAME kvt40)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "KVT40 service tool developers <service-tools@kvt40.example.org>")

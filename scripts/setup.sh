@@ -10,6 +10,7 @@ packages=(
   libmodbus-dev libcli11-dev
   xvfb xauth
   dpkg-dev lintian desktop-file-utils
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the plain build, then address and
-# undefined-behaviour sanitizers, the thread sanitizer on the threaded tests, and
+# Sets up, builds and runs every test: the plain build, the Windows build under Wine, then
+# address and undefined-behaviour sanitizers, the thread sanitizer on the threaded tests, and
 # a bounded fuzz run of the reply checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +9,13 @@ export QT_QPA_PLATFORM=offscreen
 
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build && ctest --output-on-failure -j "$(nproc)")
+
+# Windows, where Wine and the cross compiler are installed (KVT40_WINE=0 skips it): the cross
+# build, then kvt40ctl.exe and the Windows tests under Wine against the Linux build's peers.
+if [ "${KVT40_WINE:-1}" != 0 ] && command -v wine > /dev/null && command -v x86_64-w64-mingw32-g++-posix > /dev/null; then
+  scripts/build-windows.sh build-windows
+  tests/windows/wine_test.sh build build-windows
+fi
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKVT40_SANITIZE=address,undefined -DKVT40_BENCH=OFF
 # Leak checking stays on for our code; the toolkit's one-off allocations at exit are not ours.

@@ -1,7 +1,14 @@
 // kvt40ctl on this machine: the real serial port and clocks; --sim resolves to the
-// built-in virtual module on a pseudo-terminal, reached through the same serial port.
+// built-in virtual module on a pseudo-terminal, reached through the same serial port
+// (on Windows, which has none, the module is served in memory).
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +29,23 @@ constexpr auto kStopGrace = std::chrono::seconds(2);
 
 std::atomic<bool> g_interrupted{false};
 
+#if defined(_WIN32)
+// The port the running command talks through, for the console's stop handler.
+std::atomic<CCommPort*> g_linkPort{nullptr};
+
+// Ctrl-C, Ctrl-Break and a closed console window come on a thread of their own: the port is
+// closed at once (the running exchange then fails and the command ends), as with the POSIX
+// stop signals. The system ends the process for a closed window 5 s after, so the grace fits.
+BOOL WINAPI OnConsoleStop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    g_interrupted = true;
+    TheSerialPort().Close();
+    if (CCommPort* port = g_linkPort.load()) port->Close();
+    std::this_thread::sleep_for(kStopGrace);
+    std::fflush(stdout);
+    std::_Exit(kExitFailed);
+}
+#else
 // SIGINT and SIGTERM are waited for on their own thread: the port is closed at once (the
 // running exchange then fails and the command ends), so no client leaves a port locked.
 void WatchStopSignals(const sigset_t& set) {
@@ -36,10 +60,18 @@ void WatchStopSignals(const sigset_t& set) {
         _exit(kExitFailed);
     }).detach();
 }
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // LF line ends, as on every system, so that scripts parse the same text.
+    (void)_setmode(_fileno(stdout), _O_BINARY);
+    (void)_setmode(_fileno(stderr), _O_BINARY);
+    g_linkPort = &TheSerialPort();
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+#else
     // Blocked before any thread starts (the virtual module's too), so only sigwait sees them.
     sigset_t stop;
     sigemptyset(&stop);
@@ -47,6 +79,7 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     WatchStopSignals(stop);
+#endif
 
     std::vector<std::string> args(argv + 1, argv + argc);
     RealClock clock;
@@ -62,14 +95,22 @@ int main(int argc, char** argv) {
     };
     env.openFailure = [] { return TheSerialPort().OpenFailureText(); };
     env.listPorts = [] { return ListPorts(); };
-    env.startSim = [&simAddress](int address, int, std::string&) -> std::optional<std::string> {
+    env.startSim = [&simAddress, &env](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;
+        env.port = &LinkPortFor(TheSerialPort(), kVirtualModuleName);
+#if defined(_WIN32)
+        g_linkPort = env.port;
+#endif
         return std::string(kVirtualModuleName);
     };
     const int code = RunCliArgs(args, env, std::cout, std::cerr);
     std::cout.flush();
     const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    env.port->Close();
     TheSerialPort().Close();
+#if defined(_WIN32)
+    g_linkPort = nullptr;
+#endif
     StopVirtualModule();
     if (!written) {
         // A bad cout was already reported by the run; stdio's own buffer fails only here.

@@ -2,29 +2,25 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <cstdio>
 #include <mutex>
-#include <system_error>
 #include <utility>
 
-namespace fs = std::filesystem;
-
 namespace {
-
 std::mutex g_mutex;
 PortListProvider g_extra;
 
-// ttyUSB2 before ttyUSB10: compare digit runs by value.
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+}  // namespace
+
 bool NaturalLess(const std::string& a, const std::string& b) {
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
             std::size_t ie = i;
             std::size_t je = j;
-            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
-            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+            while (ie < a.size() && IsDigit(a[ie])) ++ie;
+            while (je < b.size() && IsDigit(b[je])) ++je;
             const std::string da = a.substr(i, ie - i);
             const std::string db = b.substr(j, je - j);
             if (da.size() != db.size()) return da.size() < db.size();
@@ -40,48 +36,18 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-// The kernel makes ttyS0..ttyS31 whether or not a UART sits behind them; a real one has a
-// driver bound to its device, the placeholders are claimed only by the generic serial8250
-// platform device with no port (their `type` reads 0).
-bool IsRealUart(const fs::path& sysTty) {
-    std::error_code ec;
-    if (!fs::exists(sysTty / "device" / "driver", ec)) return false;
-    std::FILE* f = std::fopen((sysTty / "type").c_str(), "r");
-    if (f == nullptr) return true;
-    int type = -1;
-    const int read = std::fscanf(f, "%d", &type);
-    std::fclose(f);
-    return read != 1 || type != 0;
-}
-
-std::vector<std::string> Matching(const fs::path& dir, const std::string& prefix) {
+std::vector<std::string> ComPortNames(const std::vector<std::string>& names) {
     std::vector<std::string> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size()) out.push_back(name);
+    for (std::string n : names) {
+        std::transform(n.begin(), n.end(), n.begin(),
+                       [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+        // COM0 and leading zeros name no port; CreateFile would not find them by that text.
+        const bool com = n.size() > 3 && n.compare(0, 3, "COM") == 0 && n[3] != '0' &&
+                         std::all_of(n.begin() + 3, n.end(), IsDigit);
+        if (com && std::find(out.begin(), out.end(), n) == out.end()) out.push_back(std::move(n));
     }
     std::sort(out.begin(), out.end(), NaturalLess);
     return out;
-}
-
-}  // namespace
-
-std::vector<std::string> ListSerialPorts(const std::string& devRoot) {
-    const fs::path dev(devRoot);
-    // A fake tree for tests carries its own sys/ beside dev/.
-    const fs::path sys = devRoot == "/dev" ? fs::path("/sys/class/tty") : dev.parent_path() / "sys/class/tty";
-    std::vector<std::string> ports;
-    for (const auto& name : Matching(dev, "ttyS")) {
-        if (IsRealUart(sys / name)) ports.push_back((dev / name).string());
-    }
-    for (const char* prefix : {"ttyUSB", "ttyACM"}) {
-        for (const auto& name : Matching(dev, prefix)) ports.push_back((dev / name).string());
-    }
-    for (const auto& name : Matching(dev / "serial" / "by-id", "")) {
-        ports.push_back((dev / "serial" / "by-id" / name).string());
-    }
-    return ports;
 }
 
 void SetExtraPortProvider(PortListProvider provider) {

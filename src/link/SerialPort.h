@@ -1,12 +1,15 @@
 #pragma once
-// A POSIX serial device (or pseudo-terminal) behind CCommPort.
+// A serial device behind CCommPort: a POSIX tty or pseudo-terminal (SerialPort.cpp), or a
+// Windows COM port (SerialPortWin32.cpp); the build picks one. The contract is the same.
 //
 // Ownership: the port owns its descriptor and closes it in Close and in the destructor.
 // Threads: as CCommPort says. Open, LastOpenError, OpenFailureText, Name and CharTimeMs
 // belong to the user-interface thread and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
 // the whole call, so no closed or reused descriptor is ever touched; Close announces itself
 // first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll
-// wake-up, returning 0. IsOpen reads an atomic and never waits.
+// wake-up, returning 0. On Windows Close cancels the driver call in progress instead, and a
+// Read waits in the driver for at most 3 character times at a go, so it gives up as soon even
+// where the driver ignores the cancel. IsOpen reads an atomic and never waits.
 
 #include <atomic>
 #include <mutex>
@@ -26,7 +29,8 @@ public:
     // it is the name already open. baud in bits per second (> 0), dataBits 4..8,
     // parity 0 none / 1 odd / 2 even, stopBits 0 one / 1 one and a half / 2 two.
     // Another name is opened first and the old port closed only after; if the new one
-    // fails, false is returned and the old one stays open.
+    // fails, false is returned and the old one stays open. On Windows a name is a COM port
+    // ("COM12"), opened as \\.\COM12 so that every number works, with no sharing.
     bool Open(const std::string& name, int baud, int dataBits, int parity, int stopBits);
 
     // Why the last Open failed; None after one that succeeded (and before the first).
@@ -51,21 +55,29 @@ public:
     int CharTimeMs() const;
 
 private:
-    enum class Wait { Ready, TimedOut, Again, Closing, Failed };
-    // Polls the descriptor and the wake-up pipe; the caller holds the lock.
-    Wait WaitLocked(short events, int ms) const;
     bool Closing() const { return closers_ > 0; }
     void CloseLocked();
     bool Fail(OpenError error, int sysError);
 
-    mutable std::mutex mutex_;
     std::string name_;
-    int fd_ = -1;
-    bool exclusiveFlag_ = false;  // TIOCEXCL set on fd_, to be cleared before it closes
     int charMs_ = 2;
     OpenError openError_ = OpenError::None;
-    int openErrno_ = 0;  // behind OpenError::Other
-    std::atomic<bool> open_{false};  // fd_ >= 0, mirrored for IsOpen without the lock
+    std::atomic<bool> open_{false};  // a device is held, mirrored for IsOpen without the lock
     std::atomic<int> closers_{0};    // Close calls waiting for or holding the lock
-    int wake_[2] = {-1, -1};         // written by Close to cut a waiting poll short
+#if defined(_WIN32)
+    // Windows: Close cancels the driver call in progress and retries until the lock is free.
+    mutable std::timed_mutex mutex_;
+    std::atomic<void*> handle_{nullptr};  // the HANDLE; nullptr while closed
+    unsigned long openSysError_ = 0;      // GetLastError behind OpenError::Other
+#else
+    enum class Wait { Ready, TimedOut, Again, Closing, Failed };
+    // Polls the descriptor and the wake-up pipe; the caller holds the lock.
+    Wait WaitLocked(short events, int ms) const;
+
+    mutable std::mutex mutex_;
+    int fd_ = -1;
+    bool exclusiveFlag_ = false;  // TIOCEXCL set on fd_, to be cleared before it closes
+    int openErrno_ = 0;           // behind OpenError::Other
+    int wake_[2] = {-1, -1};      // written by Close to cut a waiting poll short
+#endif
 };

@@ -12,9 +12,11 @@
 //   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
 //   --quit-when-shown             prints "shown" once the main window is up, then exits
 //   --print-cycles                prints the wall time of each measurement cycle in ms
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <QComboBox>
@@ -102,6 +104,10 @@ bool Parse(int argc, char** argv, Options& o) {
     }
     return true;
 }
+#if defined(_WIN32)
+// A windowed program has no stop signals; closing or ending the session reaches Qt as a close.
+void InstallStopSignals(QObject*) {}
+#else
 // SIGINT and SIGTERM end the event loop like closing the window, so the port is closed
 // and a pty is free for the next client. The handler only writes to a socket pair.
 int g_signalFds[2] = {-1, -1};
@@ -126,6 +132,7 @@ void InstallStopSignals(QObject* owner) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+#endif
 
 // Saves the window; on failure says what could not be written and why.
 bool SaveScreenshot(QWidget& window, const std::string& path) {

@@ -1,11 +1,89 @@
 #include "sim/VirtualModuleHost.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "link/PortList.h"
 #include "link/SerialPort.h"
+
+#if defined(_WIN32)
+#include "link/Clock.h"
+#include "sim/SimPort.h"
+#include "sim/VirtualBus.h"
+
+namespace {
+
+struct MemoryModule {
+    explicit MemoryModule(int address) { bus.AddModule(address); }
+    RealClock clock;
+    VirtualBus bus{clock};
+    SimPort port{bus, clock};
+};
+
+// The built-in module's SimPort behind a lock, so that Ctrl-C's Close from the console's
+// thread is safe; its calls never wait, so the lock is never held for long. The module is
+// made by the first Open, at that connection's address.
+class MemoryLinkPort final : public CCommPort {
+public:
+    bool Open(int address, int baud) {
+        const std::lock_guard lock(mutex_);
+        // Outside 1..247 nobody could be addressed; the module then sits at 1.
+        if (!module_) module_ = std::make_unique<MemoryModule>(address >= 1 && address <= 247 ? address : 1);
+        return module_->port.Open(baud);
+    }
+    void Stop() {
+        const std::lock_guard lock(mutex_);
+        module_.reset();
+    }
+    void Close() override {
+        const std::lock_guard lock(mutex_);
+        if (module_) module_->port.Close();
+    }
+    bool IsOpen() const override {
+        const std::lock_guard lock(mutex_);
+        return module_ && module_->port.IsOpen();
+    }
+    int Write(std::span<const std::uint8_t> data) override {
+        const std::lock_guard lock(mutex_);
+        return module_ ? module_->port.Write(data) : 0;
+    }
+    int Read(std::span<std::uint8_t> buf) override {
+        const std::lock_guard lock(mutex_);
+        if (module_) return module_->port.Read(buf);
+        std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+        return 0;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::unique_ptr<MemoryModule> module_;
+};
+
+MemoryLinkPort& TheMemoryPort() {
+    static MemoryLinkPort port;
+    return port;
+}
+
+}  // namespace
+
+std::string VirtualModulePortPath(int, int) { return {}; }  // no pseudo-terminal to name
+
+void StopVirtualModule() { TheMemoryPort().Stop(); }
+
+bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
+                  int address) {
+    if (name != kVirtualModuleName) return port.Open(name, baud, dataBits, parity, stopBits);
+    return TheMemoryPort().Open(address, baud);
+}
+
+CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name) {
+    if (name != kVirtualModuleName) return serial;
+    return TheMemoryPort();
+}
+
+#else
 #include "sim/EmbeddedSim.h"
 
 namespace {
@@ -53,6 +131,9 @@ bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int data
     const std::string path = VirtualModulePortPath(address, baud);
     return !path.empty() && port.Open(path, baud, dataBits, parity, stopBits);
 }
+
+CCommPort& LinkPortFor(CSerialPort& serial, const std::string&) { return serial; }
+#endif
 
 void RegisterVirtualModulePort() {
     // ListPorts() puts these entries before the devices, so the virtual module is only

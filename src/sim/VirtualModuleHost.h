@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+class CCommPort;
 class CSerialPort;
 class VirtualBus;
 
@@ -26,6 +27,10 @@ void StopVirtualModule();
 // Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.
 bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
                   int address);
+// The port the link talks through once OpenLinkPort opened `name`: `serial` itself, except
+// for "Virtual module" on Windows, which has no pseudo-terminal: there the module is served
+// in memory (an in-memory port on a bus on the real clock; Close from any thread).
+CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name);
 // Registers the entry with the port list: first when the machine has no serial adapter,
 // last otherwise.
 void RegisterVirtualModulePort();
