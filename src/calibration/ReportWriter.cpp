@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "calibration/AdjustFormulas.h"
-#include "calibration/Gbk.h"
+#include "link/TextEncoding.h"
 
 namespace {
 
@@ -37,13 +37,13 @@ std::string Two(int v) {
 class GbkText {
 public:
     GbkText& operator<<(std::string_view utf8) {
-        if (auto g = EncodeGbk(utf8)) out_ += *g;
+        if (auto g = Utf8ToGbk(utf8)) out_ += *g;
         else ok_ = false;
         return *this;
     }
     // A table cell: its GBK bytes, padded with spaces to 14; a longer text goes in whole.
     void Cell(std::string_view utf8) {
-        const auto g = EncodeGbk(utf8);
+        const auto g = Utf8ToGbk(utf8);
         if (!g) {
             ok_ = false;
             return;

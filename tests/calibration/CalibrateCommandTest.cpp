@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "calibration/Gbk.h"
+#include "link/TextEncoding.h"
 #include "cli/Cli.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBench.h"
@@ -172,12 +172,12 @@ TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
     s << in.rdbuf();
     const std::string file = s.str();
     std::filesystem::remove(path);
-    EXPECT_NE(file.find(*EncodeGbk("    型号:     KVT40        S/N:42\r\n")), std::string::npos);
-    EXPECT_NE(file.find(*EncodeGbk("    额定电压: 220V       额定电流:1A\r\n")), std::string::npos);
-    EXPECT_NE(file.find(*EncodeGbk("    测试电压: 80%    测试电流: 100%\r\n")), std::string::npos);
-    EXPECT_NE(file.find(*EncodeGbk("    日  期：  2024年03月05日08时07分09秒\r\n")), std::string::npos);  // the next report follows
+    EXPECT_NE(file.find(*Utf8ToGbk("    型号:     KVT40        S/N:42\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*Utf8ToGbk("    额定电压: 220V       额定电流:1A\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*Utf8ToGbk("    测试电压: 80%    测试电流: 100%\r\n")), std::string::npos);
+    EXPECT_NE(file.find(*Utf8ToGbk("    日  期：  2024年03月05日08时07分09秒\r\n")), std::string::npos);  // the next report follows
     EXPECT_NE(file.find("    1             I             5.0000"), std::string::npos);
-    EXPECT_EQ(file.substr(file.size() - 31), *EncodeGbk("    Date：  2024-03-05 08:07:09"));
+    EXPECT_EQ(file.substr(file.size() - 31), *Utf8ToGbk("    Date：  2024-03-05 08:07:09"));
 
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}), kExitFailed);
     EXPECT_EQ(Lines().size(), 10u);  // the table is out before the report is written

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "calibration/Gbk.h"
+#include "link/TextEncoding.h"
 
 namespace {
 
@@ -72,9 +72,9 @@ TEST(ReportWriterTest, CellsLabelsAndFooters) {
     std::string b = *ReportWriter::Compose(c);
     EXPECT_NE(b.find("5.0000        123456789012345A             "), std::string::npos);
     // "电流" is 4 GBK bytes and gets 10 spaces.
-    EXPECT_NE(b.find(*EncodeGbk("电流") + std::string(10, ' ') + "5.0000"), std::string::npos);
+    EXPECT_NE(b.find(*Utf8ToGbk("电流") + std::string(10, ' ') + "5.0000"), std::string::npos);
     EXPECT_EQ(b.find('\n'), b.find("\r\n") + 1);
-    EXPECT_EQ(b.find("\r\n\r\n\r\n", 1), b.find(*EncodeGbk("仪表校对记录报告")) + 16);
+    EXPECT_EQ(b.find("\r\n\r\n\r\n", 1), b.find(*Utf8ToGbk("仪表校对记录报告")) + 16);
 
     c.settings.english = true;
     c.view = AdjustView::IncomingLine;
@@ -83,7 +83,7 @@ TEST(ReportWriterTest, CellsLabelsAndFooters) {
     EXPECT_NE(b.find("    1             Ua            "), std::string::npos);
     EXPECT_NE(b.find("    3             Uc            "), std::string::npos);
     EXPECT_NE(b.find("    4             Uab           "), std::string::npos);
-    EXPECT_EQ(b.substr(b.size() - 31), *EncodeGbk("    Date：  2024-03-05 08:07:09"));
+    EXPECT_EQ(b.substr(b.size() - 31), *Utf8ToGbk("    Date：  2024-03-05 08:07:09"));
 
     EXPECT_EQ(ReportWriter::TesterText(0), "检 00");
     EXPECT_EQ(ReportWriter::TesterText(9), "检 09");
