@@ -275,9 +275,10 @@ void CMainFrame::SwitchToForm(int formId) {
         connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::ShowNotice);
         connect(polling, &CPollingForm::PollingResumed, this, [this] { ShowNotice({}); });
     }
-    form->OnInitialUpdate();
-    // Destroyed now, not later: its timer must not fire once the new form owns the link.
+    // The old form goes before the new one's first request: its timer, or a worker it
+    // waits for, must never share the link with the new form.
     delete takeCentralWidget();
+    form->OnInitialUpdate();
     setCentralWidget(form);
     formId_ = formId;
 }
