@@ -1,13 +1,12 @@
 #include "calibration/ReportWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "calibration/AdjustFormulas.h"
 #include "link/TextEncoding.h"
@@ -115,30 +114,28 @@ std::optional<std::string> ReportWriter::Compose(const ReportContent& c) {
 }
 
 bool ReportWriter::Append(const std::string& path, const std::string& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = "无法打开报告文件：" + path + " (" + std::strerror(errno) + ")";
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // A regular file's old length, so a failed write can be cut back to it.
+    const bool regular = fs::is_regular_file(path, ec);
+    const std::uintmax_t before = regular ? fs::file_size(path, ec) : 0;
+    const bool canRestore = regular && !ec;
+    const bool existed = fs::exists(path, ec);
+    errno = 0;
+    std::ofstream f(path, std::ios::binary | std::ios::app);
+    if (!f) {
+        error = "无法打开报告文件：" + path + " (" + std::strerror(errno != 0 ? errno : ENOENT) + ")";
         return false;
     }
-    struct stat st {};
-    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    std::size_t done = 0;
-    int why = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            why = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (done == bytes.size() && ::fsync(fd) != 0 && errno != EINVAL) why = errno;
-    if (why != 0 && before >= 0) (void)!::ftruncate(fd, before);  // the old content, nothing half-written
-    if (::close(fd) != 0 && why == 0) why = errno;
-    if (why != 0) {
-        error = "报告文件写入失败：" + path + " (" + std::strerror(why) + ")";
-        return false;
-    }
-    return true;
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    f.flush();
+    bool ok = f.good();
+    const int why = errno;
+    f.close();
+    ok = ok && !f.fail();
+    if (ok) return true;
+    if (canRestore) fs::resize_file(path, before, ec);  // the old content, nothing half-written
+    else if (!existed) fs::remove(path, ec);            // a file this write made
+    error = "报告文件写入失败：" + path + " (" + std::strerror(why != 0 ? why : EIO) + ")";
+    return false;
 }

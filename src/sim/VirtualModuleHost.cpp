@@ -16,7 +16,7 @@
 namespace {
 
 struct MemoryModule {
-    explicit MemoryModule(int address) { bus.AddModule(address); }
+    MemoryModule(int address, int baud) { bus.AddModule(address, VirtualModule::BaudIndexOf(baud).value_or(1)); }
     RealClock clock;
     VirtualBus bus{clock};
     SimPort port{bus, clock};
@@ -30,12 +30,18 @@ public:
     bool Open(int address, int baud) {
         const std::lock_guard lock(mutex_);
         // Outside 1..247 nobody could be addressed; the module then sits at 1.
-        if (!module_) module_ = std::make_unique<MemoryModule>(address >= 1 && address <= 247 ? address : 1);
+        if (!module_) module_ = std::make_unique<MemoryModule>(address >= 1 && address <= 247 ? address : 1, baud);
         return module_->port.Open(baud);
     }
     void Stop() {
         const std::lock_guard lock(mutex_);
         module_.reset();
+    }
+    bool WithBus(const std::function<void(VirtualBus&)>& f) {
+        const std::lock_guard lock(mutex_);
+        if (!module_) return false;
+        f(module_->bus);
+        return true;
     }
     void Close() override {
         const std::lock_guard lock(mutex_);
@@ -71,6 +77,9 @@ MemoryLinkPort& TheMemoryPort() {
 std::string VirtualModulePortPath(int, int) { return {}; }  // no pseudo-terminal to name
 
 void StopVirtualModule() { TheMemoryPort().Stop(); }
+
+// In memory there is no terminal to tell modules apart by: the one module is meant.
+bool WithBuiltInBus(const std::string&, const std::function<void(VirtualBus&)>& f) { return TheMemoryPort().WithBus(f); }
 
 bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
                   int address) {

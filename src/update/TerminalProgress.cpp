@@ -1,10 +1,24 @@
 #include "update/TerminalProgress.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <iostream>
 
 #include "update/UpdateShared.h"
+
+namespace {
+bool StderrIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+}  // namespace
 
 namespace {
 constexpr int kBarWidth = 20;
@@ -12,7 +26,7 @@ constexpr int kBarWidth = 20;
 
 // Only the process's own stderr can be a terminal; a test's string stream never is.
 TerminalProgress::TerminalProgress(std::ostream& err)
-    : err_(err), enabled_(&err == &std::cerr && isatty(STDERR_FILENO) == 1) {}
+    : err_(err), enabled_(&err == &std::cerr && StderrIsTerminal()) {}
 
 void TerminalProgress::Show(const std::string& line) {
     if (!enabled_) return;
