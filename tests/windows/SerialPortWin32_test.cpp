@@ -184,7 +184,8 @@ TEST(SerialPortWin32, APeerThatNeverStopsIsCutAtTheTotalBound) {
     ASSERT_EQ(port.Write(Stream(1, 40, 0)), 5);
     std::array<std::uint8_t, 30> buf;
     const TimedRead r = ReadTimedWhenArrived(port, buf);
-    EXPECT_GE(r.took, Ms(1020));
+    // Wine's waits end up to a few tens of ms early on a busy machine; the cut is what counts.
+    EXPECT_GE(r.took, Ms(1020 - 60)) << AsMs(r.took).count();
     EXPECT_LT(r.took, Ms(1020 + 300)) << AsMs(r.took).count();
     EXPECT_GT(r.got, 10);
     EXPECT_LT(r.got, 30);
