@@ -11,12 +11,12 @@
 #endif
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <thread>
 
 #include "cli/Cli.h"
+#include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
 #include "sim/VirtualModuleHost.h"
@@ -25,7 +25,7 @@ namespace {
 
 // How long a command may take to wind down after SIGINT or SIGTERM before the process
 // ends anyway.
-constexpr auto kStopGrace = std::chrono::seconds(2);
+constexpr int kStopGraceMs = 2000;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -41,7 +41,7 @@ BOOL WINAPI OnConsoleStop(DWORD event) {
     g_interrupted = true;
     TheSerialPort().Close();
     if (CCommPort* port = g_linkPort.load()) port->Close();
-    std::this_thread::sleep_for(kStopGrace);
+    RealClock().sleep(kStopGraceMs);
     std::fflush(stdout);
     std::_Exit(kExitFailed);
 }
@@ -55,7 +55,7 @@ void WatchStopSignals(const sigset_t& set) {
         }
         g_interrupted = true;
         TheSerialPort().Close();
-        std::this_thread::sleep_for(kStopGrace);
+        RealClock().sleep(kStopGraceMs);
         std::fflush(stdout);
         _exit(kExitFailed);
     }).detach();

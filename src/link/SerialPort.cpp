@@ -177,15 +177,7 @@ CSerialPort::OpenError CSerialPort::LastOpenError() const {
 
 std::string CSerialPort::OpenFailureText() const {
     const std::lock_guard lock(mutex_);
-    switch (openError_) {
-    case OpenError::None: return {};
-    case OpenError::NoSuchFile: return "no such file";
-    case OpenError::NotSerial: return "not a serial device";
-    case OpenError::InUse: return "in use by another program";
-    case OpenError::PermissionDenied:
-        return "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
-    case OpenError::Other: break;
-    }
+    if (const char* fixed = ReasonText(openError_)) return fixed;
     // generic_category words it as strerror does, without strerror's shared buffer.
     return std::generic_category().message(openErrno_);
 }

@@ -55,6 +55,8 @@ public:
     int CharTimeMs() const;
 
 private:
+    // The fixed text of a reason, both systems alike; nullptr for Other (the system's words).
+    static const char* ReasonText(OpenError error);
     bool Closing() const { return closers_ > 0; }
     void CloseLocked();
     bool Fail(OpenError error, int sysError);

@@ -134,14 +134,7 @@ CSerialPort::OpenError CSerialPort::LastOpenError() const {
 
 std::string CSerialPort::OpenFailureText() const {
     const std::lock_guard lock(mutex_);
-    switch (openError_) {
-    case OpenError::None: return {};
-    case OpenError::NoSuchFile: return "no such file";
-    case OpenError::NotSerial: return "not a serial device";
-    case OpenError::InUse: return "in use by another program";
-    case OpenError::PermissionDenied: return "permission denied";
-    case OpenError::Other: break;
-    }
+    if (const char* fixed = ReasonText(openError_)) return fixed;
     char text[512] = {};
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                    static_cast<DWORD>(openSysError_), 0, text, sizeof text, nullptr);

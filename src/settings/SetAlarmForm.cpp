@@ -23,12 +23,7 @@ CSetAlarmForm::CSetAlarmForm(FormContext& ctx, QWidget* parent)
     connect(read_, &QPushButton::clicked, this, &CSetAlarmForm::OnRead);
     connect(set_, &QPushButton::clicked, this, &CSetAlarmForm::OnSet);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(read_);
-    buttons->addSpacing(24);
-    buttons->addWidget(set_);
-    buttons->addStretch();
+    QHBoxLayout* buttons = settingsgrid::ButtonRow(read_, set_);
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(0, 0, 0, 4);
     top->addWidget(grid_, 1);

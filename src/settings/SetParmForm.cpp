@@ -31,12 +31,7 @@ CSetParmForm::CSetParmForm(FormContext& ctx, QWidget* parent)
     connect(read_, &QPushButton::clicked, this, &CSetParmForm::OnRead);
     connect(set_, &QPushButton::clicked, this, &CSetParmForm::OnSet);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(read_);
-    buttons->addSpacing(24);
-    buttons->addWidget(set_);
-    buttons->addStretch();
+    QHBoxLayout* buttons = settingsgrid::ButtonRow(read_, set_);
     auto* inside = new QVBoxLayout(group_);
     inside->addWidget(grid_, 0, Qt::AlignHCenter);
     inside->addLayout(buttons);

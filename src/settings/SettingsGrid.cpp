@@ -1,5 +1,8 @@
 #include "settings/SettingsGrid.h"
 
+#include <QHBoxLayout>
+#include <QPushButton>
+
 #include <QFontMetrics>
 #include <algorithm>
 
@@ -51,6 +54,16 @@ void Paint(CGridCtrl& grid, CellTable& cells) {
         grid.SetItemBkColour(p.row, p.col, cellcolours::Background(role, normal));
         grid.SetItemFgColour(p.row, p.col, cellcolours::Foreground(role));
     }
+}
+
+QHBoxLayout* ButtonRow(QPushButton* read, QPushButton* set) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(read);
+    row->addSpacing(24);
+    row->addWidget(set);
+    row->addStretch();
+    return row;
 }
 
 }  // namespace settingsgrid

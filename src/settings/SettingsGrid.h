@@ -8,6 +8,8 @@
 #include "widgets/CellTable.h"
 
 class CGridCtrl;
+class QHBoxLayout;
+class QPushButton;
 
 namespace settingsgrid {
 
@@ -19,5 +21,7 @@ void SetUp(CGridCtrl& grid, int rows, int cols);
 void FitToContents(CGridCtrl& grid, int minChars = 0);
 // Writes the cells changed since the last call (texts and colours) into the grid.
 void Paint(CGridCtrl& grid, CellTable& cells);
+// The "Read" and "Set" buttons side by side, centred.
+QHBoxLayout* ButtonRow(QPushButton* read, QPushButton* set);
 
 }  // namespace settingsgrid
