@@ -8,18 +8,12 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
-#include "support/ScriptedPort.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
-class AlarmCycleTest : public ::testing::Test {
+class AlarmCycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    AlarmCycleTest() {
-        module.Open();
-        module.answerReads = true;
-        link.protocol = &rtu;
-        link.port = &module;
-    }
     bool Tick(AlarmCycle& c) {
         clock.sleep(AlarmCycle::kPollMs);
         return c.Tick();
@@ -36,10 +30,6 @@ protected:
         return {a, b, c, d, e};
     }
 
-    CModbusRtu rtu;
-    VirtualClock clock;
-    ScriptedPort module{clock};
-    LinkState link;
     RecordingSink sink;
 };
 

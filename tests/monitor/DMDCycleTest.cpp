@@ -7,27 +7,17 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
-#include "support/ScriptedPort.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
-class DMDCycleTest : public ::testing::Test {
+class DMDCycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    DMDCycleTest() {
-        module.Open();
-        module.answerReads = true;
-        link.protocol = &rtu;
-        link.port = &module;
-    }
     bool Tick(DMDCycle& c) {
         clock.sleep(DMDCycle::kPollMs);
         return c.Tick();
     }
 
-    CModbusRtu rtu;
-    VirtualClock clock;
-    ScriptedPort module{clock};
-    LinkState link;
     RecordingSink sink;
 };
 

@@ -5,28 +5,18 @@
 
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
-#include "support/ScriptedPort.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
-class HarmonicCycleTest : public ::testing::Test {
+class HarmonicCycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    HarmonicCycleTest() {
-        module.Open();
-        module.answerReads = true;
-        link.protocol = &rtu;
-        link.port = &module;
-    }
     template <typename C>
     bool Tick(C& c) {
         clock.sleep(500);
         return c.Tick();
     }
 
-    CModbusRtu rtu;
-    VirtualClock clock;
-    ScriptedPort module{clock};
-    LinkState link;
 };
 
 TEST_F(HarmonicCycleTest, ThdTableFormatsTenthsOfAPercent) {

@@ -4,27 +4,17 @@
 #include <gtest/gtest.h>
 
 #include "support/RecordingSink.h"
-#include "support/ScriptedPort.h"
+#include "support/ScriptedLink.h"
 
 namespace {
 
-class TimeECycleTest : public ::testing::Test {
+class TimeECycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    TimeECycleTest() {
-        module.Open();
-        module.answerReads = true;
-        link.protocol = &rtu;
-        link.port = &module;
-    }
     bool Tick(TimeECycle& c) {
         clock.sleep(TimeECycle::kPollMs);
         return c.Tick();
     }
 
-    CModbusRtu rtu;
-    VirtualClock clock;
-    ScriptedPort module{clock};
-    LinkState link;
 };
 
 TEST_F(TimeECycleTest, OneRequestOfSixtyRegistersFillsTheTenCircuits) {
