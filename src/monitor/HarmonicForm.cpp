@@ -47,11 +47,6 @@ void CHarmonicThdPage::ShowPage() {
     RestartTimer();
 }
 
-void CHarmonicThdPage::HidePage() {
-    StopTimer();
-    Cycle().Settle();
-}
-
 QColor CHarmonicChartPage::PhaseColour(int phase) {
     switch (phase) {
     case 0: return {255, 255, 0};

@@ -27,7 +27,7 @@ public:
     static constexpr int kPageId = 146;
     CHarmonicThdPage(FormContext& ctx, QWidget* parent = nullptr);
     void ShowPage();
-    void HidePage();
+    void HidePage() { StopTimer(); }  // which settles the reply in flight
     ThdCycle& Thd() const { return static_cast<ThdCycle&>(Cycle()); }
 
 protected:
