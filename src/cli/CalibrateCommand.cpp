@@ -105,7 +105,8 @@ public:
             const bool testing = cycle.Mode() == AdjustMode::Test;
             // The last reading asks for no next one: no reply is left for the next command.
             const bool last = testing && tested + 1 == readings_;
-            if (!(last ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
+            if (!(last ? cycle.LastTick() : cycle.Tick()))
+                return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
             // The tick that finishes a calibration starts the meter test; its readings follow.
             if (testing) ++tested;
         }

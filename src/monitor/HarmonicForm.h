@@ -3,8 +3,8 @@
 // charts (voltage and current harmonic content, orders 2 to 31, one chart per phase).
 // Only the visible page polls, every 500 ms; showing a page sends its first request and
 // starts its timer, hiding it stops the timer and waits out the reply still on its way (so
-// the page shown next never takes another page's or phase's values). A chart page refreshes one phase per tick
-// and restarts at phase A whenever it is shown.
+// the page shown next never takes another page's or phase's values). A chart page
+// refreshes one phase per tick and restarts at phase A whenever it is shown.
 
 #include <QTimer>
 #include <array>

@@ -57,8 +57,8 @@ bool StatusCycle::Tick() {
         if (SendsNext()) session_.SendReadRegisters(kRelayRegister, 1);
     }
     const Awaiting had = awaiting_;
-    if (!SendsNext()) awaiting_ = Awaiting::Nothing;
-    else awaiting_ = gPollPhase == 0 ? Awaiting::Inputs : Awaiting::Relays;
+    const Awaiting asked = gPollPhase == 0 ? Awaiting::Inputs : Awaiting::Relays;
+    awaiting_ = SendsNext() ? asked : Awaiting::Nothing;
     // The reply checked this tick is the one the previous tick asked for.
     const bool judged = had == (gPollPhase == 0 ? Awaiting::Relays : Awaiting::Inputs);
     return ok || !judged;

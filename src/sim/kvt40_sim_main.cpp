@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
         }
         const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
         const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
-        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" && arg != "--reply-delay" &&
-            !sourceOption)
+        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" &&
+            arg != "--reply-delay" && !sourceOption)
             return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];

@@ -189,7 +189,8 @@ TEST_F(MonitorCommands, IoPrintsTheFourLampsAndTheRelayTestSetsThem) {
     const Frame off0 = WithCrc({0x01, 0x05, 0x00, 0x00, 0x00, 0x00});
     const Frame on1 = WithCrc({0x01, 0x05, 0x00, 0x01, 0xFF, 0x00});
     ASSERT_EQ(sent.size(), 2u + 4u + 2u);  // each round's last tick asks for nothing
-    EXPECT_EQ((std::vector<Frame>(sent.begin() + 2, sent.begin() + 6)), (std::vector<Frame>{off0, on1, off0, on1}));
+    EXPECT_EQ((std::vector<Frame>(sent.begin() + 2, sent.begin() + 6)),
+              (std::vector<Frame>{off0, on1, off0, on1}));
 }
 
 // A module that answers 50 ms late: no command writes while a reply is on its way (the
@@ -204,7 +205,8 @@ TEST_F(MonitorCommands, PollingCommandsReadEveryReplyOfALateModuleBeforeTheyWrit
         watch.wire.clear();
         const int code = Run(args);
         EXPECT_TRUE(code == kExitOk || (args[0] == "calibrate" && code == 3)) << name << ": " << err.str();
-        EXPECT_TRUE(watch.overlapped.empty()) << name << ": " << watch.overlapped.size() << " requests overlapped";
+        EXPECT_TRUE(watch.overlapped.empty())
+            << name << ": " << watch.overlapped.size() << " requests overlapped";
         watch.overlapped.clear();
         clock.advanceMs(1000);
         std::vector<std::uint8_t> rx(256);

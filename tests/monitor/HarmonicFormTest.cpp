@@ -66,12 +66,14 @@ TEST_F(HarmonicFormTest, ATabSwitchWaitsOutTheReplyInFlight) {
     form->Tabs()->setCurrentIndex(2);  // the THD request still unanswered
     EXPECT_GT(clock.nowMs(), 50);
     CHarmonicChartPage* amps = form->CurrentPage();
-    Tick(*amps, 500);                  // phase A; phase B's request goes out
+    Tick(*amps, 500);  // phase A; phase B's request goes out
     form->Tabs()->setCurrentIndex(1);
     CHarmonicChartPage* volts = form->VoltagePage();
     for (int i = 0; i < 3; ++i) Tick(*volts, 500);
     // Order 11 carries no noise, so the register read now is the one the chart was given.
-    const auto order11 = [this](int base, int phase) { return *bus.ReadRegister(1, base + 30 * phase + 9) * 0.1; };
+    const auto order11 = [this](int base, int phase) {
+        return *bus.ReadRegister(1, base + 30 * phase + 9) * 0.1;
+    };
     ASSERT_EQ(amps->Chart(0)->Bars().size(), 30u);
     EXPECT_DOUBLE_EQ(amps->Chart(0)->Bars()[9].value, order11(896, 0));
     EXPECT_TRUE(amps->Chart(1)->Bars().empty());
