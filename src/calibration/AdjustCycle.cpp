@@ -231,6 +231,8 @@ bool AdjustCycle::Tick() {
             return mode_ == AdjustMode::Meter ? FinishMeter() : FinishAngle();
         }
     }
+    // The run's last reading (kvt40ctl): nothing more is asked for.
+    if (!SendsNext()) return true;
     SendReadRequest();
     clock().sleep(kTickWaitMs);
     nextTick_ += Ms(kTimerMs);

@@ -13,7 +13,7 @@ public:
         if (!cycle.Open()) return ctx.Failed(kUnableToReadText);
         for (int i = 0; i < 2; ++i) {
             ctx.TheClock().sleep(AlarmCycle::kPollMs);
-            if (!cycle.Tick()) return ctx.Failed(kUnableToReadText);
+            if (!(i == 1 ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
         }
         for (const AlarmCycle::Active& a : cycle.ActiveAlarms())
             ctx.out << a.row << '\t' << a.col << '\t' << a.name << "\n";

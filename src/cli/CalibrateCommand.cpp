@@ -103,7 +103,10 @@ public:
         while (tested < readings_) {
             cycle.WaitForTick();
             const bool testing = cycle.Mode() == AdjustMode::Test;
-            if (!cycle.Tick()) return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
+            // The last reading asks for no next one: no reply is left for the next command.
+            const bool last = testing && tested + 1 == readings_;
+            if (!(last ? cycle.LastTick() : cycle.Tick()))
+                return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
             // The tick that finishes a calibration starts the meter test; its readings follow.
             if (testing) ++tested;
         }

@@ -19,7 +19,7 @@ public:
             return kExitOk;
         }
         ctx.TheClock().sleep(DMDCycle::kPollMs);
-        if (!cycle.Tick()) return ctx.Failed(kDemandUnableText);
+        if (!cycle.LastTick()) return ctx.Failed(kDemandUnableText);
         ctx.out << cycle.Cells().Tsv();
         return kExitOk;
     }

@@ -1,5 +1,6 @@
 // kvt40ctl harmonics: the THD page's tick, then each chart page shown in turn for one
-// round of its three phases.
+// round of its three phases. Each page's last tick asks for nothing more, so the next
+// page's first request never goes out while a reply is still on its way.
 #include "cli/CliCommand.h"
 #include "monitor/HarmonicCycle.h"
 #include "monitor/MeasuresCycle.h"
@@ -14,14 +15,15 @@ public:
         ThdCycle thd(ctx.Link(), clock);
         thd.Open();
         clock.sleep(ThdCycle::kPollMs);
-        if (!thd.Tick()) return ctx.Failed(kUnableToReadText);
+        if (!thd.LastTick()) return ctx.Failed(kUnableToReadText);
         HarmonicChartCycle volts(ctx.Link(), clock, HarmonicChartCycle::Kind::Voltage);
         HarmonicChartCycle amps(ctx.Link(), clock, HarmonicChartCycle::Kind::Current);
         for (HarmonicChartCycle* page : {&volts, &amps}) {
             page->Open();
             for (int p = 0; p < HarmonicChartCycle::kPhases; ++p) {
                 clock.sleep(HarmonicChartCycle::kPollMs);
-                if (!page->Tick()) return ctx.Failed(kUnableToReadText);
+                const bool last = p == HarmonicChartCycle::kPhases - 1;
+                if (!(last ? page->LastTick() : page->Tick())) return ctx.Failed(kUnableToReadText);
             }
         }
         ctx.out << thd.Cells().Tsv() << volts.Cells().Tsv() << amps.Cells().Tsv();

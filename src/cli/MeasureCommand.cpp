@@ -26,7 +26,8 @@ public:
         cycle.Open();
         for (int i = 0; i < MeasuresCycle::kSteps; ++i) {
             ctx.TheClock().sleep(MeasuresCycle::kPollMs);
-            if (!cycle.Tick()) return ctx.Failed(kUnableToReadText);
+            const bool last = i == MeasuresCycle::kSteps - 1;
+            if (!(last ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
         }
         ctx.out << cycle.Cells().Tsv();
         return kExitOk;
@@ -67,7 +68,9 @@ private:
                 continue;
             }
             const bool last = MeasuresCycle::PollStep() == MeasuresCycle::kSteps - 1;
-            if (!cycle.Tick()) {
+            // The counted run's very last tick asks for nothing more.
+            const bool final = last && count != 0 && done + 1 == count;
+            if (!(final ? cycle.LastTick() : cycle.Tick())) {
                 if (ctx.Interrupted()) break;
                 const ModbusSession& s = cycle.Session();
                 ctx.err << FormatIsoTime(ctx.Wall().Now()) << " missed reply ("

@@ -42,12 +42,14 @@ bool ModbusSession::SendRead(int function, int start, int count) {
     if (len <= 0) return Fail(ExchangeFailure::NoLink);
     if (link_.port->Write(std::span<const std::uint8_t>(frame.data(), static_cast<std::size_t>(len))) != len)
         return Fail(ExchangeFailure::NoLink);
+    inFlightSince_ = clock_.now();
     return true;
 }
 
 std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
     failure_ = ExchangeFailure::None;
     exceptionCode_ = 0;
+    inFlightSince_.reset();
     if (link_.protocol == nullptr || link_.port == nullptr || count < 1) {
         Fail(ExchangeFailure::NoLink);
         return std::nullopt;
@@ -100,6 +102,18 @@ bool ModbusSession::SendReadInputs(int start, int count) {
 
 std::optional<RegisterValues> ModbusSession::CollectRegisters(int count) { return Collect(kReadRegisters, count); }
 std::optional<RegisterValues> ModbusSession::CollectInputs(int count) { return Collect(kReadInputs, count); }
+
+void ModbusSession::DropInFlight(int boundMs) {
+    if (!inFlightSince_) return;
+    const Clock::Micros until = *inFlightSince_ + Clock::Micros(std::int64_t{boundMs} * 1000);
+    inFlightSince_.reset();
+    if (link_.port == nullptr) return;
+    // The port never waits for a first byte: look again every few ms until it is there,
+    // then its Read takes the rest of the reply.
+    constexpr int kLookMs = 2;
+    std::vector<std::uint8_t> rx(kReplyBytes, 0);
+    while (link_.port->IsOpen() && link_.port->Read(rx) <= 0 && clock_.now() < until) clock_.sleep(kLookMs);
+}
 
 // The wait is kept when nothing could be sent, so a handler's timing never depends on
 // the link.

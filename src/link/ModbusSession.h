@@ -67,6 +67,12 @@ public:
     // ...and its reply at the start of the next.
     std::optional<RegisterValues> CollectRegisters(int count);
     std::optional<RegisterValues> CollectInputs(int count);
+    // A request of the split exchange went out and no Collect has read since.
+    bool InFlight() const { return inFlightSince_.has_value(); }
+    // Before another request may go out: waits until the reply in flight has come, reads it
+    // and drops it; gives up boundMs after the request went out. Returns at once when no
+    // request is in flight. The last failure is left as it was.
+    void DropInFlight(int boundMs);
 
     // Raw bytes for the bootloader's text and single-byte replies. Send returns the bytes
     // written (0 when closed); ReadAvailable what the port's Read took, at most `max`.
@@ -85,6 +91,7 @@ private:
     Clock& clock_;
     ExchangeFailure failure_ = ExchangeFailure::None;
     int exceptionCode_ = 0;
+    std::optional<Clock::Micros> inFlightSince_;  // when the request of the split exchange went out
 };
 
 // A line for the user: "No reply from module 1", "Bad reply from module 1", ...

@@ -67,8 +67,8 @@ bool AlarmCycle::Tick() {
     const bool judged = outstanding_;
     const auto regs = session_.CollectRegisters(kCount);
     if (regs) ApplyBits(*regs);
-    session_.SendReadRegisters(kStart, kCount);
-    outstanding_ = true;
+    outstanding_ = SendsNext();
+    if (outstanding_) session_.SendReadRegisters(kStart, kCount);
     return regs.has_value() || !judged;
 }
 

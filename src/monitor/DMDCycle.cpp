@@ -67,7 +67,7 @@ bool DMDCycle::Tick() {
     echoPending_ = false;
     const auto regs = session_.CollectRegisters(kCount);
     if (regs) Decode(*regs);
-    session_.SendReadRegisters(kStart, kCount);
+    if (SendsNext()) session_.SendReadRegisters(kStart, kCount);
     return regs.has_value() || !judged;
 }
 

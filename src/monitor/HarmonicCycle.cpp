@@ -23,7 +23,7 @@ bool ThdCycle::Tick() {
         for (int i = 0; i < kCount; ++i)
             cells_.Set(2 + i / 3, 1 + i % 3, NumberText("%.1f", (*regs)[static_cast<std::size_t>(i)] * 0.1) + "%");
     }
-    session_.SendReadRegisters(kStart, kCount);
+    if (SendsNext()) session_.SendReadRegisters(kStart, kCount);
     return regs.has_value();
 }
 
@@ -60,7 +60,7 @@ bool HarmonicChartCycle::Tick() {
         refilled_ = phase_;
     }
     const int next = (phase_ + 1) % kPhases;
-    session_.SendReadRegisters(Base() + kOrders * next, kOrders);
+    if (SendsNext()) session_.SendReadRegisters(Base() + kOrders * next, kOrders);
     phase_ = next;
     return regs.has_value();
 }

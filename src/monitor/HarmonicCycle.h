@@ -1,7 +1,8 @@
 #pragma once
 // The pages of the harmonics view (142) without widgets. Only the visible page polls,
 // every 500 ms, each tick showing the reply to the request of the tick before; a page's
-// Open is its being shown (a fresh first request), and hiding it only stops its timer.
+// Open is its being shown (a fresh first request), and hiding it stops its timer and
+// settles the reply still on its way.
 //
 //   ThdCycle            registers 800..805 into a 4 x 4 table ("3.5%").
 //   HarmonicChartCycle  one chart page: three phases of 30 orders (2 to 31), one phase per
@@ -9,7 +10,8 @@
 //
 //     HarmonicChartCycle volts(link, clock, HarmonicChartCycle::Kind::Voltage);
 //     volts.Open();                        // sends 806/30
-//     for (int i = 0; i < 3; ++i) { clock.sleep(500); volts.Tick(); }   // A, B, C
+//     for (int i = 0; i < 2; ++i) { clock.sleep(500); volts.Tick(); }   // A, B
+//     clock.sleep(500); volts.LastTick();  // C, and nothing more asked for
 //     volts.Bars(1);                       // the 30 values of phase B
 //     std::cout << volts.Cells().Tsv();    // per chart: title, then 30 x "%0.02f"
 

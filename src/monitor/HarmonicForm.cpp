@@ -90,11 +90,16 @@ CHarmonicChartPage::CHarmonicChartPage(FormContext& ctx, HarmonicChartCycle::Kin
     }
 }
 
-CHarmonicChartPage::~CHarmonicChartPage() { timer_.stop(); }
+CHarmonicChartPage::~CHarmonicChartPage() { HidePage(); }
 
 void CHarmonicChartPage::ShowPage() {
     cycle_.Open();
     timer_.start(HarmonicChartCycle::kPollMs);
+}
+
+void CHarmonicChartPage::HidePage() {
+    timer_.stop();
+    cycle_.Settle();
 }
 
 void CHarmonicChartPage::OnTimer() {
@@ -131,10 +136,11 @@ CHarmonicForm::CHarmonicForm(FormContext& ctx, QWidget* parent) : CFormView(kFor
 void CHarmonicForm::OnInitialUpdate() { thd_->ShowPage(); }
 
 void CHarmonicForm::OnTabChanged(int index) {
-    if (index == 0) thd_->ShowPage();
-    else if (index == 1) volts_->ShowPage();
-    else if (index == 2) amps_->ShowPage();
+    // The pages leaving go quiet first: the shown page's request follows their last reply.
     if (index != 0) thd_->HidePage();
     if (index != 1) volts_->HidePage();
     if (index != 2) amps_->HidePage();
+    if (index == 0) thd_->ShowPage();
+    else if (index == 1) volts_->ShowPage();
+    else if (index == 2) amps_->ShowPage();
 }

@@ -2,8 +2,9 @@
 // View 142, the harmonics: a tab control with the THD table and two pages of three bar
 // charts (voltage and current harmonic content, orders 2 to 31, one chart per phase).
 // Only the visible page polls, every 500 ms; showing a page sends its first request and
-// starts its timer, hiding it stops the timer. A chart page refreshes one phase per tick
-// and restarts at phase A whenever it is shown.
+// starts its timer, hiding it stops the timer and waits out the reply still on its way (so
+// the page shown next never takes another page's or phase's values). A chart page
+// refreshes one phase per tick and restarts at phase A whenever it is shown.
 
 #include <QTimer>
 #include <array>
@@ -26,7 +27,7 @@ public:
     static constexpr int kPageId = 146;
     CHarmonicThdPage(FormContext& ctx, QWidget* parent = nullptr);
     void ShowPage();
-    void HidePage() { StopTimer(); }
+    void HidePage() { StopTimer(); }  // which settles the reply in flight
     ThdCycle& Thd() const { return static_cast<ThdCycle&>(Cycle()); }
 
 protected:
@@ -45,7 +46,7 @@ public:
     ~CHarmonicChartPage() override;
 
     void ShowPage();
-    void HidePage() { timer_.stop(); }
+    void HidePage();
     // One timer shot (tests call it with the time passed on their clock).
     void OnTimer();
 

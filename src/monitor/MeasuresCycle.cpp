@@ -69,7 +69,7 @@ bool MeasuresCycle::Tick() {
             DecodeOutlet(kOutletsPerBlock * (step - 1) + k + 1, regs->data() + k * kOutletRegs);
     }
     const Request next = RequestAfter(step);
-    session_.SendReadRegisters(next.start, next.count);
+    if (SendsNext()) session_.SendReadRegisters(next.start, next.count);
     gPollStep = static_cast<std::uint8_t>(step >= 5 ? 0 : step + 1);
     return true;
 }

@@ -7,13 +7,14 @@
 //     cycle.Open();                        // fixed texts; sends registers 0..9, step 0
 //     for (int i = 0; i < 6; ++i) {
 //         clock.sleep(MeasuresCycle::kPollMs);
-//         if (!cycle.Tick()) { /* "Unable to read meter data!", exit 1 */ }
+//         const bool ok = i < 5 ? cycle.Tick() : cycle.LastTick();  // the last asks for nothing
+//         if (!ok) { /* "Unable to read meter data!", exit 1 */ }
 //     }
 //     std::cout << cycle.Cells().Tsv();    // 33 lines of 7 tab-separated cells
 //
 // Each Tick reads the reply to the request the previous Tick (or Open) sent, so the
-// six ticks cover 0/10, 10/72, 82/72, 154/72, 226/72 and 298/72 and leave the next
-// request (0/10) outstanding.
+// six ticks cover 0/10, 10/72, 82/72, 154/72, 226/72 and 298/72; a sixth plain Tick would
+// leave the next request (0/10) outstanding.
 
 #include <cstdint>
 #include <string>

@@ -46,7 +46,7 @@ bool StatusCycle::Tick() {
             Set(kDo1, ((*regs)[0] & 1) != 0);
             Set(kDo2, ((*regs)[0] & 2) != 0);
         }
-        session_.SendReadInputs(0, kInputs);
+        if (SendsNext()) session_.SendReadInputs(0, kInputs);
     } else {
         const auto bits = session_.CollectInputs(kInputs);
         ok = bits.has_value();
@@ -54,10 +54,11 @@ bool StatusCycle::Tick() {
             Set(kDi1, (*bits)[0] != 0);
             Set(kDi2, (*bits)[1] != 0);
         }
-        session_.SendReadRegisters(kRelayRegister, 1);
+        if (SendsNext()) session_.SendReadRegisters(kRelayRegister, 1);
     }
     const Awaiting had = awaiting_;
-    awaiting_ = gPollPhase == 0 ? Awaiting::Inputs : Awaiting::Relays;
+    const Awaiting asked = gPollPhase == 0 ? Awaiting::Inputs : Awaiting::Relays;
+    awaiting_ = SendsNext() ? asked : Awaiting::Nothing;
     // The reply checked this tick is the one the previous tick asked for.
     const bool judged = had == (gPollPhase == 0 ? Awaiting::Relays : Awaiting::Inputs);
     return ok || !judged;

@@ -72,7 +72,10 @@ CStatusForm::CStatusForm(FormContext& ctx, QWidget* parent)
     for (QGroupBox* g : {inputs, relays, legend}) g->lower();
 }
 
-CStatusForm::~CStatusForm() { timer_.stop(); }
+CStatusForm::~CStatusForm() {
+    timer_.stop();
+    cycle_.Settle();  // the next form's first request must not meet this form's reply
+}
 
 void CStatusForm::OnInitialUpdate() {
     for (CLamp* l : lamps_) l->SetLit(false);
@@ -100,6 +103,7 @@ void CStatusForm::OnRelayBoxClicked(int relay) {
 void CStatusForm::OnTest() {
     for (std::size_t r = 0; r < 2; ++r) relayClosed_[r] = boxes_[r]->isChecked() ? 1 : 0;
     timer_.stop();
+    cycle_.Settle();  // no coil write while the module is still answering a poll
     cycle_.Test(relayClosed_[0] != 0, relayClosed_[1] != 0);
     timer_.start(StatusCycle::kPollMs);
 }

@@ -99,6 +99,7 @@ void CTimeEForm::OnClearEnergy() {
 }
 
 void CTimeEForm::OnReadCtModules() {
+    Cycle().Settle();  // the totals' reply may still be coming: the list's reads must not take it
     ctList_->clear();
     for (int m : Totals().ReadCtModules()) ctList_->addItem(QString::number(m));
     ctList_->setCurrentIndex(ctList_->count() > 0 ? 0 : -1);

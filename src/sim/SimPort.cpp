@@ -24,10 +24,8 @@ void SimPort::Close() {
 
 void SimPort::PurgeLocked() {
     pending_.clear();
+    due_.clear();
     taken_ = 0;
-    replyStart_ = Clock::Micros{0};
-    pauseAt_ = 0;
-    pause_ = Clock::Micros{0};
 }
 
 int SimPort::Baud() const {
@@ -49,11 +47,6 @@ Clock::Micros SimPort::WireTimeLocked(std::size_t bytes) const {
     return Clock::Micros(static_cast<std::int64_t>(bytes) * 10 * 1000000 / baud_);
 }
 
-Clock::Micros SimPort::ArrivalLocked(std::size_t index) const {
-    const Clock::Micros paused = pauseAt_ > 0 && index >= pauseAt_ ? pause_ : Clock::Micros{0};
-    return replyStart_ + WireTimeLocked(index + 1) + paused;
-}
-
 Clock::Micros SimPort::ByteDueAt(std::size_t index) const {
     const std::lock_guard lock(mutex_);
     return index < pending_.size() ? ArrivalLocked(index) : Clock::Micros{0};
@@ -67,14 +60,29 @@ std::vector<std::vector<std::uint8_t>> SimPort::Sent() const {
 int SimPort::Write(std::span<const std::uint8_t> data) {
     const std::lock_guard lock(mutex_);
     ++generation_;
-    PurgeLocked();
-    if (!open_) return 0;
+    if (!open_) {
+        PurgeLocked();
+        return 0;
+    }
+    // The purge takes what has arrived; what is still on the wire comes in after it.
+    const Clock::Micros now = clock_.now();
+    std::size_t arrived = taken_;
+    while (arrived < pending_.size() && due_[arrived] <= now) ++arrived;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(arrived));
+    due_.erase(due_.begin(), due_.begin() + static_cast<std::ptrdiff_t>(arrived));
+    taken_ = 0;
     sent_.emplace_back(data.begin(), data.end());
     if (auto reply = bus_.Process(data, baud_)) {
-        pending_ = std::move(reply->bytes);
-        replyStart_ = clock_.now() + WireTimeLocked(data.size()) + Clock::Micros(std::int64_t{reply->delayMs} * 1000);
-        pauseAt_ = reply->pauseAt;
-        pause_ = Clock::Micros(std::int64_t{reply->pauseMs} * 1000);
+        // A module still sending its last reply turns round only after it.
+        Clock::Micros start = now + WireTimeLocked(data.size());
+        if (!due_.empty()) start = std::max(start, due_.back());
+        start += Clock::Micros(std::int64_t{reply->delayMs} * 1000);
+        const Clock::Micros pause(std::int64_t{reply->pauseMs} * 1000);
+        for (std::size_t i = 0; i < reply->bytes.size(); ++i) {
+            const bool paused = reply->pauseAt > 0 && i >= reply->pauseAt;
+            due_.push_back(start + WireTimeLocked(i + 1) + (paused ? pause : Clock::Micros{0}));
+        }
+        pending_.insert(pending_.end(), reply->bytes.begin(), reply->bytes.end());
     }
     return static_cast<int>(data.size());
 }

@@ -8,7 +8,9 @@
 // buffer and returns 0 at once when no byte has arrived; otherwise it takes bytes until the
 // buffer is full, a gap after a byte exceeds 3c, or c x buf.size() ms have passed since the
 // call, waiting on the clock for bytes still due. A Read that ends short costs 3c after the
-// last byte, as on the line. Write purges first, so a reply not yet read is discarded.
+// last byte, as on the line. Write purges first, so a reply not yet read is discarded; but
+// bytes still on their way when the purge happens arrive after it, as on a line, and the
+// module answers the new request only once it has finished sending the old reply.
 //
 // Usage:
 //     VirtualClock clock; VirtualBus bus(clock); bus.AddModule(1);
@@ -50,14 +52,14 @@ public:
     int CharTimeMs() const;
     // Wire time of n bytes at the open rate, in microseconds.
     Clock::Micros WireTime(std::size_t bytes) const;
-    // When byte `index` of the pending reply arrives (zero when there is no such byte).
+    // When byte `index` of the pending bytes arrives (zero when there is no such byte).
     Clock::Micros ByteDueAt(std::size_t index) const;
     // Every frame written since Open, for tests that check what went on the wire.
     std::vector<std::vector<std::uint8_t>> Sent() const;
 
 private:
     Clock::Micros WireTimeLocked(std::size_t bytes) const;
-    Clock::Micros ArrivalLocked(std::size_t index) const;
+    Clock::Micros ArrivalLocked(std::size_t index) const { return due_[index]; }
     void PurgeLocked();
 
     VirtualBus& bus_;
@@ -68,9 +70,7 @@ private:
     // Bumped by Open, Close and Write: a Read that slept sees the line it started on is gone.
     std::uint64_t generation_ = 0;
     std::vector<std::uint8_t> pending_;
+    std::vector<Clock::Micros> due_;  // when each pending byte arrives
     std::size_t taken_ = 0;
-    Clock::Micros replyStart_{0};  // when the line turns round: byte i is due WireTime(i + 1) later
-    std::size_t pauseAt_ = 0;
-    Clock::Micros pause_{0};
     std::vector<std::vector<std::uint8_t>> sent_;
 };

@@ -4,7 +4,8 @@
 // --bench (or any source option) every module sits on a test bench fed by a standard
 // source (220 V, 5 A, power factor 1.0 unless given). --fault gives a module's bootloader
 // a fault for the firmware update's failure paths; --trace prints each bootloader step on
-// stdout ("5 block 3"), after the path line.
+// stdout ("5 block 3"), after the path line. --reply-delay makes every module answer that
+// many ms later than its own turnaround, as a slow module on a real bus does.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -33,7 +34,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]... [--trace]"
-    " [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
+    " [--reply-delay MS] [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
 constexpr const char* kFaultHelp =
     "faults of a module's bootloader (N a data block, 1 the first):\n"
     "  no-handshake       never answers the update's handshake\n"
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
     std::string link;
     bool trace = false;
     int baudIndex = 1;
+    int replyDelayMs = 0;
     bool bench = false;
     StandardSource source;
     for (int i = 1; i < argc; ++i) {
@@ -161,7 +163,8 @@ int main(int argc, char** argv) {
         }
         const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
         const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
-        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" && !sourceOption)
+        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" &&
+            arg != "--reply-delay" && !sourceOption)
             return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -188,6 +191,11 @@ int main(int argc, char** argv) {
             FaultArg f;
             if (!ParseFault(value, f)) return UsageError("bad fault '" + std::string(value) + "'");
             faults.push_back(f);
+            continue;
+        }
+        if (arg == "--reply-delay") {
+            if (!ParseCount(value, 0, 10000, replyDelayMs))
+                return UsageError("bad reply delay '" + std::string(value) + "' (0..10000 ms)");
             continue;
         }
         if (arg == "--baud") {
@@ -224,6 +232,7 @@ int main(int argc, char** argv) {
     VirtualBus bus(clock);
     for (int a : addresses) {
         VirtualModule& m = bus.AddModule(a, baudIndex);
+        m.SetTurnaroundMs(VirtualModule::kTurnaroundMs + replyDelayMs);
         if (bench) m.Bench().Connect(source);
     }
     // Faults of one module add up: "--fault 3:nak:2 --fault 3:snapshot".

@@ -9,6 +9,10 @@
 //                    says so) until the user restarts it.
 //   KeepRunning      the timer runs on whatever a tick finds; a miss is by design (a tick
 //                    that finds only an echo, or nothing after a one-shot request).
+//
+// A request is never left on its way when something else is to talk next: a run that ends
+// (kvt40ctl) makes its last tick a LastTick, and a form that hands the link to another
+// cycle (a tab switch) calls Settle first.
 
 #include "link/ModbusSession.h"
 #include "widgets/CellTable.h"
@@ -26,6 +30,17 @@ public:
     virtual bool Open() = 0;
     // One timer tick; false when a reply the tick judges failed its check.
     virtual bool Tick() = 0;
+    // The tick that ends a run: takes and judges its reply as Tick does, but sends no next
+    // request, so no reply is left for whoever talks on the bus next.
+    bool LastTick() {
+        lastTick_ = true;
+        const bool ok = Tick();
+        lastTick_ = false;
+        return ok;
+    }
+    // Waits out the reply to this cycle's request still in flight (at most one poll period
+    // after it went out) and drops it; returns at once when none is.
+    void Settle() { session_.DropInFlight(PollMs()); }
     virtual int PollMs() const = 0;
     virtual Discipline TimerDiscipline() const { return Discipline::StopTickRestart; }
 
@@ -35,6 +50,12 @@ public:
     const ModbusSession& Session() const { return session_; }
 
 protected:
+    // False inside LastTick: the tick sends nothing after its reply.
+    bool SendsNext() const { return !lastTick_; }
+
     ModbusSession session_;
     CellTable cells_;
+
+private:
+    bool lastTick_ = false;
 };

@@ -14,7 +14,11 @@ CPollingForm::CPollingForm(int formId, FormContext& ctx, std::unique_ptr<Polling
     grid_->SetDefaultBkColour(cellcolours::kNormal);
 }
 
-CPollingForm::~CPollingForm() { timer_.stop(); }
+// A form that goes leaves no reply on its way for the next form's first request.
+CPollingForm::~CPollingForm() {
+    timer_.stop();
+    cycle_->Settle();
+}
 
 void CPollingForm::OnInitialUpdate() {
     const CellTable& cells = cycle_->Cells();

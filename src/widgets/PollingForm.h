@@ -55,7 +55,12 @@ protected:
     virtual QString ResumeHint() const { return QStringLiteral("Read data resumes"); }
     // Restarts the timer (after a button's exchange succeeded) and clears the notice.
     void RestartTimer();
-    void StopTimer() { timer_.stop(); }
+    // Stops the timer before a button's own exchange, and waits out the reply of the last
+    // tick still on its way, so the exchange never reads it as its own.
+    void StopTimer() {
+        timer_.stop();
+        cycle_->Settle();
+    }
     void PaintChanged();
 
 private:

@@ -107,7 +107,7 @@ TEST_F(CalibrateCommandTest, AMeterTestPrintsTheTableAndExitsThreeOnNg) {
     EXPECT_EQ(lines[6], "6\t\t\t\t\t\t\t\t");
     EXPECT_TRUE(err.str().empty());
     EXPECT_EQ(WritesOf16(), 0u);  // a meter test writes nothing
-    EXPECT_EQ(ReadsFrom(12 * 4 - 2), 2u);  // one reading, and the request after it
+    EXPECT_EQ(ReadsFrom(12 * 4 - 2), 1u);  // one reading, and no request after the last
 }
 
 TEST_F(CalibrateCommandTest, AMeterCalibrationEndsOkInEveryRowAndReadingsCount) {
@@ -118,8 +118,8 @@ TEST_F(CalibrateCommandTest, AMeterCalibrationEndsOkInEveryRowAndReadingsCount) 
     EXPECT_EQ(Verdict(4), "OK");
     EXPECT_EQ(Verdict(5), "OK");
     EXPECT_EQ(WritesOf16(), 1u);
-    // Ten readings, then the meter test's request and three readings, each followed by a request.
-    EXPECT_EQ(ReadsFrom(46), 10u + 1u + 3u);
+    // Ten readings, then the meter test's request and three readings; no request follows the last.
+    EXPECT_EQ(ReadsFrom(46), 10u + 1u + 2u);
     EXPECT_TRUE(err.str().empty());
 }
 

@@ -120,4 +120,45 @@ TEST(HarmonicCycleOnVirtualModule, EachPhaseHasItsOwnSpectrum) {
     EXPECT_NE(thd.Cells().Text(3, 1), thd.Cells().Text(3, 3));
 }
 
+// Before another page talks, the reply on its way is waited for and dropped (a silent
+// module is given up one poll period after the request); a last tick asks for nothing.
+TEST(HarmonicCycleOnVirtualModule, SettleWaitsOutTheReplyInFlightAndLastTickSendsNothing) {
+    VirtualClock clock;
+    VirtualBus bus(clock);
+    bus.AddModule(1).SetTurnaroundMs(55);
+    SimPort port(bus, clock);
+    port.Open(9600);
+    LinkState link;
+    link.protocol = &TheModbusRtu();
+    link.port = &port;
+    ThdCycle thd(link, clock);
+    thd.Settle();
+    EXPECT_EQ(clock.nowMs(), 0);  // nothing in flight
+
+    thd.Open();
+    thd.Settle();  // the 17 bytes, the last due at 8.3 + 55 + 17.7 ms, then the closing gap
+    EXPECT_GE(clock.now(), Clock::Micros(8333 + 55000 + 17708));
+    EXPECT_LT(clock.nowMs(), 100);
+    EXPECT_FALSE(thd.Session().InFlight());
+    clock.sleep(500);
+    std::vector<std::uint8_t> rx(200);
+    EXPECT_EQ(port.Read(rx), 0);
+
+    BusFault silent{BusFault::Kind::NoReply};
+    silent.count = 1;
+    bus.InjectFault(1, silent);
+    const Clock::Micros asked = clock.now();
+    thd.Open();
+    thd.Settle();
+    EXPECT_GE(clock.now() - asked, Clock::Micros(500000));
+    EXPECT_LT(clock.now() - asked, Clock::Micros(503000));
+
+    const std::size_t sent = port.Sent().size();
+    thd.Open();
+    clock.sleep(500);
+    EXPECT_TRUE(thd.LastTick());
+    EXPECT_EQ(port.Sent().size(), sent + 1);
+    EXPECT_FALSE(thd.Session().InFlight());
+}
+
 }  // namespace

@@ -157,7 +157,10 @@ TEST_F(MeasuresFormTest, ReadDataWaitsThreeHundredMsThenRestartsAtStepZero) {
     const auto t0 = clock.nowMs();
     const std::size_t sent = port.Sent().size();
     form->OnReadData();
-    EXPECT_EQ(clock.nowMs() - t0, 300);
+    // First the tick's reply still on its way (149 bytes, the last at 168.5 ms, then 3c),
+    // so the probe never reads it as its own; then the probe's 300 ms.
+    EXPECT_GE(clock.nowMs() - t0, 168 + 6 + 300);
+    EXPECT_LE(clock.nowMs() - t0, 168 + 6 + 2 + 300);
     ASSERT_EQ(port.Sent().size(), sent + 2);  // the probe, then the first request again
     EXPECT_EQ(StartOf(port.Sent()[sent]), 0);
     EXPECT_EQ(StartOf(port.Sent()[sent + 1]), 0);

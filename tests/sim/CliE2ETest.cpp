@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "Process.h"
@@ -78,10 +79,66 @@ TEST(CliE2E, UsageErrorsExitTwoWithOneLine) {
              {KVT40_SIM_EXE, "--baud", "2400"},
              {KVT40_SIM_EXE, "--baud", "9600bd"},
              {KVT40_SIM_EXE, "--baud"},
-             {KVT40_SIM_EXE, "--rate", "9600"}}) {
+             {KVT40_SIM_EXE, "--rate", "9600"},
+             {KVT40_SIM_EXE, "--reply-delay", "50ms"},
+             {KVT40_SIM_EXE, "--reply-delay", "-1"}}) {
         const auto r = e2e::Run(args, true);
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_EQ(r.out.rfind("kvt40-sim: ", 0), 0u) << r.out;
         EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
     }
+}
+
+namespace {
+
+// The harmonics output without its noise: the THD values and the orders up to 7 move with
+// time, the higher orders are the module's fixed spectrum.
+std::string FixedPartOfHarmonics(const std::string& out) {
+    std::istringstream in(out);
+    std::string kept;
+    int row = 0;
+    for (std::string line; std::getline(in, line); ++row) {
+        std::vector<std::string> cells;
+        std::istringstream split(line);
+        for (std::string cell; std::getline(split, cell, '\t');) cells.push_back(cell);
+        const std::size_t moving = row < 2 ? 0 : row < 4 ? 4 : 7;  // THD values; chart orders 2..7
+        for (std::size_t k = 0; k < cells.size(); ++k) kept += (k > 0 && k < moving ? "~" : cells[k]) + "\t";
+        kept += "\n";
+    }
+    return kept;
+}
+
+}  // namespace
+
+// A module that answers 50 ms late: each command reads every reply it asked for before it
+// asks again or ends, so every page and the next command on the bus get their own replies.
+TEST(CliE2E, CommandsInARowAgainstALateModuleEachReadTheirOwnReplies) {
+    const auto ctl = [](const std::string& port, std::vector<std::string> args) {
+        args.insert(args.begin(), {KVT40CTL_EXE, "--port", port});
+        return e2e::Run(args, false, 20000);
+    };
+    std::string comm, info, harmonics;
+    {
+        e2e::SimProcess prompt({});
+        ASSERT_FALSE(prompt.Path().empty());
+        comm = ctl(prompt.Path(), {"comm"}).out;
+        info = ctl(prompt.Path(), {"info"}).out;
+        harmonics = FixedPartOfHarmonics(ctl(prompt.Path(), {"harmonics"}).out);
+        ASSERT_EQ(std::count(harmonics.begin(), harmonics.end(), '\n'), 10) << harmonics;
+        ASSERT_NE(comm, "");
+        ASSERT_NE(info, "");
+    }
+    e2e::SimProcess late({"--reply-delay", "50"});
+    ASSERT_FALSE(late.Path().empty());
+    for (int run = 0; run < 2; ++run) {
+        const auto h = ctl(late.Path(), {"harmonics"});
+        EXPECT_EQ(h.code, 0) << run;
+        EXPECT_EQ(FixedPartOfHarmonics(h.out), harmonics) << run;
+        EXPECT_EQ(ctl(late.Path(), {"info"}).out, info) << run;
+        EXPECT_EQ(ctl(late.Path(), {"demand"}).code, 0) << run;
+        EXPECT_EQ(ctl(late.Path(), {"comm"}).out, comm) << run;
+        EXPECT_EQ(ctl(late.Path(), {"alarms"}).code, 0) << run;
+        EXPECT_EQ(ctl(late.Path(), {"comm"}).out, comm) << run;
+    }
+    EXPECT_EQ(late.Terminate(), 0);
 }

@@ -145,6 +145,26 @@ TEST(SimPortReadRules, WritePurgesAnUnreadReply) {
     EXPECT_EQ(h.port.Sent().size(), 2u);
 }
 
+// The purge takes only what has arrived: a reply still on the wire comes in after it, and
+// the module answers the next request once it has finished sending.
+TEST(SimPortReadRules, AReplyStillOnItsWayOutlivesThePurge) {
+    SimHarness h;
+    h.bus.WithModule(1, [](VirtualModule& m) { m.SetTurnaroundMs(55); });
+    h.port.Write(ReadFrame(1, 0, 10));  // 25 bytes due from 64.4 ms
+    h.clock.sleep(10);
+    h.port.Write(ReadFrame(1, 800, 6));  // 17 bytes
+    ASSERT_EQ(h.port.ByteDueAt(0), Clock::Micros(8333 + 55000 + 1041));
+    const Clock::Micros oldEnd = h.port.ByteDueAt(24);
+    EXPECT_EQ(h.port.ByteDueAt(25), oldEnd + Clock::Micros(55000 + 1041));
+    h.clock.advance(h.port.ByteDueAt(0) - h.clock.now());
+    std::vector<std::uint8_t> rx(200);
+    ASSERT_EQ(h.port.Read(rx), 25);  // the old reply, cut from the new one by the turnaround
+    EXPECT_EQ(rx[2], 20);
+    h.clock.sleep(100);
+    ASSERT_EQ(h.port.Read(rx), 17);
+    EXPECT_EQ(rx[2], 12);
+}
+
 TEST(SimPortReadRules, ClosedPortNeitherSendsNorReceives) {
     SimHarness h;
     h.port.Close();
