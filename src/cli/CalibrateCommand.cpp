@@ -1,7 +1,8 @@
 // kvt40ctl calibrate: what the calibration form runs (a meter test, a meter calibration or
 // an angle calibration of the line or of one circuit), then the comparison table as it
 // stands after the last reading, and the test report when asked. Exit 0 when no row is
-// NG, 3 when one is, 1 when the module failed or the form would refuse the run.
+// NG, 3 when one is, 1 when the module failed or the form would refuse the run, 4 when
+// the report could not be written after the run.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
