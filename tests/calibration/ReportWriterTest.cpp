@@ -149,7 +149,7 @@ TEST_F(ReportFileTest, CanAppendOnlyWhatAppendCouldOpenAndLeavesNoTrace) {
     // A device may swallow or refuse the bytes only at the end, a pipe would block the open.
     const auto fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string path : {std::string("/dev/full"), std::string("/dev/null"), fifo.string()}) {
+    for (const std::string& path : {std::string("/dev/full"), std::string("/dev/null"), fifo.string()}) {
         EXPECT_FALSE(ReportWriter::CanAppend(path, error)) << path;
         EXPECT_EQ(error, "无法打开报告文件：" + path + " (not a regular file)");
     }
