@@ -147,7 +147,8 @@ bool ReportWriter::CanAppend(const std::string& path, std::string& error) {
     const bool exists = fs::exists(status);
     // A pipe would block the open and a device may take the bytes or drop them: only files.
     if (exists && !fs::is_regular_file(status)) {
-        error = "无法打开报告文件：" + path + " (" + (fs::is_directory(status) ? "a directory" : "not a regular file") + ")";
+        error = "无法打开报告文件：" + path + " (" +
+                (fs::is_directory(status) ? "a directory" : "not a regular file") + ")";
         return false;
     }
     errno = 0;

@@ -146,7 +146,8 @@ private:
         report_.ratedVoltage = ratedVoltage_ == "100V" ? 0 : 1;
         report_.ratedCurrent = ratedCurrent_ == "1A" ? 0 : 1;
         if (!ReportWriter::Compose({report_, 3, 4, CellTable(), AdjustView::IncomingLine, LocalTime{}}))
-            return ctx.Usage("--model '" + report_.model + "' has characters that the report's GBK text cannot hold");
+            return ctx.Usage("--model '" + report_.model +
+                             "' has characters that the report's GBK text cannot hold");
         std::string error;
         if (!ReportWriter::CanAppend(report_.path, error)) return ctx.Usage(error);
         return kExitOk;

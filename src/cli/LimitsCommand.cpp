@@ -49,9 +49,12 @@ bool IsPlainDecimal(const std::string& line) {
     bool digit = false;
     bool point = false;
     for (const char c : line) {
-        if (c >= '0' && c <= '9') digit = true;
-        else if (c == '.' && !point) point = true;
-        else return false;
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c == '.' && !point)
+            point = true;
+        else
+            return false;
     }
     return digit;
 }
@@ -107,7 +110,8 @@ private:
             text = data.substr(3);
         } else if (all.starts_with("\xFF\xFE") || all.starts_with("\xFE\xFF")) {
             if (!FromUtf16(all.substr(2), all[0] == '\xFE', text))
-                return ctx.Usage(name + " is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line");
+                return ctx.Usage(
+                    name + " is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line");
         } else {
             text = data;
         }

@@ -2,16 +2,26 @@
 
 std::string ExceptionMeaning(int code) {
     switch (code) {
-    case 1: return "illegal function";
-    case 2: return "illegal data address";
-    case 3: return "illegal data value";
-    case 4: return "server device failure";
-    case 5: return "acknowledge";
-    case 6: return "server device busy";
-    case 8: return "memory parity error";
-    case 10: return "gateway path unavailable";
-    case 11: return "gateway target device failed to respond";
-    default: return {};
+        case 1:
+            return "illegal function";
+        case 2:
+            return "illegal data address";
+        case 3:
+            return "illegal data value";
+        case 4:
+            return "server device failure";
+        case 5:
+            return "acknowledge";
+        case 6:
+            return "server device busy";
+        case 8:
+            return "memory parity error";
+        case 10:
+            return "gateway path unavailable";
+        case 11:
+            return "gateway target device failed to respond";
+        default:
+            return {};
     }
 }
 
@@ -39,8 +49,8 @@ std::optional<std::string> ReadBackDifference(int start, std::span<const std::in
         const std::int32_t sent = written[k] & 0xFFFF;
         const std::int32_t kept = readBack[static_cast<std::size_t>(at)];
         if (sent != kept)
-            return "register " + std::to_string(start + static_cast<int>(k)) + " reads " + std::to_string(kept) +
-                   " after " + std::to_string(sent) + " was written";
+            return "register " + std::to_string(start + static_cast<int>(k)) + " reads " +
+                   std::to_string(kept) + " after " + std::to_string(sent) + " was written";
     }
     return std::nullopt;
 }

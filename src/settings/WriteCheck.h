@@ -2,7 +2,8 @@
 // Whether a module kept what a settings write sent, for the commands that must not call a
 // refused or dropped write done. The forms show the read-back and judge nothing.
 //
-//     if (!session.WriteRegistersConfirmed(504, values, 300) && session.LastFailure() == ExchangeFailure::Exception)
+//     if (!session.WriteRegistersConfirmed(504, values, 300) && session.LastFailure() ==
+//     ExchangeFailure::Exception)
 //         fault = RefusedWriteText(504, session);      // "the write to register 504 failed: Exception 4 ..."
 //     else fault = ReadBackDifference(504, values, 504, readBack);  // "register 504 reads 26400 ..."
 

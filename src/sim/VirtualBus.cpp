@@ -126,7 +126,8 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
     }
     if (fault.kind == BusFault::Kind::Ignored) {
         // A write's echo: address, function, start and count (or coil and value).
-        reply.bytes.assign(request.begin(), request.begin() + std::min<std::ptrdiff_t>(6, std::ssize(request) - 2));
+        reply.bytes.assign(request.begin(),
+                           request.begin() + std::min<std::ptrdiff_t>(6, std::ssize(request) - 2));
         reply.bytes.insert(reply.bytes.end(), {0, 0});
         Recrc(reply.bytes);
         return reply;
@@ -159,7 +160,8 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
         Recrc(reply.bytes);
         break;
     case BusFault::Kind::Refused:
-    case BusFault::Kind::Ignored: break;  // answered above
+    case BusFault::Kind::Ignored:
+        break;  // answered above
     }
     return reply;
 }

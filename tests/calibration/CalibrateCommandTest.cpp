@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
-#include "link/TextEncoding.h"
 #include "cli/Cli.h"
+#include "link/TextEncoding.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBench.h"
 #include "sim/VirtualBus.h"
@@ -91,7 +91,8 @@ TEST_F(CalibrateCommandTest, UsageErrors) {
         {"calibrate", "--view", "circuit", "--mode", "meter", "--ia", "-nan"},
         {"calibrate", "--view", "circuit", "--mode", "meter", "--uc", "inf"},
         {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--model", "KVT40\nS/N:1"},
-        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--model", "KVT40 \xF0\x9F\x98\x80"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--model",
+         "KVT40 \xF0\x9F\x98\x80"},
         {"calibrate", "--view", "circuit", "--mode", "meter", "--report", "/dev/full"},
         {"calibrate", "--view", "circuit", "--mode", "test", "--report", ""},
         {"dead-zone", "--set", "1", "2", "3"},
@@ -194,7 +195,8 @@ TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
     EXPECT_EQ(file.substr(file.size() - 31), *Utf8ToGbk("    Date：  2024-03-05 08:07:09"));
 
     // Found before the module is touched.
-    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}), kExitUsage);
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}),
+              kExitUsage);
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(err.str().rfind("kvt40ctl: 无法打开报告文件：/nonexistent-dir/r.txt (", 0), 0u) << err.str();
 }
@@ -212,19 +214,22 @@ public:
 // The module was calibrated and judged; a report that still cannot be written must not hide
 // that, nor read as a module failure.
 TEST_F(CalibrateCommandTest, AReportThatFailsAfterTheRunHasItsOwnExitCodeAndTheVerdict) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kvt40-cal-late-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("kvt40-cal-late-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto report = dir / "r.txt";
     HookedWallClock late;
     late.hook = [&] { std::filesystem::create_directory(report); };  // the file's place is taken meanwhile
     env.wall = &late;
-    for (const auto& [mode, verdict] : {std::pair{"test", "NG (a row is NG)"}, std::pair{"meter", "OK (no row is NG)"}}) {
+    for (const auto& [mode, verdict] :
+         {std::pair{"test", "NG (a row is NG)"}, std::pair{"meter", "OK (no row is NG)"}}) {
         std::filesystem::remove_all(report);
-        EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", mode, "--readings", "3", "--report",
-                       report.string()}),
+        EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", mode, "--readings", "3",
+                       "--report", report.string()}),
                   kExitReportNotWritten);
         EXPECT_EQ(Lines().size(), 10u);
-        EXPECT_EQ(err.str(), "无法打开报告文件：" + report.string() + " (Is a directory)\nkvt40ctl: verdict " + verdict +
+        EXPECT_EQ(err.str(), "无法打开报告文件：" + report.string() +
+                                 " (Is a directory)\nkvt40ctl: verdict " + verdict +
                                  "; the report was not written\n");
     }
     std::filesystem::remove_all(dir);
@@ -256,12 +261,15 @@ TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
 
 // The dialog shows the read-back and judges nothing; the command must not call it done.
 TEST_F(CalibrateCommandTest, DeadZoneSetThatTheModuleRefusesOrDropsExitsOne) {
-    const std::vector<std::string> set{"dead-zone", "--set", "101", "102", "103", "11", "12", "13", "31", "51", "52", "53"};
+    const std::vector<std::string> set{"dead-zone", "--set", "101", "102", "103", "11",
+                                       "12",        "13",    "31",  "51",  "52",  "53"};
     BusFault refused{BusFault::Kind::Refused};
     refused.function = 0x10;
     bus.InjectFault(1, refused);
     EXPECT_EQ(Run(set), kExitFailed);
-    EXPECT_EQ(err.str(), "kvt40ctl: the write to register 1023 failed: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: the write to register 1023 failed: Exception 4 from module 1 (server device failure)\n");
     EXPECT_EQ(Lines().at(1), "A相电压(0.01V)\t100\t101");  // the grid read back
 
     BusFault ignored{BusFault::Kind::Ignored};

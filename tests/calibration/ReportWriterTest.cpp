@@ -1,7 +1,5 @@
 // The report file byte for byte against golden files laid out by hand (GBK, CR LF, 14-byte
 // cells, no final line end), appending, and files that cannot be written.
-#include "calibration/ReportWriter.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "calibration/ReportWriter.h"
 #include "link/TextEncoding.h"
 
 namespace {
@@ -143,7 +142,8 @@ TEST_F(ReportFileTest, CanAppendOnlyWhatAppendCouldOpenAndLeavesNoTrace) {
     EXPECT_EQ(ReadFile(old), "earlier report");
 
     EXPECT_FALSE(ReportWriter::CanAppend((dir / "no-such-dir" / "r.txt").string(), error));
-    EXPECT_EQ(error.rfind("无法打开报告文件：" + (dir / "no-such-dir" / "r.txt").string() + " (", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("无法打开报告文件：" + (dir / "no-such-dir" / "r.txt").string() + " (", 0), 0u)
+        << error;
     EXPECT_FALSE(ReportWriter::CanAppend(dir.string(), error));
     EXPECT_EQ(error, "无法打开报告文件：" + dir.string() + " (a directory)");
     // A device may swallow or refuse the bytes only at the end, a pipe would block the open.

@@ -204,8 +204,9 @@ TEST_F(SettingsCliTest, LimitsFileLinesAreRefusedUnlessPlainDecimals) {
         {withLine5(std::string("1\0", 2)), lineFive},
         {utf16(withLine5("\x7F"), false), lineFive},
         // UTF-16 cut short: how to save the file instead.
-        {utf16(good, false) + "x", "kvt40ctl: '" + (dir / "limits.txt").string() +
-                                       "' is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line\n"},
+        {utf16(good, false) + "x",
+         "kvt40ctl: '" + (dir / "limits.txt").string() +
+             "' is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line\n"},
     };
     for (const auto& [text, message] : files) {
         opens.clear();
@@ -233,7 +234,9 @@ TEST_F(SettingsCliTest, LimitsSetThatTheModuleRefusesOrDropsExitsOne) {
     refused.function = 0x10;
     bus.InjectFault(1, refused);
     EXPECT_EQ(Run({"--sim", "limits", "--set", path}), kExitFailed);
-    EXPECT_EQ(err.str(), "kvt40ctl: the write to register 504 failed: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: the write to register 504 failed: Exception 4 from module 1 (server device failure)\n");
     EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t264.00V\t230");  // the grid read back
 
     // The voltages are dropped with a good echo; the currents are kept.
@@ -349,7 +352,8 @@ TEST_F(SettingsCliTest, CommExitsOneWhenTheModuleIsNotFoundAtItsNewSettings) {
 TEST_F(SettingsCliTest, CommRefusalsAndUsageErrors) {
     for (const char* address : {"0", "248", "abc"}) {
         EXPECT_EQ(Run({"--sim", "comm", "--set-address", address}), kExitUsage);
-        EXPECT_EQ(err.str(), "kvt40ctl: --set-address must be from 1 to 247, not '" + std::string(address) + "'\n");
+        EXPECT_EQ(err.str(),
+                  "kvt40ctl: --set-address must be from 1 to 247, not '" + std::string(address) + "'\n");
         EXPECT_TRUE(out.str().empty());
     }
     for (const std::vector<std::string>& args :
