@@ -1,6 +1,7 @@
 #include "calibration/DeadZone.h"
 
 #include "calibration/AdjustIds.h"
+#include "settings/WriteCheck.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ bool DeadZone::Read(MessageSink* sink) {
         return false;
     }
     for (int k = 0; k < 10; ++k) cells_.Set(RowOfRegister(k), kCurrentCol, std::to_string((*regs)[static_cast<std::size_t>(k)]));
+    lastRead_ = *regs;
     return true;
 }
 
@@ -77,6 +79,15 @@ bool DeadZone::Set(MessageSink* sink) {
         }
     }
     const auto values = WriteOrder(rows);
-    session_.WriteRegisters(kFirstRegister, values, kWriteWaitMs);
-    return Read(sink);
+    // The dialog judges nothing and shows the read-back; a refusal is kept for WriteFault.
+    writeFault_.reset();
+    if (!session_.WriteRegistersConfirmed(kFirstRegister, values, kWriteWaitMs) &&
+        session_.LastFailure() == ExchangeFailure::Exception)
+        writeFault_ = RefusedWriteText(kFirstRegister, session_);
+    if (!Read(sink)) return false;
+    // The module keeps the ten values from 1023 on, without the leading 32.
+    if (!writeFault_)
+        writeFault_ = ReadBackDifference(kFirstRegister, std::span<const std::int32_t>(values).subspan(1),
+                                         kFirstRegister, lastRead_);
+    return true;
 }

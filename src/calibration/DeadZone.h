@@ -11,6 +11,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
@@ -37,6 +39,10 @@ public:
     // 设置: the set values of rows 1 to 10 written, 200 ms, then 读取. A set value outside
     // 0..65535 is refused with a message before anything is sent.
     bool Set(MessageSink* sink);
+    // After a Set that read back: why the module did not keep the set values (a refused
+    // write with the exception's meaning, or the first register that differs); nothing when
+    // it kept them all. The dialog shows the read-back instead.
+    const std::optional<std::string>& WriteFault() const { return writeFault_; }
 
     // The set value of a row as its cell text's leading integer (0 when there is none).
     long long SetValue(int row) const;
@@ -48,6 +54,8 @@ public:
 private:
     ModbusSession session_;
     CellTable cells_;
+    RegisterValues lastRead_;
+    std::optional<std::string> writeFault_;
 };
 
 inline constexpr const char* kDeadZoneOutOfRange = "设定值须为0到65535的整数！";

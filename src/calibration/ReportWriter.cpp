@@ -139,3 +139,26 @@ bool ReportWriter::Append(const std::string& path, const std::string& bytes, std
     error = "报告文件写入失败：" + path + " (" + std::strerror(why != 0 ? why : EIO) + ")";
     return false;
 }
+
+bool ReportWriter::CanAppend(const std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    const bool exists = fs::exists(status);
+    // A pipe would block the open and a device may take the bytes or drop them: only files.
+    if (exists && !fs::is_regular_file(status)) {
+        error = "无法打开报告文件：" + path + " (" +
+                (fs::is_directory(status) ? "a directory" : "not a regular file") + ")";
+        return false;
+    }
+    errno = 0;
+    std::ofstream f(path, std::ios::binary | std::ios::app);
+    if (!f) {
+        error = "无法打开报告文件：" + path + " (" + std::strerror(errno != 0 ? errno : ENOENT) + ")";
+        return false;
+    }
+    f.close();
+    // Only a file this check made goes again (a dangling link's new target stays).
+    if (!exists && !fs::is_symlink(fs::symlink_status(path, ec))) fs::remove(path, ec);
+    return true;
+}

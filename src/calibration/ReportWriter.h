@@ -50,6 +50,11 @@ public:
     // Appends to `path`, creating it; false with `error` set ("无法打开报告文件..." or
     // "报告文件写入失败...") when it cannot be opened or written; a short write is undone.
     static bool Append(const std::string& path, const std::string& bytes, std::string& error);
+    // Whether Append could open `path` now, asked before a run changes a module: a regular
+    // file it may append to, or a new file it may create (made and removed again). Anything
+    // else (a directory, a device, a pipe) is refused unopened, with `error` set as Append
+    // sets it.
+    static bool CanAppend(const std::string& path, std::string& error);
 
     // List texts by index (empty outside the list).
     static std::string RatedVoltageText(int index);

@@ -1,9 +1,12 @@
 // kvt40ctl calibrate: what the calibration form runs (a meter test, a meter calibration or
 // an angle calibration of the line or of one circuit), then the comparison table as it
 // stands after the last reading, and the test report when asked. Exit 0 when no row is
-// NG, 3 when one is, 1 when the module failed or the form would refuse the run.
+// NG, 3 when one is, 1 when the module failed or the form would refuse the run, 4 when
+// the report could not be written after the run.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <utility>
 
 #include "calibration/AdjustCycle.h"
 #include "calibration/ReportWriter.h"
@@ -76,6 +79,7 @@ public:
         const bool line = view_ == "line";
         if (line && mode_ == "angle") return ctx.Usage("--mode angle needs --view circuit");
         if (line && circuit_->count() > 0) return ctx.Usage("--circuit needs --view circuit");
+        if (const int code = CheckBeforeTheModule(ctx); code != kExitOk) return code;
         if (!ctx.OpenLink()) return ctx.Code();
 
         WarningSink sink;
@@ -113,20 +117,45 @@ public:
         cycle.OnStop();
         ctx.out << cycle.Cells().Tsv();
 
+        const bool ng = AdjustTable::AnyNg(cycle.Cells(), cycle.View());
         if (!report_.path.empty()) {
-            report_.ratedVoltage = ratedVoltage_ == "100V" ? 0 : 1;
-            report_.ratedCurrent = ratedCurrent_ == "1A" ? 0 : 1;
             ReportContent content{report_, cycle.Steps().voltage, cycle.Steps().current, cycle.Cells(), cycle.View(),
                                   ctx.Wall().Now()};
             const auto bytes = ReportWriter::Compose(content);
-            if (!bytes) return ctx.Failed(kReportNotEncodable);
-            std::string error;
-            if (!ReportWriter::Append(report_.path, *bytes, error)) return ctx.Failed(error);
+            std::string error = kReportNotEncodable;
+            if (!bytes || !ReportWriter::Append(report_.path, *bytes, error)) {
+                // The module was changed and judged: say how, as the exit code no longer can.
+                ctx.err << error << "\n"
+                        << "kvt40ctl: verdict " << (ng ? "NG (a row is NG)" : "OK (no row is NG)")
+                        << "; the report was not written\n";
+                return kExitReportNotWritten;
+            }
         }
-        return AdjustTable::AnyNg(cycle.Cells(), cycle.View()) ? kExitNg : kExitOk;
+        return ng ? kExitNg : kExitOk;
     }
 
 private:
+    // Argument checks and the report's pre-check, before the port is opened: a value that
+    // cannot be right, or a report that cannot be written, must not cost a module a run.
+    int CheckBeforeTheModule(CliContext& ctx) {
+        const std::pair<const char*, double> values[] = {
+            {"--ua", source_.ua}, {"--ub", source_.ub}, {"--uc", source_.uc}, {"--ia", source_.ia}};
+        for (const auto& [option, value] : values)
+            if (!std::isfinite(value)) return ctx.Usage(std::string(option) + " must be a finite number");
+        if (std::any_of(report_.model.begin(), report_.model.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+            return ctx.Usage("--model must be one line of text, without control characters");
+        if (report_.path.empty()) return kExitOk;
+        report_.ratedVoltage = ratedVoltage_ == "100V" ? 0 : 1;
+        report_.ratedCurrent = ratedCurrent_ == "1A" ? 0 : 1;
+        if (!ReportWriter::Compose({report_, 3, 4, CellTable(), AdjustView::IncomingLine, LocalTime{}}))
+            return ctx.Usage("--model '" + report_.model +
+                             "' has characters that the report's GBK text cannot hold");
+        std::string error;
+        if (!ReportWriter::CanAppend(report_.path, error)) return ctx.Usage(error);
+        return kExitOk;
+    }
+
     static CLI::Validator Digits() {
         return CLI::Validator(
             [](std::string& s) {

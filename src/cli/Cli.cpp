@@ -29,6 +29,20 @@ std::string OneLine(std::string s) {
     return s;
 }
 
+// The first option of the app or of a command given on the line whose value is empty:
+// an unset variable in a script, which must not quietly become the default.
+std::optional<std::string> EmptyValueOption(const CLI::App& app) {
+    std::vector<const CLI::App*> apps{&app};
+    for (const CLI::App* sub : app.get_subcommands()) apps.push_back(sub);
+    for (const CLI::App* a : apps)
+        for (const CLI::Option* o : a->get_options()) {
+            if (o->count() == 0 || o->get_type_size() == 0) continue;  // not given, or a flag
+            for (const std::string& value : o->results())
+                if (value.empty()) return o->get_name();
+        }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool ParseIntArg(const std::string& text, long long lo, long long hi, int& out) {
@@ -219,6 +233,14 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
         err << "kvt40ctl: unexpected argument '" << app.remaining().front() << "' (try --help)\n";
         return kExitUsage;
     }
+    if (portOpt->count() > 0 && port.empty()) {
+        err << "kvt40ctl: --port needs a port name\n";
+        return kExitUsage;
+    }
+    if (const auto option = EmptyValueOption(app)) {
+        err << "kvt40ctl: " << *option << " needs a value, not an empty text\n";
+        return kExitUsage;
+    }
     if (!address.empty() && !ParseIntArg(address, 1, 247, g.address)) {
         err << "kvt40ctl: --address must be from 1 to 247, not '" << address << "'\n";
         return kExitUsage;
@@ -228,10 +250,6 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
         return kExitUsage;
     }
     if (portOpt->count() > 0) {
-        if (port.empty()) {
-            err << "kvt40ctl: --port needs a port name\n";
-            return kExitUsage;
-        }
         g.port = port;
         g.portGiven = true;
     }

@@ -18,6 +18,8 @@
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// calibrate: the run ended and was judged, but its report could not be written (3 is its NG).
+inline constexpr int kExitReportNotWritten = 4;
 
 // What the commands run on: the real port and clocks in kvt40ctl, test doubles in tests.
 struct CliEnv {

@@ -19,6 +19,13 @@ public:
         int baud = 0;
         if (baud_->count() > 0 && (!ParseIntArg(baudText_, 1, 1000000, baud) || BaudIndexOf(baud) < 0))
             return ctx.Usage("--set-baud must be 4800, 9600 or 19200, not '" + baudText_ + "'");
+        if (address_->count() > 0) {
+            // Taken as the form takes it ("12abc" is 12), but refused before the module is read.
+            CommParameters typed(ctx.Link(), ctx.TheClock());
+            typed.SetTyped(1, addressText_);
+            if (typed.TypedAddress() < 1 || typed.TypedAddress() > 247)
+                return ctx.Usage("--set-address must be from 1 to 247, not '" + addressText_ + "'");
+        }
         if (!ctx.OpenLink()) return ctx.Code();
         CommParameters params(ctx.Link(), ctx.TheClock());
         KeptMessages sink;

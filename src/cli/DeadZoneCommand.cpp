@@ -26,6 +26,9 @@ public:
         }
         if (!ok) return ctx.Failed(adjust::kCannotRead);
         ctx.out << dz.Cells().Tsv();
+        // The grid shows what the module holds; a write it refused or dropped is no success.
+        if (const auto& fault = dz.WriteFault(); set_->count() > 0 && fault)
+            return ctx.Failed("kvt40ctl: " + *fault);
         return kExitOk;
     }
 

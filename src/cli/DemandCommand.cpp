@@ -1,6 +1,7 @@
 // kvt40ctl demand [--clear]: the demand form's opening and first tick, or its "清除".
 #include "cli/CliCommand.h"
 #include "monitor/DMDCycle.h"
+#include "settings/WriteCheck.h"
 
 namespace {
 class DemandCommand final : public CliCommand {
@@ -13,8 +14,9 @@ public:
         DMDCycle cycle(ctx.Link(), ctx.TheClock());
         if (!cycle.Open()) return ctx.Failed(kDemandUnableText);
         if (clear_) {
-            // Not confirmed by the module, as on the form; the opening showed it answers.
-            cycle.Clear();
+            // The form reports success whatever happened; here the module's echo decides.
+            if (!cycle.Clear())
+                return ctx.Failed("kvt40ctl: demand not cleared: " + ExchangeReason(cycle.Session()));
             ctx.out << kDemandClearedText << "\n";
             return kExitOk;
         }

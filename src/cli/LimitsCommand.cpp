@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string_view>
 
 #include "cli/CliCommand.h"
 #include "cli/SettingsCli.h"
@@ -42,6 +43,34 @@ std::vector<std::string> SplitLines(const std::string& data) {
     return lines;
 }
 
+// A set value as a file holds it: digits with at most one decimal point, nothing else
+// (no sign, blank, exponent, comma or full-width digit), so no line is taken as 0 unseen.
+bool IsPlainDecimal(const std::string& line) {
+    bool digit = false;
+    bool point = false;
+    for (const char c : line) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digit;
+}
+
+// A UTF-16 text (after its byte-order mark) as 8-bit text: ASCII stays, any other
+// character becomes '?', which no number holds. False for an odd number of bytes.
+bool FromUtf16(std::string_view data, bool bigEndian, std::string& text) {
+    if (data.size() % 2 != 0) return false;
+    for (std::size_t k = 0; k < data.size(); k += 2) {
+        const auto hi = static_cast<unsigned char>(data[bigEndian ? k : k + 1]);
+        const auto lo = static_cast<unsigned char>(data[bigEndian ? k + 1 : k]);
+        text += hi == 0 && lo < 0x80 ? static_cast<char>(lo) : '?';
+    }
+    return true;
+}
+
 class LimitsCommand final : public CliCommand {
 public:
     void Declare(CLI::App& sub) override {
@@ -74,13 +103,26 @@ private:
             if (!in) return ctx.Usage("cannot read " + name + ": " + std::strerror(errno));
             if (!ReadAll(in, data)) return ctx.Usage("cannot read " + name);
         }
-        const std::vector<std::string> lines = SplitLines(data);
+        // A UTF-8 byte-order mark is skipped; UTF-16 (a Windows shell's redirect) is read as such.
+        std::string text;
+        const std::string_view all(data);
+        if (all.starts_with("\xEF\xBB\xBF")) {
+            text = data.substr(3);
+        } else if (all.starts_with("\xFF\xFE") || all.starts_with("\xFE\xFF")) {
+            if (!FromUtf16(all.substr(2), all[0] == '\xFE', text))
+                return ctx.Usage(
+                    name + " is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line");
+        } else {
+            text = data;
+        }
+        const std::vector<std::string> lines = SplitLines(text);
         if (data.size() > kMaxFileBytes || lines.size() != kValueLines)
             return ctx.Usage(name + " must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not " +
                              (data.size() > kMaxFileBytes ? std::string("more") : std::to_string(lines.size())));
         for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].find('\t') != std::string::npos)
-                return ctx.Usage("line " + std::to_string(i + 1) + " of " + name + " holds a tab");
+            if (!IsPlainDecimal(lines[i]))
+                return ctx.Usage("line " + std::to_string(i + 1) + " of " + name +
+                                 " is not a plain decimal number (such as 230 or 10.5)");
 
         AlarmLimitSettings limits(ctx.Link(), ctx.TheClock());
         for (std::size_t i = 0; i < lines.size(); ++i) limits.SetTyped(static_cast<int>(i) + 1, lines[i]);
@@ -90,6 +132,8 @@ private:
         KeptMessages sink;
         if (limits.Set(sink) != WriteOutcome::Done) return ctx.Failed(sink.Last());
         ctx.out << limits.Cells().Tsv();
+        // The grid shows what the module holds; a write it refused or dropped is no success.
+        if (const auto& fault = limits.WriteFault()) return ctx.Failed("kvt40ctl: " + *fault);
         return kExitOk;
     }
 

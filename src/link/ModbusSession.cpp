@@ -29,6 +29,17 @@ bool ModbusSession::Fail(ExchangeFailure f) {
     return false;
 }
 
+bool ModbusSession::FailOnReply(std::span<const std::uint8_t> rx, int got, int function) {
+    // An exception frame is five bytes with a good CRC and the function's high bit set.
+    const std::array<std::uint8_t, 3> head{rx[0], rx[1], rx[2]};
+    const std::uint16_t crc = Crc16Modbus(head);
+    if (got >= 5 && rx[1] == (function | 0x80) && rx[3] == (crc & 0xFF) && rx[4] == (crc >> 8)) {
+        exceptionCode_ = rx[2];
+        return Fail(ExchangeFailure::Exception);
+    }
+    return Fail(ExchangeFailure::BadReply);
+}
+
 bool ModbusSession::SendRead(int function, int start, int count) {
     failure_ = ExchangeFailure::None;
     if (link_.protocol == nullptr || link_.port == nullptr) return Fail(ExchangeFailure::NoLink);
@@ -70,15 +81,7 @@ std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
     else if (function == kReadCoils) ok = p.CheckReadCoilsReply(reply, values);
     else ok = p.CheckReadInputsReply(reply, values);
     if (!ok) {
-        // An exception frame is five bytes with a good CRC and the function's high bit set.
-        const std::array<std::uint8_t, 3> head{rx[0], rx[1], rx[2]};
-        const std::uint16_t crc = Crc16Modbus(head);
-        if (got >= 5 && rx[1] == (function | 0x80) && rx[3] == (crc & 0xFF) && rx[4] == (crc >> 8)) {
-            exceptionCode_ = rx[2];
-            Fail(ExchangeFailure::Exception);
-        } else {
-            Fail(ExchangeFailure::BadReply);
-        }
+        FailOnReply(rx, got, function);
         return std::nullopt;
     }
     const int announced = rx[2];
@@ -154,12 +157,13 @@ bool ModbusSession::WriteRegisters(int start, std::span<const std::int32_t> valu
 }
 
 bool ModbusSession::WriteRegistersConfirmed(int start, std::span<const std::int32_t> values, int waitMs) {
+    exceptionCode_ = 0;
     if (!WriteRegisters(start, values, waitMs)) return false;
     std::array<std::uint8_t, kReplyBytes> rx{};
     const int got = link_.port->Read(rx);
     if (got <= 0) return Fail(link_.port->IsOpen() ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
     if (!link_.protocol->CheckWriteRegistersReply(Bytes(rx.data(), static_cast<std::size_t>(got))))
-        return Fail(ExchangeFailure::BadReply);
+        return FailOnReply(rx, got, 0x10);
     return true;
 }
 

@@ -53,7 +53,7 @@ public:
     // Function 16, then the wait; the echo is left unread (the next Write discards it).
     // False only when nothing could be sent.
     bool WriteRegisters(int start, std::span<const std::int32_t> values, int waitMs);
-    // Function 16, the wait, then the echo read and checked.
+    // Function 16, the wait, then the echo read and checked (an exception's code is kept).
     bool WriteRegistersConfirmed(int start, std::span<const std::int32_t> values, int waitMs);
     // Function 05, then the wait; the echo is left unread.
     bool WriteCoil(int coil, bool on, int waitMs);
@@ -86,6 +86,8 @@ private:
     bool SendRead(int function, int start, int count);
     std::optional<RegisterValues> Collect(int function, int count);
     bool Fail(ExchangeFailure f);
+    // A reply that failed its check: the module's exception when it is one, else BadReply.
+    bool FailOnReply(std::span<const std::uint8_t> rx, int got, int function);
 
     LinkState& link_;
     Clock& clock_;

@@ -83,9 +83,10 @@ void DMDCycle::Decode(const RegisterValues& r) {
     }
 }
 
-void DMDCycle::Clear() {
+bool DMDCycle::Clear() {
     session_.TheClock().sleep(kClearSettleMs);
     const std::array<std::int32_t, 1> command{kClearCommand};
-    session_.WriteRegisters(kClearRegister, command, kClearDoneMs);
+    const bool confirmed = session_.WriteRegistersConfirmed(kClearRegister, command, kClearDoneMs);
     echoPending_ = true;
+    return confirmed;
 }

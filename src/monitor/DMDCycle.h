@@ -7,7 +7,7 @@
 //     if (!cycle.Open()) return;             // "无法读取仪表数据!" / "警告" shown
 //     clock.sleep(DMDCycle::kPollMs);
 //     cycle.Tick();                          // the 14 values, units glued on ("1.500A")
-//     cycle.Clear();                         // register 251 = 888; then "需量清除成功！"
+//     cycle.Clear();                         // register 251 = 888, echo judged; "需量清除成功！"
 
 #include <cstdint>
 #include <string>
@@ -38,10 +38,11 @@ public:
     int PollMs() const override { return kPollMs; }
     Discipline TimerDiscipline() const override { return Discipline::KeepRunning; }
 
-    // "清除" between stopping and restarting the timer: 200 ms, the clear command, 200 ms.
-    // The caller restarts the timer and then shows kDemandClearedText (whatever the
-    // module did: the command is not confirmed).
-    void Clear();
+    // "清除" between stopping and restarting the timer: 200 ms, the clear command, 200 ms,
+    // then its echo read. The form restarts the timer and shows kDemandClearedText whatever
+    // the module answered; kvt40ctl trusts only a good echo (true; otherwise the session's
+    // LastFailure says why).
+    bool Clear();
 
     std::uint16_t Multiplier() const { return multiplier_; }
     std::uint16_t SecondValue() const { return second_; }

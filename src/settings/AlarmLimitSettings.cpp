@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "settings/DecimalText.h"
+#include "settings/WriteCheck.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ bool AlarmLimitSettings::ReadInto(MessageSink& sink, const char* voltageUnit) {
         return false;
     }
     const RegisterValues& v = *regs;
+    lastRead_ = v;
     cells_.Set(1, 1, Hundredths(v[0], voltageUnit));
     cells_.Set(2, 1, Hundredths(v[1], voltageUnit));
     // v[2] is register 506, read with the block and not shown.
@@ -88,8 +90,16 @@ WriteOutcome AlarmLimitSettings::Set(MessageSink& sink) {
     std::array<std::int32_t, kOutlets> currents{};
     for (int n = 1; n <= kOutlets; ++n)
         currents[static_cast<std::size_t>(n - 1)] = Register(TypedDecimal(cells_.Text(2 + n, 2)));
-    // The module's echoes are not judged; the read-back shows what it took.
-    session_.WriteRegisters(kBlockStart, voltages, kWriteWaitMs);
-    session_.WriteRegisters(kOutletStart, currents, kWriteWaitMs);
-    return Read(sink) ? WriteOutcome::Done : WriteOutcome::Failed;
+    // The form judges nothing and shows the read-back; a refusal is kept for WriteFault.
+    writeFault_.reset();
+    if (!session_.WriteRegistersConfirmed(kBlockStart, voltages, kWriteWaitMs) &&
+        session_.LastFailure() == ExchangeFailure::Exception)
+        writeFault_ = RefusedWriteText(kBlockStart, session_);
+    if (!session_.WriteRegistersConfirmed(kOutletStart, currents, kWriteWaitMs) && !writeFault_ &&
+        session_.LastFailure() == ExchangeFailure::Exception)
+        writeFault_ = RefusedWriteText(kOutletStart, session_);
+    if (!Read(sink)) return WriteOutcome::Failed;
+    if (!writeFault_) writeFault_ = ReadBackDifference(kBlockStart, voltages, kBlockStart, lastRead_);
+    if (!writeFault_) writeFault_ = ReadBackDifference(kOutletStart, currents, kBlockStart, lastRead_);
+    return WriteOutcome::Done;
 }

@@ -48,6 +48,10 @@ public:
     // "Set": the checks (a fault is shown and nothing sent), the two writes with their
     // waits, then the read-back.
     WriteOutcome Set(MessageSink& sink);
+    // After a Set that read back: why the module did not keep what was written (a refused
+    // write with the exception's meaning, or the first register that differs); nothing
+    // when it kept every value. The form shows the read-back instead.
+    const std::optional<std::string>& WriteFault() const { return writeFault_; }
 
     CellTable& Cells() { return cells_; }
     const CellTable& Cells() const { return cells_; }
@@ -58,4 +62,6 @@ private:
 
     ModbusSession session_;
     CellTable cells_;
+    RegisterValues lastRead_;
+    std::optional<std::string> writeFault_;
 };

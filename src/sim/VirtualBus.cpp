@@ -110,13 +110,28 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
     if (m == nullptr || (baud != 0 && m->BaudRate() != baud)) return std::nullopt;
 
     BusFault fault;
-    if (auto it = faults_.find(address); it != faults_.end()) {
+    if (auto it = faults_.find(address);
+        it != faults_.end() && (it->second.function == 0 || it->second.function == request[1])) {
         fault = it->second;
         if (it->second.count > 0 && --it->second.count == 0) faults_.erase(it);
     }
     BusReply reply;
     reply.baud = m->BaudRate();
     reply.delayMs = m->TurnaroundMs();
+    if (fault.kind == BusFault::Kind::Refused) {
+        reply.bytes = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(request[1] | 0x80),
+                       fault.exceptionCode, 0, 0};
+        Recrc(reply.bytes);
+        return reply;
+    }
+    if (fault.kind == BusFault::Kind::Ignored) {
+        // A write's echo: address, function, start and count (or coil and value).
+        reply.bytes.assign(request.begin(),
+                           request.begin() + std::min<std::ptrdiff_t>(6, std::ssize(request) - 2));
+        reply.bytes.insert(reply.bytes.end(), {0, 0});
+        Recrc(reply.bytes);
+        return reply;
+    }
     reply.bytes = m->Handle(request, now);
     if (reply.bytes.empty()) return std::nullopt;
 
@@ -144,6 +159,9 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
         reply.bytes[0] = static_cast<std::uint8_t>(address % 247 + 1);
         Recrc(reply.bytes);
         break;
+    case BusFault::Kind::Refused:
+    case BusFault::Kind::Ignored:
+        break;  // answered above
     }
     return reply;
 }

@@ -28,14 +28,17 @@
 #include "sim/VirtualModule.h"
 
 // Faults change Modbus replies only; raw replies (RawHandler) go out as the handler made them.
+// Refused and Ignored keep the request from the module: it answers with the exception, or
+// with a write's echo, and changes nothing (a module that turns down or drops writes).
 struct BusFault {
-    enum class Kind { None, NoReply, Late, BadCrc, Exception, Garbage, WrongAddress };
+    enum class Kind { None, NoReply, Late, BadCrc, Exception, Garbage, WrongAddress, Refused, Ignored };
     Kind kind = Kind::None;
     int extraMs = 0;                  // Late: added to the module's turnaround
     std::size_t lateAfter = 0;        // Late: reply bytes sent on time before the pause (0: all late)
     std::uint8_t exceptionCode = 4;   // Exception: the code sent instead of the reply
     std::vector<std::uint8_t> garbage{0x00, 0xFF, 0x55};  // Garbage: sent before the reply
     int count = -1;                   // replies it applies to; -1 forever
+    std::uint8_t function = 0;        // only requests of this function code; 0 every request
 };
 
 struct BusReply {

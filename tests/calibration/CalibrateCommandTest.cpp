@@ -5,10 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
-#include "link/TextEncoding.h"
 #include "cli/Cli.h"
+#include "link/TextEncoding.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBench.h"
 #include "sim/VirtualBus.h"
@@ -23,7 +24,10 @@ protected:
         env.clock = &clock;
         env.wall = &wall;
         env.port = &port;
-        env.open = [this](const std::string&, int baud, int, int, int) { return port.Open(baud); };
+        env.open = [this](const std::string&, int baud, int, int, int) {
+            ++opens;
+            return port.Open(baud);
+        };
         env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
     }
     int Run(std::vector<std::string> args) {
@@ -60,6 +64,7 @@ protected:
     SimPort port;
     CliEnv env;
     std::ostringstream out, err;
+    int opens = 0;
 };
 
 }  // namespace
@@ -82,6 +87,14 @@ TEST_F(CalibrateCommandTest, UsageErrors) {
         {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--serial", "12a"},
         {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--tester", "10"},
         {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--rated-current", "2A"},
+        {"calibrate", "--view", "circuit", "--mode", "meter", "--ua", "nan"},
+        {"calibrate", "--view", "circuit", "--mode", "meter", "--ia", "-nan"},
+        {"calibrate", "--view", "circuit", "--mode", "meter", "--uc", "inf"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--model", "KVT40\nS/N:1"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", "r.txt", "--model",
+         "KVT40 \xF0\x9F\x98\x80"},
+        {"calibrate", "--view", "circuit", "--mode", "meter", "--report", "/dev/full"},
+        {"calibrate", "--view", "circuit", "--mode", "test", "--report", ""},
         {"dead-zone", "--set", "1", "2", "3"},
         {"dead-zone", "--set", "1", "2", "3", "4", "5", "6", "7", "8", "9", "70000"},
     };
@@ -92,7 +105,9 @@ TEST_F(CalibrateCommandTest, UsageErrors) {
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_TRUE(out.str().empty());
     }
+    EXPECT_EQ(opens, 0);
     EXPECT_TRUE(port.Sent().empty());
+    EXPECT_FALSE(std::filesystem::exists("r.txt"));
 }
 
 TEST_F(CalibrateCommandTest, AMeterTestPrintsTheTableAndExitsThreeOnNg) {
@@ -179,9 +194,45 @@ TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
     EXPECT_NE(file.find("    1             I             5.0000"), std::string::npos);
     EXPECT_EQ(file.substr(file.size() - 31), *Utf8ToGbk("    Date：  2024-03-05 08:07:09"));
 
-    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}), kExitFailed);
-    EXPECT_EQ(Lines().size(), 10u);  // the table is out before the report is written
-    EXPECT_EQ(err.str().rfind("无法打开报告文件：/nonexistent-dir/r.txt", 0), 0u) << err.str();
+    // Found before the module is touched.
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", "/nonexistent-dir/r.txt"}),
+              kExitUsage);
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_EQ(err.str().rfind("kvt40ctl: 无法打开报告文件：/nonexistent-dir/r.txt (", 0), 0u) << err.str();
+}
+
+// Reads the time for the report, after the run, and first does what a test asks of it.
+class HookedWallClock final : public WallClock {
+public:
+    std::function<void()> hook;
+    LocalTime Now() const override {
+        if (hook) hook();
+        return LocalTime{2024, 3, 5, 8, 7, 9};
+    }
+};
+
+// The module was calibrated and judged; a report that still cannot be written must not hide
+// that, nor read as a module failure.
+TEST_F(CalibrateCommandTest, AReportThatFailsAfterTheRunHasItsOwnExitCodeAndTheVerdict) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("kvt40-cal-late-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto report = dir / "r.txt";
+    HookedWallClock late;
+    late.hook = [&] { std::filesystem::create_directory(report); };  // the file's place is taken meanwhile
+    env.wall = &late;
+    for (const auto& [mode, verdict] :
+         {std::pair{"test", "NG (a row is NG)"}, std::pair{"meter", "OK (no row is NG)"}}) {
+        std::filesystem::remove_all(report);
+        EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", mode, "--readings", "3",
+                       "--report", report.string()}),
+                  kExitReportNotWritten);
+        EXPECT_EQ(Lines().size(), 10u);
+        EXPECT_EQ(err.str(), "无法打开报告文件：" + report.string() +
+                                 " (Is a directory)\nkvt40ctl: verdict " + verdict +
+                                 "; the report was not written\n");
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
@@ -206,4 +257,29 @@ TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
     bus.InjectFault(1, {BusFault::Kind::BadCrc});
     EXPECT_EQ(Run({"dead-zone"}), kExitFailed);
     EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+}
+
+// The dialog shows the read-back and judges nothing; the command must not call it done.
+TEST_F(CalibrateCommandTest, DeadZoneSetThatTheModuleRefusesOrDropsExitsOne) {
+    const std::vector<std::string> set{"dead-zone", "--set", "101", "102", "103", "11",
+                                       "12",        "13",    "31",  "51",  "52",  "53"};
+    BusFault refused{BusFault::Kind::Refused};
+    refused.function = 0x10;
+    bus.InjectFault(1, refused);
+    EXPECT_EQ(Run(set), kExitFailed);
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: the write to register 1023 failed: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_EQ(Lines().at(1), "A相电压(0.01V)\t100\t101");  // the grid read back
+
+    BusFault ignored{BusFault::Kind::Ignored};
+    ignored.function = 0x10;
+    bus.InjectFault(1, ignored);
+    EXPECT_EQ(Run(set), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: register 1023 reads 50 after 51 was written\n");
+
+    // Kept values pass: the read-back is matched row by row, without the leading 32.
+    bus.ClearFault(1);
+    EXPECT_EQ(Run(set), kExitOk) << err.str();
+    EXPECT_TRUE(err.str().empty());
 }

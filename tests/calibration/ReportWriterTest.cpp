@@ -1,14 +1,14 @@
 // The report file byte for byte against golden files laid out by hand (GBK, CR LF, 14-byte
 // cells, no final line end), appending, and files that cannot be written.
-#include "calibration/ReportWriter.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "calibration/ReportWriter.h"
 #include "link/TextEncoding.h"
 
 namespace {
@@ -126,5 +126,31 @@ TEST_F(ReportFileTest, AFileThatCannotBeOpenedOrWrittenSaysSo) {
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_FALSE(ReportWriter::Append("/dev/full", "report", error));
         EXPECT_EQ(error.rfind("报告文件写入失败：/dev/full", 0), 0u) << error;
+    }
+}
+
+// Asked before a run changes a module: only a file Append can open passes, and the check
+// leaves no file behind nor touches one that is there.
+TEST_F(ReportFileTest, CanAppendOnlyWhatAppendCouldOpenAndLeavesNoTrace) {
+    std::string error;
+    const auto fresh = dir / "fresh.txt";
+    EXPECT_TRUE(ReportWriter::CanAppend(fresh.string(), error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    const auto old = (dir / "old.txt").string();
+    std::ofstream(old, std::ios::binary) << "earlier report";
+    EXPECT_TRUE(ReportWriter::CanAppend(old, error)) << error;
+    EXPECT_EQ(ReadFile(old), "earlier report");
+
+    EXPECT_FALSE(ReportWriter::CanAppend((dir / "no-such-dir" / "r.txt").string(), error));
+    EXPECT_EQ(error.rfind("无法打开报告文件：" + (dir / "no-such-dir" / "r.txt").string() + " (", 0), 0u)
+        << error;
+    EXPECT_FALSE(ReportWriter::CanAppend(dir.string(), error));
+    EXPECT_EQ(error, "无法打开报告文件：" + dir.string() + " (a directory)");
+    // A device may swallow or refuse the bytes only at the end, a pipe would block the open.
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/full"), std::string("/dev/null"), fifo.string()}) {
+        EXPECT_FALSE(ReportWriter::CanAppend(path, error)) << path;
+        EXPECT_EQ(error, "无法打开报告文件：" + path + " (not a regular file)");
     }
 }

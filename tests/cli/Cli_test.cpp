@@ -47,6 +47,12 @@ TEST_F(CliTest, UsageErrorsAreOneLineAndExitTwo) {
         {"probe"},  // neither --port nor --sim
         {"--port", "", "probe"},
         {"read", "1", "2", "3"},
+        // An empty value is an unset variable in a script, never the default.
+        {"--port", "/dev/x", "--address", "", "probe"},
+        {"--port", "/dev/x", "--address=", "probe"},
+        {"--port", "/dev/x", "--baud", "", "probe"},
+        {"--port", "/dev/x", "measure", "--watch", "--count", ""},
+        {"--port", "/dev/x", "calibrate", "--view", "line", "--mode", "test", "--report", ""},
     };
     for (const auto& args : bad) {
         EXPECT_EQ(Run(args), kExitUsage) << (args.empty() ? "" : args[0]);
@@ -55,7 +61,10 @@ TEST_F(CliTest, UsageErrorsAreOneLineAndExitTwo) {
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
         EXPECT_TRUE(out.str().empty());
     }
-    EXPECT_TRUE(port.writes.empty());  // nothing reaches the bus on a usage error
+    EXPECT_TRUE(port.opens.empty());  // nothing is opened, nothing reaches the bus on a usage error
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(Run({"--port", "/dev/x", "measure", "--watch", "--count", ""}), kExitUsage);
+    EXPECT_EQ(err.str(), "kvt40ctl: --count needs a value, not an empty text\n");
 }
 
 TEST_F(CliTest, HelpListsTheCommands) {

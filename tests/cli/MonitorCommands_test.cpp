@@ -119,6 +119,23 @@ TEST_F(MonitorCommands, DemandClearSendsTheCommandAndSaysSo) {
     EXPECT_EQ(port.Sent().back(), WithCrc({0x01, 0x10, 0x00, 0xFB, 0x00, 0x01, 0x02, 0x03, 0x78}));
 }
 
+// The form reports success whatever happened; the command believes only the module's echo.
+TEST_F(MonitorCommands, DemandClearIsJudgedByTheModulesAnswer) {
+    BusFault refused{BusFault::Kind::Refused};
+    refused.function = 0x10;
+    bus.InjectFault(1, refused);
+    EXPECT_EQ(Run({"demand", "--clear"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: demand not cleared: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_TRUE(out.str().empty());
+
+    BusFault silent{BusFault::Kind::NoReply};
+    silent.function = 0x10;
+    bus.InjectFault(1, silent);
+    EXPECT_EQ(Run({"demand", "--clear"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: demand not cleared: No reply from module 1\n");
+    EXPECT_TRUE(out.str().empty());
+}
+
 TEST_F(MonitorCommands, DemandFailsWithTheFormsWarning) {
     bus.InjectFault(1, {BusFault::Kind::NoReply});
     EXPECT_EQ(Run({"demand"}), kExitFailed);

@@ -96,6 +96,10 @@ TEST_F(ModbusSessionTest, WritesLeaveTheEchoUnlessConfirmed) {
     EXPECT_TRUE(s.WriteRegistersConfirmed(0x2328, v, 3000));
     EXPECT_FALSE(s.WriteRegistersConfirmed(0x2328, v, 3000));  // no echo this time
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+    port.replies.push_back(ExceptionFrame(7, 0x10, 0x04));
+    EXPECT_FALSE(s.WriteRegistersConfirmed(0x2328, v, 3000));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::Exception);
+    EXPECT_EQ(s.LastExceptionCode(), 4);
 
     ASSERT_TRUE(s.WriteCoil(1, true, 200));
     EXPECT_EQ(port.writes.back(), WithCrc(Hex("07 05 00 01 FF 00")));

@@ -125,13 +125,13 @@ TEST(DMDCycleOnVirtualModule, ClearSendsTheCommandAndTheEchoIsNotJudged) {
 
     const auto t0 = clock.nowMs();
     const std::size_t sent = port.Sent().size();
-    c.Clear();
+    EXPECT_TRUE(c.Clear());
     EXPECT_EQ(clock.nowMs() - t0, 400);
     ASSERT_EQ(port.Sent().size(), sent + 1);
     EXPECT_EQ(port.Sent().back(), WithCrc({0x01, 0x10, 0x00, 0xFB, 0x00, 0x01, 0x02, 0x03, 0x78}));
 
     clock.sleep(DMDCycle::kPollMs);
-    EXPECT_TRUE(c.Tick());  // only the echo: not judged, nothing shown
+    EXPECT_TRUE(c.Tick());  // after the clear: not judged, nothing shown
     EXPECT_EQ(c.Cells().Text(2, 1), before);
     clock.sleep(DMDCycle::kPollMs);
     ASSERT_TRUE(c.Tick());

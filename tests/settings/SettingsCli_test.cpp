@@ -165,6 +165,98 @@ TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
     EXPECT_TRUE(Wire().empty());
 }
 
+// Every line is a plain decimal number or the file is refused, naming the line: a value
+// the form's lenient reading would take as 0 (alarm off) must never reach the module.
+TEST_F(SettingsCliTest, LimitsFileLinesAreRefusedUnlessPlainDecimals) {
+    const std::string good = LimitsFile("230", "200", "10");
+    auto withLine5 = [](const std::string& line) {
+        std::string text = "230\n200\n10\n10\n" + line + "\n";
+        for (int n = 4; n <= 30; ++n) text += "10\n";
+        return text;
+    };
+    auto utf16 = [](const std::string& ascii, bool bigEndian) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        return bytes;
+    };
+    const std::string crlf = LimitsFile("230", "200", "10", "\r\n");
+    const std::string lineFive = "kvt40ctl: line 5 of '" + (dir / "limits.txt").string() +
+                                 "' is not a plain decimal number (such as 230 or 10.5)\n";
+    const std::vector<std::pair<std::string, std::string>> files{
+        // Read: a UTF-8 mark skipped, UTF-16 from a Windows shell's redirect in both byte orders.
+        {"\xEF\xBB\xBF" + good, ""},
+        {utf16(crlf, false), ""},
+        {utf16(good, true), ""},
+        {withLine5("10.25"), ""},
+        {withLine5("63."), ""},
+        // Refused, naming the line.
+        {withLine5("\xEF\xBC\x91\xEF\xBC\x90"), lineFive},  // full-width 10
+        {withLine5("abc"), lineFive},
+        {withLine5("0x108"), lineFive},
+        {withLine5("inf"), lineFive},
+        {withLine5("230,5"), lineFive},
+        {withLine5("1e2"), lineFive},
+        {withLine5(" 10"), lineFive},
+        {withLine5("-10"), lineFive},
+        {withLine5("1.0.0"), lineFive},
+        {withLine5("."), lineFive},
+        {withLine5(""), lineFive},
+        {withLine5(std::string("1\0", 2)), lineFive},
+        {utf16(withLine5("\x7F"), false), lineFive},
+        // UTF-16 cut short: how to save the file instead.
+        {utf16(good, false) + "x",
+         "kvt40ctl: '" + (dir / "limits.txt").string() +
+             "' is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line\n"},
+    };
+    for (const auto& [text, message] : files) {
+        opens.clear();
+        const std::size_t sent = Wire().size();
+        const int code = Run({"--sim", "limits", "--set", WriteFile(text)});
+        if (message.empty()) {
+            EXPECT_EQ(code, kExitOk) << text << err.str();
+            EXPECT_EQ(bus.ReadRegister(1, 504), 23000);
+            EXPECT_EQ(bus.ReadRegister(1, 507), 1000);
+            bus.SetRegister(1, 504, 26400);
+            continue;
+        }
+        EXPECT_EQ(code, kExitUsage) << text;
+        EXPECT_EQ(err.str(), message) << text;
+        EXPECT_TRUE(out.str().empty());
+        EXPECT_TRUE(opens.empty());
+        EXPECT_EQ(Wire().size(), sent);
+    }
+}
+
+// The form shows the read-back and judges nothing; the command must not call it done.
+TEST_F(SettingsCliTest, LimitsSetThatTheModuleRefusesOrDropsExitsOne) {
+    const std::string path = WriteFile(LimitsFile("230", "200", "10"));
+    BusFault refused{BusFault::Kind::Refused};
+    refused.function = 0x10;
+    bus.InjectFault(1, refused);
+    EXPECT_EQ(Run({"--sim", "limits", "--set", path}), kExitFailed);
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: the write to register 504 failed: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t264.00V\t230");  // the grid read back
+
+    // The voltages are dropped with a good echo; the currents are kept.
+    BusFault ignored{BusFault::Kind::Ignored};
+    ignored.function = 0x10;
+    ignored.count = 1;
+    bus.InjectFault(1, ignored);
+    EXPECT_EQ(Run({"--sim", "limits", "--set", path}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: register 504 reads 26400 after 23000 was written\n");
+    EXPECT_EQ(bus.ReadRegister(1, 536), 1000);
+
+    // Both writes dropped, the voltages unchanged: the first outlet is the first difference.
+    bus.ClearFault(1);
+    ASSERT_EQ(Run({"--sim", "limits", "--set", path}), kExitOk) << err.str();
+    ignored.count = 2;
+    bus.InjectFault(1, ignored);
+    EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(LimitsFile("230", "200", "10.5"))}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: register 507 reads 1000 after 1050 was written\n");
+}
+
 TEST_F(SettingsCliTest, LimitsSetRefusalsPrintTheFirstFaultAndSendNothing) {
     EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(LimitsFile("200", "230", "0.5"))}), kExitFailed);
     EXPECT_EQ(err.str(), "The lower voltage limit must be less than the voltage limit!\n");
@@ -256,23 +348,24 @@ TEST_F(SettingsCliTest, CommExitsOneWhenTheModuleIsNotFoundAtItsNewSettings) {
     EXPECT_EQ(Lines(out.str()).size(), 3u);  // the grid, and no status
 }
 
+// Refused before the port is opened: the module is not even read.
 TEST_F(SettingsCliTest, CommRefusalsAndUsageErrors) {
-    for (const char* address : {"0", "248"}) {
-        EXPECT_EQ(Run({"--sim", "comm", "--set-address", address}), kExitFailed);
-        EXPECT_EQ(err.str(), "Device address setting range:1~247!\n");
+    for (const char* address : {"0", "248", "abc"}) {
+        EXPECT_EQ(Run({"--sim", "comm", "--set-address", address}), kExitUsage);
+        EXPECT_EQ(err.str(),
+                  "kvt40ctl: --set-address must be from 1 to 247, not '" + std::string(address) + "'\n");
         EXPECT_TRUE(out.str().empty());
     }
-    for (const Frame& f : Wire()) EXPECT_EQ(f[1], 0x03);  // the reads, never a write
-
-    const std::size_t sent = Wire().size();
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--sim", "comm", "--set-address", "5", "--set-baud", "115200"},
           std::vector<std::string>{"--sim", "comm", "--set-address", "5", "--set-baud", "fast"},
-          std::vector<std::string>{"--sim", "comm", "--set-baud", "4800"}}) {
+          std::vector<std::string>{"--sim", "comm", "--set-baud", "4800"},
+          std::vector<std::string>{"--sim", "comm", "--set-address", ""}}) {
         EXPECT_EQ(Run(args), kExitUsage) << args.back();
         EXPECT_EQ(err.str().rfind("kvt40ctl: ", 0), 0u) << err.str();
     }
-    EXPECT_EQ(Wire().size(), sent);
+    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(Wire().empty());
 }
 
 }  // namespace

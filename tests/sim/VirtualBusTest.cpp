@@ -94,6 +94,26 @@ TEST_F(VirtualBusFaults, CountLimitsTheFaultAndItIsKeyedByAddress) {
     EXPECT_EQ(h.Read(1, 0, 2).size(), 9u);
 }
 
+// A module that turns down or drops writes: its answer says so (or lies), its registers
+// stay, and reads of the same module pass untouched.
+TEST_F(VirtualBusFaults, RefusedAndIgnoredWritesChangeNothing) {
+    BusFault refused{BusFault::Kind::Refused};
+    refused.function = 0x10;
+    h.bus.InjectFault(1, refused);
+    EXPECT_EQ(h.Write(1, 504, {23000}), ExceptionFrame(1, 0x10, 4));
+    EXPECT_EQ(h.Regs(1, 504, 1), (std::vector<std::int32_t>{26400}));
+
+    BusFault ignored{BusFault::Kind::Ignored};
+    ignored.function = 0x10;
+    ignored.count = 1;
+    h.bus.InjectFault(1, ignored);
+    EXPECT_EQ(h.Regs(1, 504, 1), (std::vector<std::int32_t>{26400}));  // a read does not use the count up
+    EXPECT_EQ(h.Write(1, 504, {23000, 17000}), WithCrc(Hex("01 10 01 F8 00 02")));
+    EXPECT_EQ(h.Regs(1, 504, 2), (std::vector<std::int32_t>{26400, 17600}));
+    EXPECT_EQ(h.Write(1, 504, {23000}), WithCrc(Hex("01 10 01 F8 00 01")));
+    EXPECT_EQ(h.Regs(1, 504, 1), (std::vector<std::int32_t>{23000}));
+}
+
 TEST(VirtualBusRaw, HandlerUnitsGoThroughThePortAtTheLineRateAndModbusAroundThem) {
     SimHarness h;
     h.bus.WithModule(1, [](VirtualModule& m) { m.SetRawHandler(std::make_unique<MenuLoader>()); });
