@@ -19,6 +19,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+class StandardSourceFollower;
+
 // What the commands run on: the real port and clocks in kvt40ctl, test doubles in tests.
 struct CliEnv {
     Clock* clock = nullptr;
@@ -33,6 +35,8 @@ struct CliEnv {
     std::function<std::optional<std::string>(int address, int baud, std::string& error)> startSim;
     // Set when SIGINT or SIGTERM arrived (the port is closed by then).
     const std::atomic<bool>* interrupted = nullptr;
+    // The bench calibrate sets the standard source of (the built-in module's); none: by hand.
+    StandardSourceFollower* bench = nullptr;
 };
 
 // The usage text of --help: options, then every command of the command table.

@@ -15,13 +15,24 @@
 #include <iostream>
 #include <thread>
 
+#include "calibration/StandardSourceFollower.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualModuleHost.h"
 
 namespace {
+
+// The built-in virtual module's bench: calibrate on --sim gets the source it asks for.
+class VirtualBench final : public StandardSourceFollower {
+public:
+    bool Follow(const LinkState& link, const StandardValues& s, int pfStep) override {
+        return ConnectBuiltInSource(link.port, link.deviceAddress,
+                                    StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pfStep));
+    }
+};
 
 // How long a command may take to wind down after SIGINT or SIGTERM before the process
 // ends anyway.
@@ -90,6 +101,8 @@ int main(int argc, char** argv) {
     env.wall = &wall;
     env.port = &TheSerialPort();
     env.interrupted = &g_interrupted;
+    VirtualBench bench;
+    env.bench = &bench;
     env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
         return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
     };

@@ -10,7 +10,7 @@
 #include "link/TextEncoding.h"
 #include "cli/Cli.h"
 #include "sim/SimPort.h"
-#include "sim/VirtualBench.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
 
 namespace {
