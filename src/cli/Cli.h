@@ -1,7 +1,8 @@
 #pragma once
 // kvt40ctl: the jobs of the desktop tool from a terminal, for scripts and production lines.
 // Output is an interface: each command's lines are fixed, messages go to stderr, and the
-// exit code is 0 on success, 1 when the module or port failed, 2 on a usage error.
+// exit code is 0 on success, 1 when the module or port failed, 2 on a usage error, 130
+// when interrupted (SIGINT, SIGTERM, Ctrl-C).
 
 #include <atomic>
 #include <functional>
@@ -18,6 +19,7 @@
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
 
 class StandardSourceFollower;
 
@@ -43,5 +45,7 @@ struct CliEnv {
 std::string CliUsage();
 
 // Parses and runs one command line; usage errors print "kvt40ctl: <message>" (one line)
-// on err and return 2. A failed write to out is exit 1 with a message on err.
+// on err and return 2. A failed write to out is exit 1 with a message on err. A command
+// that finds env.interrupted set ends without its failure texts and returns 130 after
+// "kvt40ctl: interrupted" and a line saying what it had written to the module.
 int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& out, std::ostream& err);

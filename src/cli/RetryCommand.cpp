@@ -37,7 +37,7 @@ public:
         case O::NoBootloader: return ctx.Failed("No bootloader answered");
         case O::ImageUnreadable:
         case O::PathTooLong: ctx.err << "kvt40ctl: " << sequences.Problem() << "\n"; break;
-        case O::Interrupted:
+        case O::Interrupted: return kExitInterrupted;  // no transfer had begun: nothing failed
         case O::Failed: break;
         }
         ctx.out << update_text::kRetryFailed << "\n";

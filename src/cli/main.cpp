@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -38,6 +39,13 @@ public:
 // ends anyway.
 constexpr int kStopGraceMs = 2000;
 
+// The command did not wind down within the grace: what is buffered goes out, then 130.
+[[noreturn]] void EndInterrupted() {
+    std::fflush(stdout);
+    std::fputs("kvt40ctl: interrupted\n", stderr);
+    std::_Exit(kExitInterrupted);
+}
+
 std::atomic<bool> g_interrupted{false};
 
 #if defined(_WIN32)
@@ -53,8 +61,7 @@ BOOL WINAPI OnConsoleStop(DWORD event) {
     TheSerialPort().Close();
     if (CCommPort* port = g_linkPort.load()) port->Close();
     RealClock().sleep(kStopGraceMs);
-    std::fflush(stdout);
-    std::_Exit(kExitFailed);
+    EndInterrupted();
 }
 #else
 // SIGINT and SIGTERM are waited for on their own thread: the port is closed at once (the
@@ -67,8 +74,7 @@ void WatchStopSignals(const sigset_t& set) {
         g_interrupted = true;
         TheSerialPort().Close();
         RealClock().sleep(kStopGraceMs);
-        std::fflush(stdout);
-        _exit(kExitFailed);
+        EndInterrupted();
     }).detach();
 }
 #endif
@@ -90,6 +96,9 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     WatchStopSignals(stop);
+    // A closed output pipe must not kill a command half-way through changing a module: the
+    // write fails instead, the command finishes, and the exit code says the output was lost.
+    signal(SIGPIPE, SIG_IGN);
 #endif
 
     std::vector<std::string> args(argv + 1, argv + argc);

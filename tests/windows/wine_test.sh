@@ -3,7 +3,8 @@
 # on pseudo-terminals mapped to COM ports in a throwaway prefix:
 #   - probe, read 0 10 and measure print what the Linux kvt40ctl prints, byte for byte (the
 #     port's name in probe's text aside), on a module whose clock is held so both read the
-#     same values; probe also against kvt40-sim itself, and --sim probe;
+#     same values; probe also against kvt40-sim itself, --sim probe, and --sim calibrate,
+#     whose bench must follow the standard values on both;
 #   - the Windows test programs, the serial port's own against serial_peer among them.
 # Usage: tests/windows/wine_test.sh [LINUX_BUILD] [WINDOWS_BUILD]   (build, build-windows)
 set -euo pipefail
@@ -107,9 +108,10 @@ compare "read 0 10" COM5 read 0 10
 compare "measure" COM5 measure
 compare "probe on kvt40-sim" COM6 probe
 compare "--sim probe" "" --sim probe
+compare "--sim calibrate" "" --sim calibrate --view line --mode test --ua 230 --ub 230 --uc 230
 
 # Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) closes the port at once: a measure
-# cycle of 3.6 s fails at its next tick with exit 1, long before it would have ended.
+# cycle of 3.6 s ends at its next tick with exit 130, long before it would have ended.
 "$wine" "$win_ctl" --port COM5 measure > "$work/stop.out" 2> "$work/stop.err" < /dev/null &
 ctl=$!
 for _ in $(seq 200); do  # until it holds the port, which its exchanges need
@@ -121,10 +123,11 @@ kill -INT "$ctl"
 rc=0
 wait "$ctl" || rc=$?
 took=$((($(date +%s%N) - t0) / 1000000))
-if [ "$rc" -ne 1 ] || [ "$took" -gt 1500 ] || ! grep -qx 'Unable to read meter data!' "$work/stop.err"; then
+if [ "$rc" -ne 130 ] || [ "$took" -gt 1500 ] || ! grep -qx 'kvt40ctl: interrupted' "$work/stop.err" ||
+  grep -q 'Unable to read meter data!' "$work/stop.err"; then
   fail "Ctrl-C: exit $rc after $took ms: $(head -c 200 "$work/stop.err")"
 else
-  echo "wine_test: Ctrl-C closed the port: exit 1 after $took ms"
+  echo "wine_test: Ctrl-C closed the port: exit 130 after $took ms"
 fi
 
 # The test programs built for Windows; the serial port's own talks to serial_peer.
