@@ -27,12 +27,17 @@
 namespace {
 
 // The built-in virtual module's bench: calibrate on --sim gets the source it asks for.
+// Asked of the program's own port: a command's link reaches it through a write recorder.
 class VirtualBench final : public StandardSourceFollower {
 public:
+    explicit VirtualBench(CCommPort* const& port) : port_(port) {}
     bool Follow(const LinkState& link, const StandardValues& s, int pfStep) override {
-        return ConnectBuiltInSource(link.port, link.deviceAddress,
+        return ConnectBuiltInSource(port_, link.deviceAddress,
                                     StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pfStep));
     }
+
+private:
+    CCommPort* const& port_;  // CliEnv::port, which --sim may point elsewhere
 };
 
 // How long a command may take to wind down after SIGINT or SIGTERM before the process
@@ -110,7 +115,7 @@ int main(int argc, char** argv) {
     env.wall = &wall;
     env.port = &TheSerialPort();
     env.interrupted = &g_interrupted;
-    VirtualBench bench;
+    VirtualBench bench(env.port);
     env.bench = &bench;
     env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
         return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
