@@ -4,7 +4,7 @@
 // instruments is set by hand and has no follower; each program hands in the one of its
 // built-in virtual module.
 //
-//     if (ctx.bench) cycle.SetSourceFollower([&](const StandardValues& s, int pf) { ctx.bench->Follow(link, s, pf); });
+//     cycle.SetSourceFollower([&](const StandardValues& s, int pf) { bench.Follow(link, s, pf); });
 
 #include "calibration/AdjustTable.h"
 #include "link/LinkState.h"

@@ -22,12 +22,13 @@ inline std::optional<CheckedImage> CheckImageArg(CliContext& ctx, const std::str
     if (!size) {
         ctx.Failed("kvt40ctl: " + why);
         std::string ignored;
-        if (!force && ProbeImage(image.path, ignored, true)) ctx.err << "kvt40ctl: --force sends it all the same\n";
+        if (!force && ProbeImage(image.path, ignored, true))
+            ctx.err << "kvt40ctl: --force sends it all the same\n";
         return std::nullopt;
     }
     if (!YmodemSender::FitsInitialPacket(image.path, *size)) {
-        ctx.Failed("kvt40ctl: the image path is too long for the header block (" + std::to_string(image.path.size()) +
-                   " bytes: " + image.path + ")");
+        ctx.Failed("kvt40ctl: the image path is too long for the header block (" +
+                   std::to_string(image.path.size()) + " bytes: " + image.path + ")");
         return std::nullopt;
     }
     image.size = *size;

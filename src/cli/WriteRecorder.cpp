@@ -13,7 +13,9 @@ constexpr std::size_t kHeaderBlockBytes = 133;
 constexpr std::size_t kDataBlockBytes = 1029;
 constexpr std::size_t kHandshakeBytes = 18;
 
-int Word(std::span<const std::uint8_t> f, std::size_t at) { return f[at] << 8 | f[at + 1]; }
+int Word(std::span<const std::uint8_t> f, std::size_t at) {
+    return f[at] << 8 | f[at + 1];
+}
 
 std::string Range(const char* one, const char* many, int start, int count, int address) {
     std::string text = count == 1 ? std::string(one) + " " + std::to_string(start)
@@ -29,11 +31,16 @@ std::string DescribeModbus(std::span<const std::uint8_t> f) {
     if (f[f.size() - 2] != (crc & 0xFF) || f[f.size() - 1] != crc >> 8) return {};
     const int address = f[0];
     switch (f[1]) {
-    case 0x05: return Range("coil", "coils", Word(f, 2), 1, address);
-    case 0x06: return Range("register", "registers", Word(f, 2), 1, address);
-    case 0x0F: return Range("coil", "coils", Word(f, 2), Word(f, 4), address);
-    case 0x10: return Range("register", "registers", Word(f, 2), Word(f, 4), address);
-    default: return {};
+        case 0x05:
+            return Range("coil", "coils", Word(f, 2), 1, address);
+        case 0x06:
+            return Range("register", "registers", Word(f, 2), 1, address);
+        case 0x0F:
+            return Range("coil", "coils", Word(f, 2), Word(f, 4), address);
+        case 0x10:
+            return Range("register", "registers", Word(f, 2), Word(f, 4), address);
+        default:
+            return {};
     }
 }
 
@@ -48,8 +55,7 @@ std::string WriteRecorder::Describe(std::span<const std::uint8_t> f) {
         const int address = (f[2] - '0') * 1000 + (f[3] - '0') * 100 + (f[4] - '0') * 10 + (f[5] - '0');
         return "update handshake at address " + std::to_string(address);
     }
-    if (f.size() == kHeaderBlockBytes && f[0] == kSoh)
-        return f[3] == 0 ? "closing block" : "image header";
+    if (f.size() == kHeaderBlockBytes && f[0] == kSoh) return f[3] == 0 ? "closing block" : "image header";
     if (f.size() == kDataBlockBytes && f[0] == kStx) return "image block";
     return DescribeModbus(f);
 }
@@ -59,8 +65,10 @@ int WriteRecorder::Write(std::span<const std::uint8_t> data) {
     if (sent <= 0) return sent;
     const std::string what = Describe(data);
     if (what.empty()) return sent;
-    if (!written_.empty() && written_.back().first == what) ++written_.back().second;
-    else written_.emplace_back(what, 1);
+    if (!written_.empty() && written_.back().first == what)
+        ++written_.back().second;
+    else
+        written_.emplace_back(what, 1);
     return sent;
 }
 

@@ -38,7 +38,9 @@ private:
     std::atomic<bool>& interrupted_;
 };
 
-bool FunctionIs(std::span<const std::uint8_t> f, std::uint8_t code) { return f.size() >= 8 && f[1] == code; }
+bool FunctionIs(std::span<const std::uint8_t> f, std::uint8_t code) {
+    return f.size() >= 8 && f[1] == code;
+}
 
 class InterruptTest : public ::testing::Test {
 protected:
@@ -90,8 +92,9 @@ TEST_F(InterruptTest, ACalibrationSaysWhichRegistersItHadWritten) {
     StopAt(1, [](auto f) { return FunctionIs(f, 0x10); });
     EXPECT_EQ(Run({"--address", "7", "calibrate", "--view", "line", "--mode", "meter"}), kExitInterrupted);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(),
-              "kvt40ctl: interrupted\nkvt40ctl: already written to the module: registers 5000-5002 at address 7\n");
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: interrupted\nkvt40ctl: already written to the module: registers 5000-5002 at address 7\n");
 }
 
 TEST_F(InterruptTest, ANewAddressIsNotFollowedAfterTheStop) {
@@ -100,8 +103,9 @@ TEST_F(InterruptTest, ANewAddressIsNotFollowedAfterTheStop) {
     EXPECT_EQ(opens, 1);  // no reconnection at the new settings
     EXPECT_EQ(out.str(), "");
     const std::string e = err.str();
-    EXPECT_EQ(e.substr(e.find("kvt40ctl: interrupted")),
-              "kvt40ctl: interrupted\nkvt40ctl: already written to the module: registers 500-501 at address 7\n")
+    EXPECT_EQ(
+        e.substr(e.find("kvt40ctl: interrupted")),
+        "kvt40ctl: interrupted\nkvt40ctl: already written to the module: registers 500-501 at address 7\n")
         << e;
 }
 
@@ -114,7 +118,8 @@ TEST_F(InterruptTest, ARetryThatSentNoImageHasNotFailedButAnUpdateInTransferHas)
     StopAt(2, [](auto f) { return f.size() == 1029 && f[0] == 0x02; });
     EXPECT_EQ(Run({"update", "--image", image, "--address", "1", "--address", "7"}), kExitInterrupted);
     EXPECT_EQ(out.str(), "1\t升级失败!\n");  // the pause: the module in transfer failed, 7 not reached
-    EXPECT_EQ(err.str(),
-              "kvt40ctl: interrupted\nkvt40ctl: already written to the module: update handshake at address 1, "
-              "bootloader key, image header, image block x2\n");
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: interrupted\nkvt40ctl: already written to the module: update handshake at address 1, "
+        "bootloader key, image header, image block x2\n");
 }
