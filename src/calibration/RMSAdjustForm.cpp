@@ -17,7 +17,7 @@
 #include "calibration/DeadZoneDlg.h"
 #include "calibration/ReportSetupDlg.h"
 #include "calibration/StdSourceDlg.h"
-#include "sim/VirtualBench.h"
+#include "calibration/StandardSourceFollower.h"
 #include "widgets/CellColours.h"
 #include "widgets/GridCtrl.h"
 
@@ -29,8 +29,10 @@ CRMSAdjustForm::CRMSAdjustForm(FormContext& ctx, QWidget* parent)
     timer_.setInterval(AdjustCycle::kTimerMs);
     connect(&timer_, &QTimer::timeout, this, &CRMSAdjustForm::OnTimer);
     // On the built-in virtual module the bench's source follows the standard values.
-    LinkState& link = ctx.link;
-    cycle_.SetSourceFollower([&link](const StandardValues& s, int pf) { FollowOnVirtualBench(link, s, pf); });
+    if (StandardSourceFollower* bench = ctx.bench) {
+        LinkState& link = ctx.link;
+        cycle_.SetSourceFollower([bench, &link](const StandardValues& s, int pf) { bench->Follow(link, s, pf); });
+    }
     Build();
 }
 

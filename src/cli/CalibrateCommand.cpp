@@ -11,7 +11,7 @@
 #include "calibration/AdjustCycle.h"
 #include "calibration/ReportWriter.h"
 #include "cli/CliCommand.h"
-#include "sim/VirtualBench.h"
+#include "calibration/StandardSourceFollower.h"
 
 namespace {
 
@@ -84,8 +84,10 @@ public:
 
         WarningSink sink;
         AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
-        const LinkState& link = ctx.Link();
-        cycle.SetSourceFollower([&link](const StandardValues& s, int pf) { FollowOnVirtualBench(link, s, pf); });
+        if (StandardSourceFollower* bench = ctx.env.bench) {
+            const LinkState& link = ctx.Link();
+            cycle.SetSourceFollower([bench, &link](const StandardValues& s, int pf) { bench->Follow(link, s, pf); });
+        }
         cycle.Open();
         if (line) {
             cycle.OnIncomingLine();

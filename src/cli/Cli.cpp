@@ -83,6 +83,10 @@ WallClock& CliContext::Wall() const {
 }
 
 int CliContext::Failed(const std::string& message) {
+    if (Interrupted()) {
+        code_ = kExitInterrupted;
+        return code_;
+    }
     err << message << "\n";
     code_ = kExitFailed;
     return code_;
@@ -117,7 +121,14 @@ void CliContext::ReportOpenFailure(const std::string& port) {
     if (!why.empty()) err << "kvt40ctl: " << why << "\n";
 }
 
+bool CliContext::RefusedAfterInterrupt() {
+    if (!Interrupted()) return false;
+    code_ = kExitInterrupted;
+    return true;
+}
+
 bool CliContext::OpenLink() {
+    if (RefusedAfterInterrupt()) return false;
     const auto port = PortName();
     if (!port) return false;
     if (!env.open(*port, options.baud, 8, 0, 0)) {
@@ -127,13 +138,16 @@ bool CliContext::OpenLink() {
     link_.deviceAddress = options.address;
     link_.baudIndex = BaudIndexOf(options.baud);
     link_.protocol = &TheModbusRtu();
-    link_.port = env.port;
+    recorder_.Wrap(env.port);
+    link_.port = &recorder_;
     return true;
 }
 
 bool CliContext::ConnectLink(std::string& status) { return ConnectLink(status, options.address, options.baud); }
 
 bool CliContext::ConnectLink(std::string& status, int address, int baud) {
+    // A command stopped half-way does not go on at new settings.
+    if (RefusedAfterInterrupt()) return false;
     const auto port = PortName();
     if (!port) return false;
     CancelSink sink;
@@ -143,7 +157,8 @@ bool CliContext::ConnectLink(std::string& status, int address, int baud) {
         opened = env.open(n, b, d, p, s);
         return opened;
     };
-    ConnectSequence seq(link_, *env.port, open, sink, *env.clock);
+    recorder_.Wrap(env.port);
+    ConnectSequence seq(link_, recorder_, open, sink, *env.clock);
     CommSettings s;
     s.deviceAddress = address;
     s.port = *port;
@@ -177,7 +192,8 @@ std::string CliUsage() {
     }
     u +=
         "\n"
-        "exit codes: 0 success, 1 port or module failure (message on stderr), 2 usage error\n";
+        "exit codes: 0 success, 1 port or module failure (message on stderr), 2 usage error,\n"
+        "            130 interrupted (stderr says what had been written to the module)\n";
     return u;
 }
 
@@ -256,11 +272,15 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
     for (auto& [info, cmd] : commands) {
         if (!app.got_subcommand(info->name)) continue;
         CliContext ctx(g, env, out, err);
-        const int code = cmd->Run(ctx);
+        int code = cmd->Run(ctx);
         out.flush();
         if (!out) {
             err << "kvt40ctl: cannot write to standard output\n";
-            return kExitFailed;
+            code = kExitFailed;
+        }
+        if (ctx.Interrupted()) {
+            err << "kvt40ctl: interrupted\n" << "kvt40ctl: " << ctx.Written().Summary() << "\n";
+            code = kExitInterrupted;
         }
         return code;
     }

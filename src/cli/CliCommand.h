@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/WriteRecorder.h"
 #include "link/LinkState.h"
 #include "link/ModbusSession.h"
 
@@ -49,9 +50,12 @@ public:
     ModbusSession Session() { return ModbusSession(link_, *env.clock); }
     bool Interrupted() const { return env.interrupted != nullptr && env.interrupted->load(); }
 
+    // What went out to the module through this context's link so far.
+    const WriteRecorder& Written() const { return recorder_; }
+
     // The prologue of a job: the port (--port, or the built-in module for --sim) opened
     // with the options' line settings and the link pointed at it. False after printing why;
-    // Code() is then the exit code.
+    // Code() is then the exit code. Once interrupted, no port is opened (again).
     bool OpenLink();
     // The Connect dialog's sequence (open, probe 10 registers from 0); the status text
     // without its tab on success.
@@ -61,7 +65,8 @@ public:
     bool ConnectLink(std::string& status, int address, int baud);
     int Code() const { return code_; }
 
-    // Prints the message on stderr and returns exit code 1.
+    // Prints the message on stderr and returns exit code 1; once interrupted, prints
+    // nothing (the failure is the interruption's) and returns 130.
     int Failed(const std::string& message);
     // Prints "kvt40ctl: message" on stderr and returns exit code 2.
     int Usage(const std::string& message);
@@ -70,7 +75,10 @@ private:
     std::optional<std::string> PortName();
     void ReportOpenFailure(const std::string& port);
 
+    bool RefusedAfterInterrupt();
+
     LinkState link_;
+    WriteRecorder recorder_;
     int code_ = kExitOk;
 };
 

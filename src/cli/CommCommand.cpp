@@ -38,6 +38,7 @@ public:
         params.SetTyped(1, addressText_);
         if (baud != 0) params.SetTyped(2, CommParameters::BaudOptionText(BaudIndexOf(baud)));
         const WriteOutcome written = params.Set(sink);
+        if (ctx.Interrupted()) return kExitInterrupted;  // its read-back failed by the stop, not the module
         if (written == WriteOutcome::Refused) return ctx.Failed(sink.Last());
         // After a change the read-back fails at the old settings, as on the form.
         if (written == WriteOutcome::Failed) ctx.err << sink.Last() << "\n";

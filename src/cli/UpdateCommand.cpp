@@ -1,5 +1,6 @@
 // kvt40ctl update: sequence A for each module in order, one "ADDRESS<TAB>STATE" line each.
 #include "cli/CliCommand.h"
+#include "cli/ImageArg.h"
 #include "link/UpdateLog.h"
 #include "update/BusScan.h"
 #include "update/ImageFile.h"
@@ -21,6 +22,7 @@ class UpdateCommand final : public CliCommand {
 public:
     void Declare(CLI::App& sub) override {
         sub.add_option("--image", image_, "the firmware image (.bin) to send");
+        sub.add_flag("--force", force_, "send an image larger than 1 MiB (1048576 bytes) too");
         sub.add_option("--address", addresses_, "a module to update, 1 to 247 (repeat for more, in order)");
         sub.add_option("--scan", scan_, "update every module a scan of FROM-TO finds, e.g. 1-247");
     }
@@ -39,11 +41,8 @@ public:
         if (!scan_.empty() && !ParseRange(scan_, from, to))
             return ctx.Usage("--scan must be FROM-TO with addresses from 1 to 247, not '" + scan_ + "'");
         // An image that cannot be sent is refused before a byte reaches the bus.
-        std::string why;
-        const auto size = ProbeImage(image_, why);
-        if (!size) return ctx.Failed("kvt40ctl: " + why);
-        if (!YmodemSender::FitsInitialPacket(image_, *size))
-            return ctx.Failed("kvt40ctl: the image path is too long for the header block");
+        const auto image = CheckImageArg(ctx, image_, force_);
+        if (!image) return ctx.Code();
 
         if (!ctx.OpenLink()) return ctx.Code();
         TerminalProgress bar(ctx.err);
@@ -63,14 +62,15 @@ public:
 
         std::atomic<std::uint32_t> progress{0};
         UpdateSequences sequences(ctx.Link(), ctx.TheClock(), progress);
+        sequences.LiftImageCap(force_);
         int current = 0;
         sequences.SetProgressObserver(
-            [&](std::uint32_t done) { bar.Show(TransferProgressLine(current, done, *size)); });
+            [&](std::uint32_t done) { bar.Show(TransferProgressLine(current, done, image->size)); });
         bool allOk = true;
         for (const int address : modules) {
             if (ctx.Interrupted()) break;
             current = address;
-            const auto state = sequences.SequenceA(address, image_, TheUpdateLog());
+            const auto state = sequences.SequenceA(address, image->path, TheUpdateLog());
             bar.Clear();
             // Skipped by a pause that came between two modules: not handled, no line.
             if (!state && ctx.Interrupted()) break;
@@ -85,12 +85,13 @@ public:
 
 private:
     std::string image_;
+    bool force_ = false;
     std::vector<std::string> addresses_;
     std::string scan_;
 };
 
 }  // namespace
 
-KVT40_CLI_COMMAND(UpdateCommand, "update", "update --image FILE (--address N)... | --scan FROM-TO",
+KVT40_CLI_COMMAND(UpdateCommand, "update", "update --image FILE [--force] (--address N)... | --scan FROM-TO",
                   "firmware update, one ADDRESS<TAB>STATE line per module",
                   81)

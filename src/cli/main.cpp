@@ -12,20 +12,44 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
+#include "calibration/StandardSourceFollower.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualModuleHost.h"
 
 namespace {
 
+// The built-in virtual module's bench: calibrate on --sim gets the source it asks for.
+// Asked of the program's own port: a command's link reaches it through a write recorder.
+class VirtualBench final : public StandardSourceFollower {
+public:
+    explicit VirtualBench(CCommPort* const& port) : port_(port) {}
+    bool Follow(const LinkState& link, const StandardValues& s, int pfStep) override {
+        return ConnectBuiltInSource(port_, link.deviceAddress,
+                                    StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pfStep));
+    }
+
+private:
+    CCommPort* const& port_;  // CliEnv::port, which --sim may point elsewhere
+};
+
 // How long a command may take to wind down after SIGINT or SIGTERM before the process
 // ends anyway.
 constexpr int kStopGraceMs = 2000;
+
+// The command did not wind down within the grace: what is buffered goes out, then 130.
+[[noreturn]] void EndInterrupted() {
+    std::fflush(stdout);
+    std::fputs("kvt40ctl: interrupted\n", stderr);
+    std::_Exit(kExitInterrupted);
+}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -42,8 +66,7 @@ BOOL WINAPI OnConsoleStop(DWORD event) {
     TheSerialPort().Close();
     if (CCommPort* port = g_linkPort.load()) port->Close();
     RealClock().sleep(kStopGraceMs);
-    std::fflush(stdout);
-    std::_Exit(kExitFailed);
+    EndInterrupted();
 }
 #else
 // SIGINT and SIGTERM are waited for on their own thread: the port is closed at once (the
@@ -56,8 +79,7 @@ void WatchStopSignals(const sigset_t& set) {
         g_interrupted = true;
         TheSerialPort().Close();
         RealClock().sleep(kStopGraceMs);
-        std::fflush(stdout);
-        _exit(kExitFailed);
+        EndInterrupted();
     }).detach();
 }
 #endif
@@ -79,6 +101,9 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     WatchStopSignals(stop);
+    // A closed output pipe must not kill a command half-way through changing a module: the
+    // write fails instead, the command finishes, and the exit code says the output was lost.
+    signal(SIGPIPE, SIG_IGN);
 #endif
 
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -90,6 +115,8 @@ int main(int argc, char** argv) {
     env.wall = &wall;
     env.port = &TheSerialPort();
     env.interrupted = &g_interrupted;
+    VirtualBench bench(env.port);
+    env.bench = &bench;
     env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
         return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
     };

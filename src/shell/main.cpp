@@ -31,6 +31,7 @@
 #include <cstring>
 #include <string>
 
+#include "calibration/StandardSourceFollower.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/WallClock.h"
@@ -39,10 +40,20 @@
 #include "shell/MainFrame.h"
 #include "shell/MessageBoxSink.h"
 #include "shell/Navigation.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualModuleHost.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
+// The built-in virtual module's bench: a calibration on it gets the source it asks for.
+class VirtualBench final : public StandardSourceFollower {
+public:
+    bool Follow(const LinkState& link, const StandardValues& s, int pfStep) override {
+        return ConnectBuiltInSource(link.port, link.deviceAddress,
+                                    StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pfStep));
+    }
+};
+
 // Scripted runs must never block on a message box: print it and answer Cancel.
 class StderrSink final : public MessageSink {
 public:
@@ -209,9 +220,10 @@ int main(int argc, char** argv) {
 
     InstallStopSignals(&app);
     SystemWallClock wall;
+    VirtualBench bench;
     int rc = 0;
     {
-        CMainFrame frame(FormContext{TheLink(), TheClock(), sink, wall});
+        CMainFrame frame(FormContext{TheLink(), TheClock(), sink, wall, &bench});
         boxes.SetParent(&frame);
         frame.show();
 

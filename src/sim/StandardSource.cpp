@@ -18,6 +18,14 @@ bool StandardSource::SetPowerFactorStep(int step) {
     return true;
 }
 
+StandardSource StandardSource::Of(const std::array<double, 3>& volts, double amps, int pfStep) {
+    StandardSource s;
+    s.volts = volts;
+    s.amps = amps;
+    if (!s.SetPowerFactorStep(pfStep)) s.SetPowerFactorStep(0);
+    return s;
+}
+
 bool StandardSource::SetPowerFactor(std::string_view step) {
     const auto& steps = PowerFactorSteps();
     for (std::size_t k = 0; k < steps.size(); ++k)

@@ -23,5 +23,8 @@ struct StandardSource {
     bool SetPowerFactor(std::string_view step);
     // The same steps by index 0..4.
     bool SetPowerFactorStep(int step);
+    // The source of these phase voltages and this current at step pfStep (1.0 when the
+    // step is outside 0..4).
+    static StandardSource Of(const std::array<double, 3>& volts, double amps, int pfStep);
     static const std::array<const char*, 5>& PowerFactorSteps();
 };

@@ -7,6 +7,8 @@
 
 #include "link/PortList.h"
 #include "link/SerialPort.h"
+#include "sim/StandardSource.h"
+#include "sim/VirtualBus.h"
 
 #if defined(_WIN32)
 #include "link/Clock.h"
@@ -87,6 +89,13 @@ bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int data
     return TheMemoryPort().Open(address, baud);
 }
 
+namespace {
+// The bus behind the link's port: in memory, only the built-in module's own port leads there.
+bool WithLinkedBus(const CCommPort* linkPort, const std::function<void(VirtualBus&)>& f) {
+    return linkPort == &TheMemoryPort() && linkPort->IsOpen() && TheMemoryPort().WithBus(f);
+}
+}  // namespace
+
 CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name) {
     if (name != kVirtualModuleName) return serial;
     return TheMemoryPort();
@@ -142,7 +151,23 @@ bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int data
 }
 
 CCommPort& LinkPortFor(CSerialPort& serial, const std::string&) { return serial; }
+
+namespace {
+// The bus behind the link's port: the serial port open on the built-in module's pty.
+bool WithLinkedBus(const CCommPort* linkPort, const std::function<void(VirtualBus&)>& f) {
+    const auto* serial = dynamic_cast<const CSerialPort*>(linkPort);
+    return serial != nullptr && serial->IsOpen() && WithBuiltInBus(serial->Name(), f);
+}
+}  // namespace
 #endif
+
+bool ConnectBuiltInSource(const CCommPort* linkPort, int address, const StandardSource& source) {
+    bool connected = false;
+    WithLinkedBus(linkPort, [&](VirtualBus& bus) {
+        connected = bus.WithModule(address, [&source](VirtualModule& m) { m.Bench().Connect(source); });
+    });
+    return connected;
+}
 
 void RegisterVirtualModulePort() {
     // ListPorts() puts these entries before the devices, so the virtual module is only

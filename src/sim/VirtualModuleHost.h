@@ -14,6 +14,7 @@
 class CCommPort;
 class CSerialPort;
 class VirtualBus;
+struct StandardSource;
 
 inline constexpr const char* kVirtualModuleName = "Virtual module";
 
@@ -22,6 +23,11 @@ std::string VirtualModulePortPath(int address = 1, int baud = 9600);
 // Runs `f` on the built-in module's bus while it runs and `portPath` is the pty it is
 // served on; false (f not called) otherwise. Never starts the module.
 bool WithBuiltInBus(const std::string& portPath, const std::function<void(VirtualBus&)>& f);
+// Connects the built-in module's bench to `source` when `linkPort` is the port a link
+// reaches it through (its pty on a CSerialPort, or its in-memory port) and a module sits
+// at `address`; false (nothing changes) otherwise. The virtual bench's follower of each
+// program calls this.
+bool ConnectBuiltInSource(const CCommPort* linkPort, int address, const StandardSource& source);
 // Stops the built-in module (at exit).
 void StopVirtualModule();
 // Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.

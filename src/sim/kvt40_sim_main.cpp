@@ -227,6 +227,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Whoever reads the trace may stop reading (--trace | head -1): the bus keeps serving.
+    signal(SIGPIPE, SIG_IGN);
 
     RealClock clock;
     VirtualBus bus(clock);

@@ -57,7 +57,7 @@ std::optional<UpdateSequences::Snapshot> UpdateSequences::ReadSnapshot(int addre
 }
 
 bool UpdateSequences::ImageSendable(const std::string& path, ModuleState& refused) {
-    const auto size = ProbeImage(path, problem_);
+    const auto size = ProbeImage(path, problem_, overCap_);
     if (!size) {
         refused = ModuleState::ImageUnreadable;
         return false;
@@ -71,7 +71,7 @@ bool UpdateSequences::ImageSendable(const std::string& path, ModuleState& refuse
 }
 
 std::optional<std::vector<std::uint8_t>> UpdateSequences::TakeImage(const std::string& path, ModuleState& refused) {
-    auto image = ReadImage(path, problem_);
+    auto image = ReadImage(path, problem_, overCap_);
     if (!image) {
         refused = ModuleState::ImageUnreadable;
         return std::nullopt;

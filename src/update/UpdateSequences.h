@@ -83,6 +83,8 @@ public:
 
     // Called during transfers with the bytes acknowledged so far (a terminal's progress bar).
     void SetProgressObserver(std::function<void(std::uint32_t)> observer) { observer_ = std::move(observer); }
+    // Sends an image larger than kImageCapBytes too (the user insisted); refused by default.
+    void LiftImageCap(bool lifted) { overCap_ = lifted; }
 
     // The module at `address` (1..247), its banner replies appended to `log`. Returns the
     // module's last state, nullopt when it was left untouched (no "==", no "C", or the port
@@ -115,4 +117,5 @@ private:
     LinkWait wait_;
     std::function<void(std::uint32_t)> observer_;
     std::string problem_;
+    bool overCap_ = false;
 };

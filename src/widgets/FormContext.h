@@ -1,15 +1,19 @@
 #pragma once
 // What every form is built with: the link it talks over, the clock its waits go through,
-// the sink that shows its message boxes and the wall clock for the times it shows.
+// the sink that shows its message boxes and the wall clock for the times it shows, and the
+// bench whose standard source a calibration may set (the program's virtual module's).
 
 #include "link/Clock.h"
 #include "link/LinkState.h"
 #include "link/MessageSink.h"
 #include "link/WallClock.h"
 
+class StandardSourceFollower;
+
 struct FormContext {
     LinkState& link;
     Clock& clock;
     MessageSink& sink;
     WallClock& wall;
+    StandardSourceFollower* bench = nullptr;  // none: the source is set by hand
 };

@@ -11,7 +11,7 @@
 #include "cli/Cli.h"
 #include "link/TextEncoding.h"
 #include "sim/SimPort.h"
-#include "sim/VirtualBench.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
 
 namespace {

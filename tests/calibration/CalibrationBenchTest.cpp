@@ -6,7 +6,7 @@
 
 #include "calibration/AdjustCycle.h"
 #include "sim/SimPort.h"
-#include "sim/VirtualBench.h"
+#include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 
@@ -20,7 +20,9 @@ protected:
         port.Open(9600);
         link.protocol = &TheModbusRtu();
         link.port = &port;
-        cycle.SetSourceFollower([this](const StandardValues& s, int pf) { ConnectBenchSource(bus, 1, BenchSourceFor(s, pf)); });
+        cycle.SetSourceFollower([this](const StandardValues& s, int pf) {
+            bus.WithModule(1, [&](VirtualModule& m) { m.Bench().Connect(StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pf)); });
+        });
         cycle.Open();
         EXPECT_TRUE(cycle.OnReadCtModules());
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <sstream>
@@ -141,4 +142,34 @@ TEST(CliE2E, CommandsInARowAgainstALateModuleEachReadTheirOwnReplies) {
         EXPECT_EQ(ctl(late.Path(), {"comm"}).out, comm) << run;
     }
     EXPECT_EQ(late.Terminate(), 0);
+}
+
+TEST(CliE2E, ATraceReaderThatLeavesDoesNotStopTheBus) {
+    // kvt40-sim --trace | head -1: the reader takes the path line and is gone.
+    int out = -1;
+    const pid_t pid = e2e::Spawn({KVT40_SIM_EXE, "--trace", "--address", "1", "--address", "2"}, out);
+    ASSERT_GT(pid, 0);
+    const std::string line = e2e::ReadUntil(out, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+    ::close(out);
+    const std::string path = line.substr(0, line.find('\n'));
+    ASSERT_EQ(path.rfind("/dev/", 0), 0u) << line;
+    // The handshake puts module 1 into its bootloader, which traces that into the closed pipe.
+    const int pty = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(pty, 0);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(pty, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(pty, TCSANOW, &raw), 0);
+    ASSERT_EQ(::write(pty, "ID0001TOKENKEY7305", 18), 18);
+    const auto banner = e2e::ReadUntil(pty, 5000, [](const std::string& s) { return s.size() >= 78; });
+    EXPECT_GE(banner.size(), 78u);
+    ::close(pty);
+    // The bus still serves the other module.
+    const auto read = e2e::Run({KVT40CTL_EXE, "--port", path, "--address", "2", "read", "0", "1"});
+    EXPECT_EQ(read.code, 0) << read.out;
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

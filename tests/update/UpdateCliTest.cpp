@@ -2,9 +2,13 @@
 // their lines, exit codes and usage errors.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "update/ImageFile.h"
 #include "update/UpdateFixture.h"
 
 namespace {
@@ -111,6 +115,37 @@ TEST_F(UpdateCliTest, BadArgumentsAndUnreadableImagesStopBeforeTheBus) {
     EXPECT_EQ(Run({"update", "--image", missing, "--address", "1"}), kExitFailed);
     EXPECT_EQ(err.str(), "kvt40ctl: cannot open " + missing + ": No such file or directory\n");
     EXPECT_EQ(Run({"retry", "--image", missing}), kExitFailed);
+    const std::string empty = files.Write({});
+    EXPECT_EQ(Run({"retry", "--image", empty}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot send " + empty + ": the image is empty\n");
+    EXPECT_EQ(Run({"update", "--image", "/dev/zero", "--address", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot send /dev/zero: a device, not a firmware image\n");
+    const std::string big = files.Write({1});
+    ASSERT_EQ(::truncate(big.c_str(), kImageCapBytes + 1), 0);
+    EXPECT_EQ(Run({"update", "--image", big, "--address", "1"}), kExitFailed);
+    EXPECT_EQ(err.str(), "kvt40ctl: cannot send " + big +
+                             ": 1048577 bytes, more than the 1048576 a firmware image may have\n"
+                             "kvt40ctl: --force sends it all the same\n");
     EXPECT_EQ(opens, 0);
     EXPECT_TRUE(rig.port.Sent().empty());
+}
+
+TEST_F(UpdateCliTest, TheHeaderCarriesTheFullPathAndForceLiftsTheCap) {
+    const std::string typed = std::filesystem::relative(image).string();
+    ASSERT_NE(typed, image);
+    EXPECT_EQ(Run({"update", "--image", typed, "--address", "2"}), kExitOk);
+    rig.Loader(2, [&](Bootloader& b, VirtualModule&) { EXPECT_EQ(b.ProgrammedName(), image); });
+
+    // Over the cap with --force: the transfer starts (the module is stopped at its first block).
+    std::vector<std::uint8_t> bytes = TaggedImage(3000);
+    bytes.resize(kImageCapBytes + 1);
+    const std::string big = files.Write(bytes);
+    Bootloader::Faults vanish;
+    vanish.vanishAtBlock = 1;
+    rig.Faults(1, vanish);
+    EXPECT_EQ(Run({"retry", "--image", big}), kExitFailed);
+    rig.Loader(1, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
+    EXPECT_EQ(Run({"retry", "--force", "--image", big}), kExitFailed);
+    EXPECT_EQ(out.str(), "升级失败!\n");
+    EXPECT_EQ(rig.SentStartingWith(0x02), 2u);  // the first data block, sent twice
 }

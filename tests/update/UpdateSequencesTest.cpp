@@ -3,6 +3,11 @@
 #include "update/UpdateSequences.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "support/ScriptedPort.h"
 #include "update/ImageFile.h"
@@ -169,10 +174,67 @@ TEST(UpdateImageFile, ReadWholeOrSaysWhy) {
     const auto bytes = TaggedImage(3000);
     std::string why;
     EXPECT_EQ(ReadImage(files.Write(bytes), why), bytes);
-    EXPECT_EQ(ProbeImage(files.Write({}), why), 0u);
-    EXPECT_EQ(ReadImage(files.Write({}), why), std::vector<std::uint8_t>{});
     EXPECT_FALSE(ReadImage("/nonexistent/fw.bin", why));
     EXPECT_EQ(why, "cannot open /nonexistent/fw.bin: No such file or directory");
+}
+
+// Nothing a module could not take as firmware passes, and a FIFO is refused by its type:
+// opening it for reading would wait for a writer that never comes.
+TEST(UpdateImageFile, OnlyARegularFileOfOneByteUpToTheCapIsAnImage) {
+    ImageFiles files;
+    std::string why;
+    const std::string empty = files.Write({});
+    EXPECT_FALSE(ProbeImage(empty, why));
+    EXPECT_EQ(why, "cannot send " + empty + ": the image is empty");
+    EXPECT_FALSE(ReadImage(empty, why));
+
+    const std::string fifo = files.Write({}, "fifo");
+    ASSERT_EQ(::unlink(fifo.c_str()), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadImage(fifo, why));
+    EXPECT_EQ(why, "cannot send " + fifo + ": a FIFO, not a firmware image");
+    EXPECT_FALSE(ProbeImage("/dev/zero", why));
+    EXPECT_EQ(why, "cannot send /dev/zero: a device, not a firmware image");
+    EXPECT_FALSE(ProbeImage(::testing::TempDir(), why));
+    EXPECT_NE(why.find("a folder"), std::string::npos) << why;
+
+    // Sparse files: the size is what counts, not what the disk holds.
+    const std::string atCap = files.Write({1});
+    const std::string overCap = files.Write({1});
+    ASSERT_EQ(::truncate(atCap.c_str(), kImageCapBytes), 0);
+    ASSERT_EQ(::truncate(overCap.c_str(), kImageCapBytes + 1), 0);
+    EXPECT_EQ(ProbeImage(atCap, why), kImageCapBytes);
+    EXPECT_FALSE(ReadImage(overCap, why));
+    EXPECT_EQ(why, "cannot send " + overCap + ": 1048577 bytes, more than the 1048576 a firmware image may have");
+    EXPECT_EQ(ProbeImage(overCap, why, true), kImageCapBytes + 1);
+
+    // The cap holds in the sequences too, before the module is touched, unless lifted.
+    VirtualClock clock;
+    ScriptedPort port(clock);
+    port.Open();
+    LinkState link{1, 1, 8, 0, 0, &TheModbusRtu(), &port};
+    UpdateLog log;
+    std::atomic<std::uint32_t> progress{0};
+    UpdateSequences seq(link, clock, progress);
+    EXPECT_EQ(seq.SequenceA(5, overCap, log), ModuleState::ImageUnreadable);
+    EXPECT_EQ(seq.SequenceB(empty, log), UpdateSequences::RetryOutcome::ImageUnreadable);
+    EXPECT_TRUE(port.writes.empty());
+    seq.LiftImageCap(true);
+    EXPECT_EQ(seq.SequenceA(5, overCap, log), std::nullopt);  // sent, and nobody answered
+    EXPECT_EQ(port.writes.size(), 2u);
+}
+
+TEST(UpdateImageFile, TheFullPathIsAbsoluteAndTidyWhereThatNamesTheSameFile) {
+    EXPECT_EQ(FullImagePath("fw.bin"), std::filesystem::current_path().string() + "/fw.bin");
+    EXPECT_EQ(FullImagePath("/opt//fw/./x.bin"), "/opt/fw/x.bin");
+    const std::string dir = ::testing::TempDir() + "kvt40-img-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir + "/deep/er");
+    std::ofstream(dir + "/fw.bin") << "x";
+    EXPECT_EQ(FullImagePath(dir + "/deep/../fw.bin"), dir + "/fw.bin");
+    // Through a symbolic link, ".." is the folder of what it points to: kept as typed.
+    std::filesystem::create_directory_symlink(dir + "/deep/er", dir + "/link");
+    EXPECT_EQ(FullImagePath(dir + "/link/../fw.bin"), dir + "/link/../fw.bin");
+    std::filesystem::remove_all(dir);
 }
 
 // Against virtual modules on the bus.
