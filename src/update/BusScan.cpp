@@ -47,11 +47,17 @@ BusScan::TickResult BusScan::OnTick() {
     if (!running_) return r;
     ModbusSession session(link_, clock_);
     const auto reply = session.ReadAvailable(kReplyBytes);
+    if (!session.Connected()) {
+        // The rest of the range would only be waited out: no address can answer any more.
+        running_ = false;
+        r.portGone = true;
+        return r;
+    }
     clock_.sleep(kReplyWaitMs);
     std::array<std::int32_t, 128> values{};
     r.valid = link_.protocol != nullptr && reply.size() >= 5 && link_.protocol->CheckReadRegistersReply(reply, values);
-    // A good frame without a register (byte count 0) names no address.
-    r.found = r.valid && reply[2] >= 2 && values[0] == current_;
+    // Only a byte count of exactly one register names an address; any other is no answer to this request.
+    r.found = r.valid && reply[2] == 2 && values[0] == current_;
     if (r.found && found_.size() < static_cast<std::size_t>(kMaxAddress)) found_.push_back(current_);
     ++queried_;
     ++current_;
