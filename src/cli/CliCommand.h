@@ -74,6 +74,9 @@ public:
     void TellFailureReason();
     // The end of a command's run: a failure that has not said why yet says it now.
     void Finish(int code);
+    // The command's own lines already say why it failed (update's one state per module):
+    // no reason line is added at the end.
+    void FailureExplained() { reasonTold_ = true; }
     // Prints "kvt40ctl: message" on stderr and returns exit code 2.
     int Usage(const std::string& message);
 

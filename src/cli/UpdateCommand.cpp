@@ -92,6 +92,7 @@ public:
                 lostTold = true;
             }
         }
+        ctx.FailureExplained();  // each module's line says how it ended
         return allOk && !ctx.Interrupted() ? kExitOk : kExitFailed;
     }
 

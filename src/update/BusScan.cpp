@@ -15,9 +15,19 @@ int BusScan::PeriodMsFor(int baud) {
     }
 }
 
-bool BusScan::SendRequest(int address) {
-    LinkState at = link_;
+namespace {
+// The scan's own view of the link: silence at an address is its answer, not a failure, so its
+// exchanges leave the link's record alone (a lost port still says so through the port).
+LinkState Quiet(const LinkState& link, int address) {
+    LinkState at = link;
     at.deviceAddress = address;
+    at.lastExchange = nullptr;
+    return at;
+}
+}  // namespace
+
+bool BusScan::SendRequest(int address) {
+    LinkState at = Quiet(link_, address);
     return ModbusSession(at, clock_).SendReadRegisters(kAddressRegister, 1);
 }
 
@@ -45,7 +55,8 @@ int BusScan::Percent() const {
 BusScan::TickResult BusScan::OnTick() {
     TickResult r;
     if (!running_) return r;
-    ModbusSession session(link_, clock_);
+    LinkState at = Quiet(link_, link_.deviceAddress);
+    ModbusSession session(at, clock_);
     const auto reply = session.ReadAvailable(kReplyBytes);
     if (!session.Connected()) {
         // The rest of the range would only be waited out: no address can answer any more.

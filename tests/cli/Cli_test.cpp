@@ -80,7 +80,7 @@ TEST_F(CliTest, ProbePrintsTheStatusWithoutItsTab) {
 
 TEST_F(CliTest, ProbeFailuresGoToStderrWithExitOne) {
     EXPECT_EQ(Run({"--port", "/dev/pts/3", "--baud", "19200", "probe"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_EQ(err.str(), "Communication failed!\nkvt40ctl: No reply from module 1\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(port.writes.size(), 1u);  // Cancel: no second probe
 
@@ -195,7 +195,7 @@ TEST_F(CliOnVirtualModule, MeasurePrintsTheWholeGrid) {
 
 TEST_F(CliOnVirtualModule, MeasureFailsWhenTheModuleDoesNotAnswer) {
     EXPECT_EQ(Run({"--sim", "--address", "8", "measure"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Unable to read meter data!\n");
+    EXPECT_EQ(err.str(), "Unable to read meter data!\nkvt40ctl: No reply from module 8\n");
     EXPECT_TRUE(out.str().empty());
 }
 
