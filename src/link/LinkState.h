@@ -24,8 +24,8 @@ struct LinkState {
     int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"
     CProtocol* protocol = nullptr;
     CCommPort* port = nullptr;
-    // Where every session on this link (and on copies of it) notes how its last exchange
-    // ended; nullptr: nowhere. One thread at a time, like the exchanges themselves.
+    // Where every session on this link (and on copies of it) notes its last failure, cleared
+    // by a reply that passes; nullptr: nowhere. One thread at a time, like the exchanges.
     ExchangeRecord* lastExchange = nullptr;
 };
 

@@ -29,7 +29,12 @@ bool ModbusSession::Connected() const {
 void ModbusSession::Begin() {
     last_ = ExchangeRecord{};
     last_.address = link_.deviceAddress;
-    if (link_.lastExchange != nullptr) *link_.lastExchange = last_;
+}
+
+// A request that went out proves nothing; only a reply that passed clears the link's record,
+// so a cycle that sends its next request after a failed collect still shows that failure.
+void ModbusSession::Answered() {
+    if (link_.lastExchange != nullptr) *link_.lastExchange = ExchangeRecord{};
 }
 
 bool ModbusSession::Fail(ExchangeFailure f, int exceptionCode) {
@@ -108,6 +113,7 @@ std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
         return std::nullopt;
     }
     values.resize(static_cast<std::size_t>(count));
+    Answered();
     return values;
 }
 
@@ -171,6 +177,7 @@ bool ModbusSession::WriteRegistersConfirmed(int start, std::span<const std::int3
         const ExchangeFailure why = Diagnose(echo, 0x10, true);
         return Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
     }
+    Answered();
     return true;
 }
 
@@ -209,6 +216,7 @@ std::vector<std::uint8_t> ModbusSession::ReadAvailable(std::size_t max) {
     const int got = link_.port->Read(rx);
     rx.resize(static_cast<std::size_t>(std::max(got, 0)));
     if (rx.empty()) FailTransfer(true);
+    else Answered();
     return rx;
 }
 

@@ -38,8 +38,8 @@ enum class ExchangeFailure {
     WrongFunction,  // a good frame that answers another function
 };
 
-// How the last exchange on a link ended, kept for a caller that did not hold the session
-// (kvt40ctl's reason line under a command's failure).
+// The last failure on a link since a reply last passed, kept for a caller that did not hold
+// the session (kvt40ctl's reason line under a command's failure).
 struct ExchangeRecord {
     ExchangeFailure failure = ExchangeFailure::None;
     int address = 0;
@@ -95,8 +95,10 @@ public:
 private:
     bool SendRead(int function, int start, int count);
     std::optional<RegisterValues> Collect(int function, int count);
-    // A new exchange: no failure yet, here and in the link's record.
+    // A new exchange: no failure yet.
     void Begin();
+    // A reply passed: the link's record forgets the last failure.
+    void Answered();
     bool Fail(ExchangeFailure f, int exceptionCode = 0);
     // A write or read that moved nothing: a lost port, a closed one, or (reading) silence.
     bool FailTransfer(bool reading);

@@ -103,9 +103,12 @@ TEST_F(ModbusSessionTest, TellsEachKindOfFailureApartAndNotesItOnTheLink) {
     EXPECT_FALSE(s.ReadRegisters(0, 125, 200));
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongLength);
 
+    // A request that goes out clears nothing; a reply that passes does.
+    ASSERT_TRUE(s.SendReadRegisters(0, 1));
+    EXPECT_EQ(record.failure, ExchangeFailure::WrongLength);
     port.replies.push_back(RegistersReply(7, 1));
-    EXPECT_TRUE(s.ReadRegisters(0, 1, 200));
-    EXPECT_EQ(record.failure, ExchangeFailure::None);  // the record is the last exchange's
+    EXPECT_TRUE(s.CollectRegisters(1));
+    EXPECT_EQ(record.failure, ExchangeFailure::None);
 
     port.Close();
     const auto t0 = clock.nowMs();
