@@ -27,11 +27,11 @@
 
 enum class ExchangeFailure {
     None,
-    NoLink,      // no protocol or port, or the port is closed
-    NoReply,     // nothing arrived
-    BadReply,    // wrong CRC, wrong function or too short to be a frame
-    ShortReply,  // a good frame with fewer values than asked
-    Exception,   // the module refused the request (function | 0x80)
+    NoLink,         // no protocol or port, or the port is closed
+    NoReply,        // nothing arrived
+    BadReply,       // refused by the frame check for none of the reasons named below
+    ShortReply,     // a good frame with fewer values than asked
+    Exception,      // the module refused the request (function | 0x80)
     PortLost,       // the port vanished under the exchange (the record keeps the system's reason)
     BadCrc,         // a whole frame whose CRC does not match
     WrongLength,    // a byte count other than the request's, or fewer bytes than the frame announces
