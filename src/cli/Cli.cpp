@@ -75,7 +75,9 @@ std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareC
 }
 
 CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStream, std::ostream& errStream)
-    : options(o), env(e), out(outStream), err(errStream) {}
+    : options(o), env(e), out(outStream), err(errStream) {
+    link_.lastExchange = &lastExchange_;
+}
 
 WallClock& CliContext::Wall() const {
     static SystemWallClock system;
@@ -89,7 +91,34 @@ int CliContext::Failed(const std::string& message) {
     }
     err << message << "\n";
     code_ = kExitFailed;
+    TellFailureReason();
     return code_;
+}
+
+std::string CliContext::PortLostReason() const {
+    return link_.port != nullptr ? link_.port->LostReason() : std::string();
+}
+
+void CliContext::TellFailureReason() {
+    if (reasonTold_ || Interrupted()) return;
+    // A lost port outranks whatever the exchange that met it was told.
+    std::string why;
+    if (const std::string lost = PortLostReason(); !lost.empty()) why = "Port lost: " + lost;
+    else if (lastExchange_.failure != ExchangeFailure::None && lastExchange_.failure != ExchangeFailure::NoLink)
+        why = FailureText(lastExchange_);
+    if (why.empty()) return;
+    err << "kvt40ctl: " << why << "\n";
+    reasonTold_ = true;
+}
+
+void CliContext::Finish(int code) {
+    if (code == kExitFailed) TellFailureReason();
+}
+
+bool CliContext::ReopenLink() {
+    if (portName_.empty() || !env.open(portName_, options.baud, 8, 0, 0)) return false;
+    link_.port = env.port;
+    return link_.port != nullptr && link_.port->IsOpen();
 }
 
 int CliContext::Usage(const std::string& message) {
@@ -140,6 +169,7 @@ bool CliContext::OpenLink() {
     link_.protocol = &TheModbusRtu();
     recorder_.Wrap(env.port);
     link_.port = &recorder_;
+    portName_ = *port;
     return true;
 }
 
@@ -273,6 +303,7 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
         if (!app.got_subcommand(info->name)) continue;
         CliContext ctx(g, env, out, err);
         int code = cmd->Run(ctx);
+        ctx.Finish(code);
         out.flush();
         if (!out) {
             err << "kvt40ctl: cannot write to standard output\n";

@@ -64,10 +64,24 @@ public:
     // closed and opened again at `baud`, and the link keeps the new settings on success.
     bool ConnectLink(std::string& status, int address, int baud);
     int Code() const { return code_; }
+    // Opens the port of OpenLink again after it was lost, quietly (a watch that waits for a
+    // device to come back); true when it is open again.
+    bool ReopenLink();
+    // Why the link's port was lost; empty while it was not.
+    std::string PortLostReason() const;
 
-    // Prints the message on stderr and returns exit code 1; once interrupted, prints
-    // nothing (the failure is the interruption's) and returns 130.
+    // Prints the message on stderr, then the reason line, and returns exit code 1; once
+    // interrupted, prints nothing (the failure is the interruption's) and returns 130.
     int Failed(const std::string& message);
+    // The one line under a failure that says what the link saw: "kvt40ctl: No reply from
+    // module 1", "kvt40ctl: Port lost: Input/output error", ... Printed at most once per run,
+    // and not when the run was interrupted or nothing went wrong on the link.
+    void TellFailureReason();
+    // The end of a command's run: a failure that has not said why yet says it now.
+    void Finish(int code);
+    // The command's own lines already say why it failed (update's one state per module):
+    // no reason line is added at the end.
+    void FailureExplained() { reasonTold_ = true; }
     // Prints "kvt40ctl: message" on stderr and returns exit code 2.
     int Usage(const std::string& message);
 
@@ -79,6 +93,9 @@ private:
 
     LinkState link_;
     WriteRecorder recorder_;
+    ExchangeRecord lastExchange_;  // link_ notes every exchange here
+    std::string portName_;         // what OpenLink opened
+    bool reasonTold_ = false;
     int code_ = kExitOk;
 };
 

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int kOutletColumns = 6;  // current, P, Q, S, kWh, kvarh: grid columns 1..6
+// How often a watch tries to open a lost port again.
+constexpr int kReopenMs = 1000;
 
 class MeasureCommand final : public CliCommand {
 public:
@@ -52,13 +54,23 @@ private:
 
     // A missed reply restarts the cycle as "Read data" does (retried every period while
     // the module stays silent); the miss and the restart are told on stderr with their
-    // times, so a log with a gap says why.
+    // times, so a log with a gap says why. A lost port (an adapter pulled) is opened again
+    // every second until it is back, then the cycle restarts.
     static int Watch(CliContext& ctx, MeasuresCycle& cycle, int count) {
         Clock& clock = ctx.TheClock();
         ctx.out << Header() << "\n" << std::flush;
         cycle.Open();
         bool stopped = false;
         for (int done = 0; count == 0 || done < count;) {
+            if (const std::string lost = ctx.PortLostReason(); !lost.empty()) {
+                ctx.err << FormatIsoTime(ctx.Wall().Now()) << " port lost (" << lost << "); reopening every "
+                        << kReopenMs / 1000 << " s\n"
+                        << std::flush;
+                while (!ctx.Interrupted() && !ctx.ReopenLink()) clock.sleep(kReopenMs);
+                if (ctx.Interrupted()) break;
+                ctx.err << FormatIsoTime(ctx.Wall().Now()) << " port back\n" << std::flush;
+                stopped = true;  // the cycle starts again from its opening exchange
+            }
             clock.sleep(MeasuresCycle::kPollMs);
             if (ctx.Interrupted()) break;
             if (stopped) {
@@ -73,6 +85,7 @@ private:
             if (!(final ? cycle.LastTick() : cycle.Tick())) {
                 if (ctx.Interrupted()) break;
                 const ModbusSession& s = cycle.Session();
+                if (s.LastFailure() == ExchangeFailure::PortLost) continue;  // told at the top
                 ctx.err << FormatIsoTime(ctx.Wall().Now()) << " missed reply ("
                         << FailureText(s.LastFailure(), s.Address(), s.LastExceptionCode())
                         << "); restarting the cycle\n"

@@ -67,9 +67,17 @@ public:
         sequences.SetProgressObserver(
             [&](std::uint32_t done) { bar.Show(TransferProgressLine(current, done, image->size)); });
         bool allOk = true;
+        bool lostTold = false;
         for (const int address : modules) {
             if (ctx.Interrupted()) break;
             current = address;
+            if (lostTold) {
+                // Nothing can reach the modules after the port was lost: say so, without waiting.
+                ctx.err << "kvt40ctl: module " << address << " not reached: the port was lost\n";
+                ctx.out << address << "\t" << ModuleStateText(ModuleState::Waiting) << "\n" << std::flush;
+                allOk = false;
+                continue;
+            }
             const auto state = sequences.SequenceA(address, image->path, TheUpdateLog());
             bar.Clear();
             // Skipped by a pause that came between two modules: not handled, no line.
@@ -79,7 +87,12 @@ public:
             // A module left untouched (no "==", no "C") shows what its row showed: "等待".
             ctx.out << address << "\t" << ModuleStateText(state.value_or(ModuleState::Waiting)) << "\n" << std::flush;
             allOk = allOk && state == ModuleState::UpdatedCalOk;
+            if (!ctx.PortLostReason().empty()) {
+                ctx.TellFailureReason();
+                lostTold = true;
+            }
         }
+        ctx.FailureExplained();  // each module's line says how it ended
         return allOk && !ctx.Interrupted() ? kExitOk : kExitFailed;
     }
 

@@ -32,6 +32,7 @@ public:
     bool IsOpen() const override { return port_ != nullptr && port_->IsOpen(); }
     int Write(std::span<const std::uint8_t> data) override;
     int Read(std::span<std::uint8_t> buf) override { return port_ != nullptr ? port_->Read(buf) : 0; }
+    std::string LostReason() const override { return port_ != nullptr ? port_->LostReason() : std::string(); }
 
     // True once anything that changes a module went out.
     bool Any() const { return !written_.empty(); }

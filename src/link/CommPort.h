@@ -9,9 +9,14 @@
 // update worker while it runs. Close and IsOpen may be called from any thread, also while
 // that thread is inside Read or Write (the firmware-update pause): the call in progress
 // gives up soon and returns 0, and after Close every call returns 0 until the next Open.
+//
+// A port whose device vanished under a Read or Write (an adapter pulled, the other end of a
+// pseudo-terminal gone) is lost: it lets go of the device, IsOpen turns false and LostReason
+// says why in the system's words until the next successful Open.
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 class CCommPort {
 public:
@@ -21,5 +26,7 @@ public:
     virtual int Write(std::span<const std::uint8_t> data) = 0;
     // Returns the bytes received (at most buf.size()); 0 when nothing waits, on failure or while closed.
     virtual int Read(std::span<std::uint8_t> buf) = 0;
+    // Why the port was lost; empty while it was not (ports that cannot vanish keep the default).
+    virtual std::string LostReason() const { return {}; }
     virtual ~CCommPort() = default;
 };

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "link/ModbusSession.h"
+
 std::optional<int> ParseDeviceAddress(const std::string& text) {
     std::size_t b = text.find_first_not_of(' ');
     std::size_t e = text.find_last_not_of(' ');
@@ -47,17 +49,12 @@ bool ConnectSequence::RunConnectButton(const CommSettings& s) {
     link_.port = &port_;
     linkDescription_ = LinkDescriptionText(s.port, s.baudIndex);
 
+    // The probe goes to the address typed, through a session, so a failure is noted where the
+    // link keeps its last exchange.
+    LinkState probe = link_;
+    probe.deviceAddress = s.deviceAddress;
     for (;;) {
-        std::array<std::uint8_t, 8> tx{};
-        const int n = link_.protocol->BuildReadRegisters(tx, s.deviceAddress, 0, 10);
-        port_.Write(std::span<const std::uint8_t>(tx.data(), static_cast<std::size_t>(n)));
-        clock_.sleep(200);
-        std::array<std::uint8_t, 200> rx{};
-        const int got = port_.Read(rx);
-        std::array<std::int32_t, 100> regs{};
-        if (link_.protocol->CheckReadRegistersReply(Bytes(rx.data(), static_cast<std::size_t>(got)), regs)) {
-            return true;
-        }
+        if (ModbusSession(probe, clock_).ReadRegisters(0, 10, 200)) return true;
         if (sink_.Show(kCommFailedText, "Error", MsgIcon::Exclamation, MsgButtons::RetryCancel) !=
             MsgResult::Retry) {
             return false;

@@ -14,6 +14,7 @@
 #include "link/ModbusRtu.h"
 
 class CSerialPort;
+struct ExchangeRecord;
 
 struct LinkState {
     int deviceAddress = 1;
@@ -23,6 +24,9 @@ struct LinkState {
     int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"
     CProtocol* protocol = nullptr;
     CCommPort* port = nullptr;
+    // Where every session on this link (and on copies of it) notes its last failure, cleared
+    // by a reply that passes; nullptr: nowhere. One thread at a time, like the exchanges.
+    ExchangeRecord* lastExchange = nullptr;
 };
 
 inline constexpr std::array<const char*, 3> kBaudTexts{"4800", "9600", "19200"};

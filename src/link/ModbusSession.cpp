@@ -11,11 +11,13 @@ constexpr int kReadInputs = 0x02;
 constexpr int kMaxRegisters = 125;
 constexpr int kMaxBits = 2000;
 
-// Bytes a reply of `count` values of `function` occupies: address, function, byte count,
-// data, CRC.
-std::size_t ReplyLength(int function, int count) {
-    const int data = function == kReadRegisters ? 2 * count : (count + 7) / 8;
-    return static_cast<std::size_t>(5 + data);
+// The data bytes a reply of `count` values of `function` carries (its byte count).
+int DataBytes(int function, int count) { return function == kReadRegisters ? 2 * count : (count + 7) / 8; }
+
+bool CrcAt(std::span<const std::uint8_t> rx, std::size_t covered) {
+    if (covered + 2 > rx.size()) return false;
+    const std::uint16_t crc = Crc16Modbus(rx.first(covered));
+    return rx[covered] == (crc & 0xFF) && rx[covered + 1] == (crc >> 8);
 }
 
 }  // namespace
@@ -24,24 +26,47 @@ bool ModbusSession::Connected() const {
     return link_.protocol != nullptr && link_.port != nullptr && link_.port->IsOpen();
 }
 
-bool ModbusSession::Fail(ExchangeFailure f) {
-    failure_ = f;
+void ModbusSession::Begin() {
+    last_ = ExchangeRecord{};
+    last_.address = link_.deviceAddress;
+}
+
+// A request that went out proves nothing; only a reply that passed clears the link's record,
+// so a cycle that sends its next request after a failed collect still shows that failure.
+void ModbusSession::Answered() {
+    if (link_.lastExchange != nullptr) *link_.lastExchange = ExchangeRecord{};
+}
+
+bool ModbusSession::Fail(ExchangeFailure f, int exceptionCode) {
+    last_.failure = f;
+    last_.address = link_.deviceAddress;
+    last_.exceptionCode = exceptionCode;
+    last_.lostReason = f == ExchangeFailure::PortLost && link_.port != nullptr ? link_.port->LostReason() : std::string();
+    if (link_.lastExchange != nullptr) *link_.lastExchange = last_;
     return false;
 }
 
-bool ModbusSession::FailOnReply(std::span<const std::uint8_t> rx, int got, int function) {
+bool ModbusSession::FailTransfer(bool reading) {
+    if (link_.port != nullptr && !link_.port->LostReason().empty()) return Fail(ExchangeFailure::PortLost);
+    if (link_.port == nullptr || !link_.port->IsOpen()) return Fail(ExchangeFailure::NoLink);
+    return Fail(reading ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
+}
+
+ExchangeFailure ModbusSession::Diagnose(std::span<const std::uint8_t> rx, int function, bool echo) {
     // An exception frame is five bytes with a good CRC and the function's high bit set.
-    const std::array<std::uint8_t, 3> head{rx[0], rx[1], rx[2]};
-    const std::uint16_t crc = Crc16Modbus(head);
-    if (got >= 5 && rx[1] == (function | 0x80) && rx[3] == (crc & 0xFF) && rx[4] == (crc >> 8)) {
-        exceptionCode_ = rx[2];
-        return Fail(ExchangeFailure::Exception);
+    if (rx.size() >= 5 && rx[1] == (function | 0x80) && CrcAt(rx, 3)) {
+        last_.exceptionCode = rx[2];
+        return ExchangeFailure::Exception;
     }
-    return Fail(ExchangeFailure::BadReply);
+    const std::size_t covered = echo ? 6 : (rx.size() >= 3 ? 3u + rx[2] : 5);
+    if (rx.size() < 5 || covered + 2 > rx.size()) return ExchangeFailure::WrongLength;
+    if (!CrcAt(rx, covered)) return ExchangeFailure::BadCrc;
+    if (rx[1] != function) return ExchangeFailure::WrongFunction;
+    return ExchangeFailure::BadReply;
 }
 
 bool ModbusSession::SendRead(int function, int start, int count) {
-    failure_ = ExchangeFailure::None;
+    Begin();
     if (link_.protocol == nullptr || link_.port == nullptr) return Fail(ExchangeFailure::NoLink);
     std::array<std::uint8_t, 8> frame{};
     const CProtocol& p = *link_.protocol;
@@ -52,24 +77,23 @@ bool ModbusSession::SendRead(int function, int start, int count) {
     else len = p.BuildReadInputs(frame, addr, start, count);
     if (len <= 0) return Fail(ExchangeFailure::NoLink);
     if (link_.port->Write(std::span<const std::uint8_t>(frame.data(), static_cast<std::size_t>(len))) != len)
-        return Fail(ExchangeFailure::NoLink);
+        return FailTransfer(false);
     inFlightSince_ = clock_.now();
     return true;
 }
 
 std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
-    failure_ = ExchangeFailure::None;
-    exceptionCode_ = 0;
+    Begin();
     inFlightSince_.reset();
     if (link_.protocol == nullptr || link_.port == nullptr || count < 1) {
         Fail(ExchangeFailure::NoLink);
         return std::nullopt;
     }
-    const std::size_t want = ReplyLength(function, count);
-    std::vector<std::uint8_t> rx(std::max<std::size_t>(kReplyBytes, want), 0);
+    const int data = DataBytes(function, count);
+    std::vector<std::uint8_t> rx(std::max<std::size_t>(kReplyBytes, static_cast<std::size_t>(5 + data)), 0);
     const int got = link_.port->Read(rx);
     if (got <= 0) {
-        Fail(link_.port->IsOpen() ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
+        FailTransfer(true);
         return std::nullopt;
     }
     const Bytes reply(rx.data(), static_cast<std::size_t>(got));
@@ -81,16 +105,17 @@ std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
     else if (function == kReadCoils) ok = p.CheckReadCoilsReply(reply, values);
     else ok = p.CheckReadInputsReply(reply, values);
     if (!ok) {
-        FailOnReply(rx, got, function);
+        const ExchangeFailure why = Diagnose(reply, function, false);
+        Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
         return std::nullopt;
     }
-    const int announced = rx[2];
-    const int needed = static_cast<int>(want) - 5;
-    if (announced < needed || static_cast<std::size_t>(got) < want) {
-        Fail(ExchangeFailure::ShortReply);
+    // Fewer values would be decoded from bytes that never came; more belong to another request.
+    if (rx[2] != data) {
+        Fail(rx[2] < data ? ExchangeFailure::ShortReply : ExchangeFailure::WrongLength);
         return std::nullopt;
     }
     values.resize(static_cast<std::size_t>(count));
+    Answered();
     return values;
 }
 
@@ -142,7 +167,7 @@ std::optional<RegisterValues> ModbusSession::ReadInputs(int start, int count, in
 }
 
 bool ModbusSession::WriteRegisters(int start, std::span<const std::int32_t> values, int waitMs) {
-    failure_ = ExchangeFailure::None;
+    Begin();
     if (link_.protocol == nullptr || link_.port == nullptr || values.empty() || values.size() > 123) {
         clock_.sleep(waitMs);
         return Fail(ExchangeFailure::NoLink);
@@ -153,22 +178,25 @@ bool ModbusSession::WriteRegisters(int start, std::span<const std::int32_t> valu
     const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(frame.data(),
                                                                                  static_cast<std::size_t>(len))) == len;
     clock_.sleep(waitMs);
-    return sent ? true : Fail(ExchangeFailure::NoLink);
+    return sent ? true : FailTransfer(false);
 }
 
 bool ModbusSession::WriteRegistersConfirmed(int start, std::span<const std::int32_t> values, int waitMs) {
-    exceptionCode_ = 0;
     if (!WriteRegisters(start, values, waitMs)) return false;
     std::array<std::uint8_t, kReplyBytes> rx{};
     const int got = link_.port->Read(rx);
-    if (got <= 0) return Fail(link_.port->IsOpen() ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
-    if (!link_.protocol->CheckWriteRegistersReply(Bytes(rx.data(), static_cast<std::size_t>(got))))
-        return FailOnReply(rx, got, 0x10);
+    if (got <= 0) return FailTransfer(true);
+    const Bytes echo(rx.data(), static_cast<std::size_t>(got));
+    if (!link_.protocol->CheckWriteRegistersReply(echo)) {
+        const ExchangeFailure why = Diagnose(echo, 0x10, true);
+        return Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
+    }
+    Answered();
     return true;
 }
 
 bool ModbusSession::WriteCoil(int coil, bool on, int waitMs) {
-    failure_ = ExchangeFailure::None;
+    Begin();
     if (link_.protocol == nullptr || link_.port == nullptr) {
         clock_.sleep(waitMs);
         return Fail(ExchangeFailure::NoLink);
@@ -178,20 +206,22 @@ bool ModbusSession::WriteCoil(int coil, bool on, int waitMs) {
     const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(frame.data(),
                                                                                  static_cast<std::size_t>(len))) == len;
     clock_.sleep(waitMs);
-    return sent ? true : Fail(ExchangeFailure::NoLink);
+    return sent ? true : FailTransfer(false);
 }
 
 int ModbusSession::Send(std::span<const std::uint8_t> bytes) {
-    failure_ = ExchangeFailure::None;
+    Begin();
     if (link_.port == nullptr) {
         Fail(ExchangeFailure::NoLink);
         return 0;
     }
-    return link_.port->Write(bytes);
+    const int sent = link_.port->Write(bytes);
+    if (sent <= 0 && !bytes.empty()) FailTransfer(false);
+    return sent;
 }
 
 std::vector<std::uint8_t> ModbusSession::ReadAvailable(std::size_t max) {
-    failure_ = ExchangeFailure::None;
+    Begin();
     if (link_.port == nullptr || max == 0) {
         Fail(ExchangeFailure::NoLink);
         return {};
@@ -199,7 +229,8 @@ std::vector<std::uint8_t> ModbusSession::ReadAvailable(std::size_t max) {
     std::vector<std::uint8_t> rx(max, 0);
     const int got = link_.port->Read(rx);
     rx.resize(static_cast<std::size_t>(std::max(got, 0)));
-    if (rx.empty()) Fail(link_.port->IsOpen() ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
+    if (rx.empty()) FailTransfer(true);
+    else Answered();
     return rx;
 }
 
@@ -213,6 +244,32 @@ std::string FailureText(ExchangeFailure failure, int address, int exceptionCode)
     case ExchangeFailure::ShortReply: return "Short reply from " + module;
     case ExchangeFailure::Exception:
         return "Exception " + std::to_string(exceptionCode) + " from " + module;
+    case ExchangeFailure::PortLost: return "Port lost";
+    case ExchangeFailure::BadCrc: return "Bad CRC in the reply of " + module;
+    case ExchangeFailure::WrongLength: return "Reply of the wrong length from " + module;
+    case ExchangeFailure::WrongFunction: return "Reply of another function from " + module;
     }
     return {};
+}
+
+std::string FailureText(const ExchangeRecord& r) {
+    if (r.failure == ExchangeFailure::PortLost && !r.lostReason.empty()) return "Port lost: " + r.lostReason;
+    std::string text = FailureText(r.failure, r.address, r.exceptionCode);
+    if (r.failure == ExchangeFailure::Exception) text += ": " + ExceptionMeaning(r.exceptionCode);
+    return text;
+}
+
+std::string ExceptionMeaning(int code) {
+    switch (code) {
+    case 1: return "illegal function";
+    case 2: return "illegal data address";
+    case 3: return "illegal data value";
+    case 4: return "server device failure";
+    case 5: return "acknowledge";
+    case 6: return "server device busy";
+    case 8: return "memory parity error";
+    case 10: return "gateway path unavailable";
+    case 11: return "gateway target device failed to respond";
+    default: return "unknown exception";
+    }
 }

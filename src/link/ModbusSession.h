@@ -8,12 +8,13 @@
 //     if (auto regs = s.ReadRegisters(504, 33, 300)) use((*regs)[0]);
 //     else report(s.LastFailure());
 //
-// A reply that passes the frame check but carries fewer values than asked fails here
-// (the frame checks do not compare the count with the request), so no caller ever
-// decodes bytes that never arrived.
+// A reply that passes the frame check fails here unless its byte count is exactly what the
+// request asked for (the frame checks do not compare the count with the request), so no
+// caller decodes bytes that never arrived or takes a reply meant for another request.
 //
 // Thread contract: a session holds no state of its own beyond the last failure; use one
-// per thread. The link state it reads is written only by the connect sequence.
+// per thread. The link state it reads is written only by the connect sequence; the link's
+// exchange record, when one is set, is written by every session on the link.
 
 #include <cstdint>
 #include <optional>
@@ -26,11 +27,24 @@
 
 enum class ExchangeFailure {
     None,
-    NoLink,      // no protocol or port, or the port is closed
-    NoReply,     // nothing arrived
-    BadReply,    // wrong CRC, wrong function or too short to be a frame
-    ShortReply,  // a good frame with fewer values than asked
-    Exception,   // the module refused the request (function | 0x80)
+    NoLink,         // no protocol or port, or the port is closed
+    NoReply,        // nothing arrived
+    BadReply,       // refused by the frame check for none of the reasons named below
+    ShortReply,     // a good frame with fewer values than asked
+    Exception,      // the module refused the request (function | 0x80)
+    PortLost,       // the port vanished under the exchange (the record keeps the system's reason)
+    BadCrc,         // a whole frame whose CRC does not match
+    WrongLength,    // a byte count other than the request's, or fewer bytes than the frame announces
+    WrongFunction,  // a good frame that answers another function
+};
+
+// The last failure on a link since a reply last passed, kept for a caller that did not hold
+// the session (kvt40ctl's reason line under a command's failure).
+struct ExchangeRecord {
+    ExchangeFailure failure = ExchangeFailure::None;
+    int address = 0;
+    int exceptionCode = 0;
+    std::string lostReason;  // the port's LostReason for PortLost
 };
 
 using RegisterValues = std::vector<std::int32_t>;
@@ -79,22 +93,34 @@ public:
     int Send(std::span<const std::uint8_t> bytes);
     std::vector<std::uint8_t> ReadAvailable(std::size_t max);
 
-    ExchangeFailure LastFailure() const { return failure_; }
-    int LastExceptionCode() const { return exceptionCode_; }
+    ExchangeFailure LastFailure() const { return last_.failure; }
+    int LastExceptionCode() const { return last_.exceptionCode; }
+    // The whole of the last outcome, the lost port's reason included.
+    const ExchangeRecord& LastExchange() const { return last_; }
 
 private:
     bool SendRead(int function, int start, int count);
     std::optional<RegisterValues> Collect(int function, int count);
-    bool Fail(ExchangeFailure f);
-    // A reply that failed its check: the module's exception when it is one, else BadReply.
-    bool FailOnReply(std::span<const std::uint8_t> rx, int got, int function);
+    // A new exchange: no failure yet.
+    void Begin();
+    // A reply passed: the link's record forgets the last failure.
+    void Answered();
+    bool Fail(ExchangeFailure f, int exceptionCode = 0);
+    // A write or read that moved nothing: a lost port, a closed one, or (reading) silence.
+    bool FailTransfer(bool reading);
+    // Why a reply to `function` failed the frame check (a write's echo when `echo`).
+    ExchangeFailure Diagnose(std::span<const std::uint8_t> rx, int function, bool echo);
 
     LinkState& link_;
     Clock& clock_;
-    ExchangeFailure failure_ = ExchangeFailure::None;
-    int exceptionCode_ = 0;
+    ExchangeRecord last_;
     std::optional<Clock::Micros> inFlightSince_;  // when the request of the split exchange went out
 };
 
 // A line for the user: "No reply from module 1", "Bad reply from module 1", ...
 std::string FailureText(ExchangeFailure failure, int address, int exceptionCode = 0);
+// The same with what only the record knows: the lost port's reason ("Port lost: Input/output
+// error") and the meaning of an exception ("Exception 2 from module 1: illegal data address").
+std::string FailureText(const ExchangeRecord& record);
+// The standard meaning of a Modbus exception code ("illegal data address" for 2).
+std::string ExceptionMeaning(int code);

@@ -120,6 +120,11 @@ int OpenExclusive(const std::string& name, bool& exclusiveFlag, OpenError& error
     return -1;
 }
 
+// The errors of a device that is gone: a pulled adapter, a pseudo-terminal whose other end closed.
+bool Vanished(int e) { return e == EIO || e == ENXIO || e == ENODEV; }
+
+std::string SystemWords(int e) { return std::generic_category().message(e); }
+
 // Rounded up: a wait that wakes a fraction of a millisecond early would end a reply too soon.
 int WaitMs(SteadyClock::time_point until) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
@@ -154,7 +159,14 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
         fd_ = fd;
         exclusiveFlag_ = exclusiveFlag;
         name_ = name;
+        // What the device was set to before us, given back when it closes (a terminal
+        // opened by mistake must not stay raw).
+        savedValid_ = tcgetattr(fd_, &saved_) == 0;
         open_ = true;
+    }
+    {
+        const std::lock_guard lost(lostMutex_);
+        lostReason_.clear();
     }
     Configure(fd_, baud, dataBits, parity, stopBits);
     charMs_ = 10000 / baud + 1;
@@ -204,11 +216,13 @@ void CSerialPort::Close() {
 void CSerialPort::CloseLocked() {
     if (fd_ >= 0) {
         (void)tcflush(fd_, TCIOFLUSH);
+        if (savedValid_) (void)tcsetattr(fd_, TCSANOW, &saved_);
         // Only a flag of our own is cleared; one set by another program is not ours to drop.
         if (exclusiveFlag_) (void)ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
     fd_ = -1;
+    savedValid_ = false;
     exclusiveFlag_ = false;
     name_.clear();
     open_ = false;
@@ -216,15 +230,39 @@ void CSerialPort::CloseLocked() {
 
 bool CSerialPort::IsOpen() const { return open_; }
 
+std::string CSerialPort::LostReason() const {
+    const std::lock_guard lost(lostMutex_);
+    return lostReason_;
+}
+
+void CSerialPort::LoseLocked(const std::string& reason) {
+    {
+        const std::lock_guard lost(lostMutex_);
+        lostReason_ = reason;
+    }
+    CloseLocked();
+}
+
+std::string CSerialPort::HangUpReasonLocked() const {
+    // A hung-up tty answers its ioctls with the error; a byte a read took here would be lost
+    // with the port anyway.
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) return SystemWords(errno);
+    std::uint8_t b = 0;
+    if (::read(fd_, &b, 1) < 0 && errno != EAGAIN) return SystemWords(errno);
+    return "the device hung up";
+}
+
 CSerialPort::Wait CSerialPort::WaitLocked(short events, int ms) const {
     pollfd p[2] = {{fd_, events, 0}, {wake_[0], POLLIN, 0}};  // poll skips a wake end of -1
     const int ready = ::poll(p, 2, ms);
     if (Closing()) return Wait::Closing;
     if (ready < 0) return errno == EINTR ? Wait::Again : Wait::Failed;
     if (ready == 0) return Wait::TimedOut;
+    // A hang-up polls ready at once and never clears: the device is gone, waiting on would spin.
+    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Wait::HungUp;
     if ((p[0].revents & events) != 0) return Wait::Ready;
-    // A hang-up or error polls ready at once and never clears: waiting on would spin.
-    return p[0].revents != 0 ? Wait::Failed : Wait::Again;
+    return Wait::Again;
 }
 
 int CSerialPort::Write(std::span<const std::uint8_t> data) {
@@ -242,10 +280,18 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && Vanished(errno)) {
+            LoseLocked(SystemWords(errno));
+            return 0;
+        }
         if (n < 0 && errno != EAGAIN) return 0;
         const int wait = WaitMs(until);
         if (wait == 0) return 0;
         const Wait w = WaitLocked(POLLOUT, wait);
+        if (w == Wait::HungUp) {
+            LoseLocked(HangUpReasonLocked());
+            return 0;
+        }
         if (w == Wait::Closing || w == Wait::Failed) return 0;
     }
     return static_cast<int>(done);
@@ -258,7 +304,16 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
     const std::lock_guard lock(mutex_);
     if (fd_ < 0 || buf.empty() || Closing()) return 0;
     int waiting = 0;
-    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) return 0;  // never waits for a first byte
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) {
+        if (Vanished(errno)) LoseLocked(SystemWords(errno));
+        return 0;
+    }
+    if (waiting <= 0) {
+        // Never waits for a first byte; but a device that is gone says so at once, here.
+        pollfd p{fd_, 0, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) LoseLocked(HangUpReasonLocked());
+        return 0;
+    }
 
     const auto gap = std::chrono::milliseconds(3 * charMs_);
     const auto total = start + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
@@ -273,16 +328,26 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && Vanished(errno)) {
+            LoseLocked(SystemWords(errno));
+            break;
+        }
         if (n < 0 && errno != EAGAIN) break;
         const auto until = std::min(lastByte + gap, total);
         if (SteadyClock::now() >= until) break;  // the silence after a byte, or the whole bound, is over
         const Wait w = WaitLocked(POLLIN, WaitMs(until));
-        if (w == Wait::Closing) {
-            // A reply cut short by Close is no reply: the caller sees a closed port.
+        if (w == Wait::HungUp) LoseLocked(HangUpReasonLocked());
+        if (w == Wait::Closing || fd_ < 0) {
+            // A reply cut short by Close or by the loss of the device is no reply: the caller
+            // sees a closed port.
             std::fill(buf.begin(), buf.end(), std::uint8_t{0});
             return 0;
         }
         if (w == Wait::Failed) break;
+    }
+    if (fd_ < 0) {
+        std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+        return 0;
     }
     return static_cast<int>(got);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -66,11 +67,25 @@ void ClearErrors(HANDLE h) {
     (void)ClearCommError(h, &errors, nullptr);
 }
 
-// Bytes in the driver's input queue (clearing the error state, as reading it does); 0 on failure.
-DWORD Waiting(HANDLE h) {
+// Bytes in the driver's input queue (clearing the error state, as reading it does); false
+// when the driver no longer answers (the device is gone).
+bool Waiting(HANDLE h, DWORD& waiting) {
     DWORD errors = 0;
     COMSTAT stat{};
-    return ClearCommError(h, &errors, &stat) ? stat.cbInQue : 0;
+    waiting = 0;
+    if (!ClearCommError(h, &errors, &stat)) return false;
+    waiting = stat.cbInQue;
+    return true;
+}
+
+// The system's sentence for an error code, without its full stop and line end.
+std::string SystemWords(DWORD e) {
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, text,
+                                   sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+    return s.empty() ? "system error " + std::to_string(e) : s;
 }
 
 constexpr DWORD kPurgeAll = PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR;
@@ -102,7 +117,17 @@ bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int pari
         CloseLocked();
         handle_ = h;
         name_ = name;
+        // What the device was set to before us, given back when it closes.
+        static_assert(sizeof(DCB) <= sizeof savedDcb_ && sizeof(COMMTIMEOUTS) <= sizeof savedTimeouts_);
+        COMMTIMEOUTS before{};
+        savedValid_ = GetCommTimeouts(h, &before) != 0;
+        std::memcpy(savedDcb_, &probe, sizeof probe);
+        std::memcpy(savedTimeouts_, &before, sizeof before);
         open_ = true;
+    }
+    {
+        const std::lock_guard lost(lostMutex_);
+        lostReason_.clear();
     }
     const HANDLE h = AsHandle(handle_);
     Configure(h, baud, dataBits, parity, stopBits);
@@ -135,13 +160,8 @@ CSerialPort::OpenError CSerialPort::LastOpenError() const {
 std::string CSerialPort::OpenFailureText() const {
     const std::lock_guard lock(mutex_);
     if (const char* fixed = ReasonText(openError_)) return fixed;
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(openSysError_), 0, text, sizeof text, nullptr);
-    std::string s(text, n);
     // The system's sentences end in a full stop and CR LF; the line printed under them has neither.
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
-    return s.empty() ? "system error " + std::to_string(openSysError_) : s;
+    return SystemWords(static_cast<DWORD>(openSysError_));
 }
 
 void CSerialPort::Close() {
@@ -161,13 +181,35 @@ void CSerialPort::Close() {
 void CSerialPort::CloseLocked() {
     if (void* h = handle_.exchange(nullptr)) {
         (void)PurgeComm(AsHandle(h), kPurgeAll);
+        if (savedValid_) {
+            DCB dcb{};
+            COMMTIMEOUTS timeouts{};
+            std::memcpy(&dcb, savedDcb_, sizeof dcb);
+            std::memcpy(&timeouts, savedTimeouts_, sizeof timeouts);
+            (void)SetCommState(AsHandle(h), &dcb);
+            (void)SetCommTimeouts(AsHandle(h), &timeouts);
+        }
         CloseHandle(AsHandle(h));
     }
+    savedValid_ = false;
     name_.clear();
     open_ = false;
 }
 
 bool CSerialPort::IsOpen() const { return open_; }
+
+std::string CSerialPort::LostReason() const {
+    const std::lock_guard lost(lostMutex_);
+    return lostReason_;
+}
+
+void CSerialPort::LoseLocked(const std::string& reason) {
+    {
+        const std::lock_guard lost(lostMutex_);
+        lostReason_ = reason;
+    }
+    CloseLocked();
+}
 
 int CSerialPort::Write(std::span<const std::uint8_t> data) {
     if (Closing()) return 0;  // leave the lock to the Close that waits for it
@@ -178,7 +220,10 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
     (void)PurgeComm(h, kPurgeAll);  // an unread reply to an earlier request goes here
     DWORD written = 0;
     if (!WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
-        ClearErrors(h);
+        const DWORD e = GetLastError();
+        // A call cut short by Close is no loss; any other failure means the device is gone.
+        if (Closing()) ClearErrors(h);
+        else LoseLocked(SystemWords(e));
         return 0;
     }
     return static_cast<int>(written);
@@ -195,11 +240,12 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
     const std::lock_guard lock(mutex_);
     const HANDLE h = AsHandle(handle_);
     if (h == nullptr || buf.empty() || Closing()) return 0;
-    DWORD waiting = Waiting(h);
-    if (waiting == 0) {
-        ClearErrors(h);
-        return 0;  // never waits for a first byte
+    DWORD waiting = 0;
+    if (!Waiting(h, waiting)) {
+        LoseLocked(SystemWords(GetLastError()));
+        return 0;
     }
+    if (waiting == 0) return 0;  // never waits for a first byte
 
     const auto total = start + std::chrono::milliseconds(charMs_ * static_cast<long long>(buf.size()));
     std::size_t got = 0;
@@ -215,14 +261,20 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
         DWORD n = 0;
         const BOOL ok = ReadFile(h, buf.data() + got, ask, &n, nullptr);
         if (!ok) {
-            // A failed read (a cancelled one among them) is no reply.
-            ClearErrors(h);
+            // A failed read is no reply; unless Close cancelled it, the device is gone.
+            const DWORD e = GetLastError();
+            if (Closing()) ClearErrors(h);
+            else LoseLocked(SystemWords(e));
             std::fill(buf.begin(), buf.end(), std::uint8_t{0});
             return 0;
         }
         if (n == 0) break;  // silent for the gap
         got += n;
-        waiting = Waiting(h);
+        if (!Waiting(h, waiting)) {
+            LoseLocked(SystemWords(GetLastError()));
+            std::fill(buf.begin(), buf.end(), std::uint8_t{0});
+            return 0;
+        }
     }
     if (Closing()) {
         // A reply cut short by Close is no reply: the caller sees a closed port.

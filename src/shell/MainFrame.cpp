@@ -46,6 +46,9 @@ CMainFrame::CMainFrame(FormContext ctx, QWidget* parent) : QMainWindow(parent), 
     empty->setObjectName(QStringLiteral("EmptyView"));
     setCentralWidget(empty);
     UpdateCommandUi();
+    // The port can close or vanish on any thread and in any form: the frame looks, cheaply.
+    connect(&portWatch_, &QTimer::timeout, this, &CMainFrame::SyncPortState);
+    portWatch_.start(kPortWatchMs);
 }
 
 CMainFrame::~CMainFrame() {
@@ -174,6 +177,20 @@ QAction* CMainFrame::Action(int id) const {
     return it != actions_.end() ? it->second : nullptr;
 }
 
+void CMainFrame::SyncPortState() {
+    const LinkState& link = ctx_.link;
+    const bool open = link.port != nullptr && link.port->IsOpen();
+    const std::string lost = link.port != nullptr ? link.port->LostReason() : std::string();
+    if (open == shownOpen_ && lost == shownLost_) return;
+    const bool wasOpen = shownOpen_;
+    shownOpen_ = open;
+    shownLost_ = lost;
+    UpdateCommandUi();
+    if (open) return;
+    if (!lost.empty()) SetStatus(QStringLiteral("Port lost: ") + QString::fromStdString(lost));
+    else if (wasOpen) SetStatus(QString::fromUtf8(kNoConnectionStatus));
+}
+
 void CMainFrame::UpdateCommandUi() {
     const LinkState& link = ctx_.link;
     const bool open = link.port != nullptr && link.port->IsOpen();
@@ -273,6 +290,7 @@ void CMainFrame::SwitchToForm(int formId) {
     ShowNotice({});
     if (auto* polling = qobject_cast<CPollingForm*>(form)) {
         connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::ShowNotice);
+        connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::SyncPortState);
         connect(polling, &CPollingForm::PollingResumed, this, [this] { ShowNotice({}); });
     }
     // The old form goes before the new one's first request: its timer, or a worker it

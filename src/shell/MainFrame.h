@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <map>
 
@@ -40,6 +41,12 @@ public:
     void OnAbout();
     // Connect only while the port is closed, Stop only while it is open.
     void UpdateCommandUi();
+    // Brings menu, toolbar and connection pane in line with the port when it changed behind
+    // their back (the update's pause closed it, a worker or a form found it lost); the watch
+    // timer calls it every kPortWatchMs, and a stopped cycle at once.
+    void SyncPortState();
+    static constexpr int kPortWatchMs = 100;
+    const QTimer& PortWatch() const { return portWatch_; }
 
     // Code 1 of the navigation bar: an item was clicked in the selected folder.
     void OnNavItemClicked(int folder, int item);
@@ -80,4 +87,7 @@ private:
     QLabel* noticePane_ = nullptr;
     QString status_;
     int formId_ = 0;
+    QTimer portWatch_;
+    bool shownOpen_ = false;  // the port state SyncPortState last brought the window in line with
+    std::string shownLost_;
 };

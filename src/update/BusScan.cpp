@@ -15,9 +15,19 @@ int BusScan::PeriodMsFor(int baud) {
     }
 }
 
-bool BusScan::SendRequest(int address) {
-    LinkState at = link_;
+namespace {
+// The scan's own view of the link: silence at an address is its answer, not a failure, so its
+// exchanges leave the link's record alone (a lost port still says so through the port).
+LinkState Quiet(const LinkState& link, int address) {
+    LinkState at = link;
     at.deviceAddress = address;
+    at.lastExchange = nullptr;
+    return at;
+}
+}  // namespace
+
+bool BusScan::SendRequest(int address) {
+    LinkState at = Quiet(link_, address);
     return ModbusSession(at, clock_).SendReadRegisters(kAddressRegister, 1);
 }
 
@@ -45,13 +55,20 @@ int BusScan::Percent() const {
 BusScan::TickResult BusScan::OnTick() {
     TickResult r;
     if (!running_) return r;
-    ModbusSession session(link_, clock_);
+    LinkState at = Quiet(link_, link_.deviceAddress);
+    ModbusSession session(at, clock_);
     const auto reply = session.ReadAvailable(kReplyBytes);
+    if (!session.Connected()) {
+        // The rest of the range would only be waited out: no address can answer any more.
+        running_ = false;
+        r.portGone = true;
+        return r;
+    }
     clock_.sleep(kReplyWaitMs);
     std::array<std::int32_t, 128> values{};
     r.valid = link_.protocol != nullptr && reply.size() >= 5 && link_.protocol->CheckReadRegistersReply(reply, values);
-    // A good frame without a register (byte count 0) names no address.
-    r.found = r.valid && reply[2] >= 2 && values[0] == current_;
+    // Only a byte count of exactly one register names an address; any other is no answer to this request.
+    r.found = r.valid && reply[2] == 2 && values[0] == current_;
     if (r.found && found_.size() < static_cast<std::size_t>(kMaxAddress)) found_.push_back(current_);
     ++queried_;
     ++current_;

@@ -30,6 +30,7 @@ public:
         bool valid = false;     // a good function-03 reply came
         bool found = false;     // ...from the module at the address asked
         bool finished = false;  // the end address was queried; the scan stopped
+        bool portGone = false;  // the port closed or was lost under the scan; it stopped short
     };
 
     BusScan(LinkState& link, Clock& clock) : link_(link), clock_(clock) {}
@@ -43,7 +44,8 @@ public:
 
     // Checks the port and the range, clears the found list, sends the first request and waits.
     StartResult Start(int from, int to);
-    // One timer tick; nothing when not running.
+    // One timer tick; nothing when not running. A port no longer open ends the scan at once
+    // (portGone), without sending on.
     TickResult OnTick();
     // The user's stop: no further request.
     void Stop() { running_ = false; }

@@ -218,7 +218,7 @@ void CUpdateForm::OnScanTimer() {
     }
     queried_->setText(QString::number(scan_.Queried()));
     if (scanBar_ != nullptr) scanBar_->setValue(scan_.Percent());
-    if (tick.finished) StopScan();
+    if (tick.finished || tick.portGone) StopScan();
 }
 
 void CUpdateForm::StopScan() {

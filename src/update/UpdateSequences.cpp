@@ -40,7 +40,7 @@ std::optional<UpdateSequences::Snapshot> UpdateSequences::ParseSnapshot(const CP
                                                                         std::span<const std::uint8_t> reply) {
     std::array<std::int32_t, 128> values{};
     if (reply.size() < 5 || !protocol.CheckReadRegistersReply(reply, values)) return std::nullopt;
-    if (reply[2] < 2 * kSnapshotCount) return std::nullopt;  // a good frame of fewer registers
+    if (reply[2] != 2 * kSnapshotCount) return std::nullopt;  // a good frame, but not of this request
     Snapshot s{};
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::uint16_t>(values[i] & 0xFFFF);
     return s;

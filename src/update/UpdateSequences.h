@@ -100,7 +100,8 @@ public:
 
     // "ID0047TOKENKEY7305" for 47; empty outside 1..247.
     static std::string HandshakeText(int address);
-    // The snapshot of a function-03 reply of 30 registers; nullopt for a failed or short one.
+    // The snapshot of a function-03 reply of 30 registers; nullopt for a failed one or one of
+    // another byte count.
     static std::optional<Snapshot> ParseSnapshot(const CProtocol& protocol, std::span<const std::uint8_t> reply);
 
 private:

@@ -38,7 +38,10 @@ void CPollingForm::OnTimer() {
     const bool ok = cycle_->Tick();
     PaintChanged();
     if (!ok) {
-        if (stopFirst) ReportStopped();
+        // A lost port stops every cycle, whatever its discipline: nothing can answer any more.
+        const bool lost = cycle_->Session().LastFailure() == ExchangeFailure::PortLost;
+        if (lost) timer_.stop();
+        if (stopFirst || lost) ReportStopped();
         return;
     }
     if (stopFirst) RestartTimer();
@@ -55,9 +58,13 @@ void CPollingForm::RestartTimer() {
 
 void CPollingForm::ReportStopped() {
     const ModbusSession& s = cycle_->Session();
-    const std::string what = FailureText(s.LastFailure(), s.Address(), s.LastExceptionCode());
-    stopNotice_ = QString::fromStdString(what + " at " + FormatClockTime(ctx_.wall.Now())) + QStringLiteral("; ") +
-                  ResumeHint();
+    const std::string what = FailureText(s.LastExchange());
+    // A lost port is not resumed by the form's button: the notice says only what happened.
+    if (s.LastFailure() == ExchangeFailure::PortLost)
+        stopNotice_ = QString::fromStdString(what);
+    else
+        stopNotice_ = QString::fromStdString(what + " at " + FormatClockTime(ctx_.wall.Now())) + QStringLiteral("; ") +
+                      ResumeHint();
     emit PollingStopped(stopNotice_);
 }
 

@@ -164,9 +164,9 @@ TEST_F(CalibrateCommandTest, RunsTheFormWouldRefuseWriteNothing) {
 TEST_F(CalibrateCommandTest, CommunicationFailures) {
     bus.InjectFault(1, {BusFault::Kind::NoReply});
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");  // the CT module read, outside a tick
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\nkvt40ctl: No reply from module 1\n");  // the CT module read, outside a tick
     EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "test"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据！\n");  // in a tick: the full-width mark
+    EXPECT_EQ(err.str(), "无法读取仪表数据！\nkvt40ctl: No reply from module 1\n");  // in a tick: the full-width mark
     EXPECT_TRUE(out.str().empty());
     bus.ClearFault(1);
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "30", "--mode", "test"}), 3);
@@ -256,7 +256,7 @@ TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
 
     bus.InjectFault(1, {BusFault::Kind::BadCrc});
     EXPECT_EQ(Run({"dead-zone"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\nkvt40ctl: Bad CRC in the reply of module 1\n");
 }
 
 // The dialog shows the read-back and judges nothing; the command must not call it done.

@@ -89,7 +89,7 @@ TEST_F(CliTest, ProbePrintsTheStatusWithoutItsTab) {
 
 TEST_F(CliTest, ProbeFailuresGoToStderrWithExitOne) {
     EXPECT_EQ(Run({"--port", "/dev/pts/3", "--baud", "19200", "probe"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_EQ(err.str(), "Communication failed!\nkvt40ctl: No reply from module 1\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(port.writes.size(), 1u);  // Cancel: no second probe
 
@@ -124,18 +124,29 @@ TEST_F(CliTest, ReadPrintsAddressTabValue) {
     EXPECT_EQ(port.writes.at(0), WithCrc({0x01, 0x03, 0x01, 0xF4, 0x00, 0x03}));
 }
 
-TEST_F(CliTest, ReadFailsOnABadOrShortReply) {
+// A failure keeps the first line scripts match and adds one line saying what the link saw.
+TEST_F(CliTest, ReadFailsOnABadOrShortReplyAndSaysWhy) {
     EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "0", "10"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_EQ(err.str(), "Communication failed!\nkvt40ctl: No reply from module 1\n");
 
-    Frame exception = WithCrc({0x01, 0x83, 0x02});
-    port.replies.push_back(exception);
-    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "9999", "1"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\n");
-
-    port.replies.push_back(RegistersReply(1, 2));  // fewer registers than asked for
-    EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "0", "10"}), kExitFailed);
-    EXPECT_TRUE(out.str().empty());
+    struct Case {
+        Frame reply;
+        const char* reason;
+    };
+    Frame badCrc = RegistersReply(1, 10);
+    badCrc[4] ^= 0x40;
+    const std::vector<Case> cases = {
+        {Hex("01 83 02 C0 F1"), "Exception 2 from module 1: illegal data address"},
+        {badCrc, "Bad CRC in the reply of module 1"},
+        {RegistersReply(1, 2), "Short reply from module 1"},
+        {RegistersReply(1, 11), "Reply of the wrong length from module 1"},
+    };
+    for (const Case& c : cases) {
+        port.replies.push_back(c.reply);
+        EXPECT_EQ(Run({"--port", "/dev/pts/3", "read", "0", "10"}), kExitFailed);
+        EXPECT_EQ(err.str(), std::string("Communication failed!\nkvt40ctl: ") + c.reason + "\n");
+        EXPECT_TRUE(out.str().empty());
+    }
 
     port.openResults = {false};
     EXPECT_EQ(Run({"--port", "/dev/x", "read", "0", "1"}), kExitFailed);
@@ -193,7 +204,7 @@ TEST_F(CliOnVirtualModule, MeasurePrintsTheWholeGrid) {
 
 TEST_F(CliOnVirtualModule, MeasureFailsWhenTheModuleDoesNotAnswer) {
     EXPECT_EQ(Run({"--sim", "--address", "8", "measure"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Unable to read meter data!\n");
+    EXPECT_EQ(err.str(), "Unable to read meter data!\nkvt40ctl: No reply from module 8\n");
     EXPECT_TRUE(out.str().empty());
 }
 

@@ -139,7 +139,7 @@ TEST_F(MonitorCommands, DemandClearIsJudgedByTheModulesAnswer) {
 TEST_F(MonitorCommands, DemandFailsWithTheFormsWarning) {
     bus.InjectFault(1, {BusFault::Kind::NoReply});
     EXPECT_EQ(Run({"demand"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\nkvt40ctl: No reply from module 1\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(Run({"demand", "--clear"}), kExitFailed);  // the opening shows nobody answers
     EXPECT_TRUE(out.str().empty());
@@ -184,7 +184,7 @@ TEST_F(MonitorCommands, WithNobodyAnsweringEachCommandFailsWithItsFormsMessage) 
     bus.InjectFault(1, {BusFault::Kind::NoReply});
     for (const char* command : {"totals", "harmonics", "alarms", "io"}) {
         EXPECT_EQ(Run({command}), kExitFailed) << command;
-        EXPECT_EQ(err.str(), "Unable to read meter data!\n") << command;
+        EXPECT_EQ(err.str(), "Unable to read meter data!\nkvt40ctl: No reply from module 1\n") << command;
         EXPECT_TRUE(out.str().empty()) << command;
     }
     EXPECT_EQ(Run({"io", "--relay1", "on", "--relay2", "on"}), kExitFailed);

@@ -139,9 +139,11 @@ TEST(Kvt40ctlAgainstPeer, ProbeAndReadWithTheirTextsAndExitCodes) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 0 3", code), "0\t22000\n1\t22001\n2\t22002\n");
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 6 probe", code), "Communication failed!\n");
+    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 6 probe", code),
+              "Communication failed!\nkvt40ctl: No reply from module 6\n");
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 2000 2", code), "Communication failed!\n");
+    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 2000 2", code),
+              "Communication failed!\nkvt40ctl: Exception 2 from module 5: illegal data address\n");
     EXPECT_EQ(code, 1);
     EXPECT_EQ(RunCtl("--port /dev/x probe", code), "Cannot open/dev/x!\nkvt40ctl: no such file\n");
     EXPECT_EQ(code, 1);

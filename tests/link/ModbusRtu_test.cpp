@@ -101,6 +101,10 @@ TEST(ModbusRtuCheck, WhatPassesAndWhatFails) {
     EXPECT_TRUE(rtu.CheckReadRegistersReply(WithCrc(Hex("09 03 02 00 05")), regs));
     // An exception reply fails on its function code.
     EXPECT_FALSE(rtu.CheckReadRegistersReply(WithCrc(Hex("01 83 02")), regs));
+    // So does a whole, well-formed reply of another function: both frames written out by hand
+    // with their CRC, so the check cannot pass or fail on our own CRC code alone.
+    EXPECT_TRUE(rtu.CheckReadRegistersReply(Hex("01 03 04 00 0A 00 0B 9B F6"), regs));
+    EXPECT_FALSE(rtu.CheckReadRegistersReply(Hex("01 04 04 00 0A 00 0B 9A 41"), regs));
     // One flipped bit fails the CRC.
     Frame bad = WithCrc(Hex("01 03 02 00 05"));
     bad[4] ^= 0x01;

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "link/ConnectSequence.h"
+#include "link/SerialPort.h"
 #include "link/WallClock.h"
+#include "support/Pty.h"
 #include "support/ScriptedPort.h"
 
 namespace {
@@ -33,8 +37,9 @@ TEST_F(ModbusSessionTest, ReadWritesWaitsReadsAndChecks) {
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::None);
 }
 
-// A reply that passes the frame check with fewer values than asked must never be decoded.
-TEST_F(ModbusSessionTest, FewerValuesThanAskedFailEverywhere) {
+// A reply is taken only when its byte count is exactly what was asked: fewer values were
+// never sent, more belong to another request.
+TEST_F(ModbusSessionTest, AByteCountOtherThanAskedFailsEverywhere) {
     port.replies.push_back(RegistersReply(7, 2));
     EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::ShortReply);
@@ -52,28 +57,58 @@ TEST_F(ModbusSessionTest, FewerValuesThanAskedFailEverywhere) {
     ASSERT_TRUE(coils);
     EXPECT_EQ(*coils, (RegisterValues{0, 1}));  // least significant bit first, only what was asked
 
-    // More than asked is fine: the first values are taken.
     port.replies.push_back(RegistersReply(7, 5, 9));
-    EXPECT_EQ(s.ReadRegisters(0, 2, 200), (RegisterValues{9, 10}));
+    EXPECT_FALSE(s.ReadRegisters(0, 2, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongLength);
+    port.replies.push_back(WithCrc({0x07, 0x02, 0x02, 0x01, 0x00}));  // two bytes for eight inputs
+    EXPECT_FALSE(s.ReadInputs(0, 8, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongLength);
 }
 
-TEST_F(ModbusSessionTest, TellsNoReplyBadReplyExceptionAndNoLinkApart) {
+TEST_F(ModbusSessionTest, TellsEachKindOfFailureApartAndNotesItOnTheLink) {
+    ExchangeRecord record;
+    link.lastExchange = &record;
     EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+    EXPECT_EQ(record.failure, ExchangeFailure::NoReply);
 
     Frame bad = RegistersReply(7, 10);
     bad.back() ^= 1;
     port.replies.push_back(bad);
     EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
-    EXPECT_EQ(s.LastFailure(), ExchangeFailure::BadReply);
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::BadCrc);
 
-    port.replies.push_back(ExceptionFrame(7, 0x03, 0x02));
+    // Cut short: the byte count announces more than arrived.
+    port.replies.push_back(Frame(bad.begin(), bad.begin() + 12));
+    EXPECT_FALSE(s.ReadRegisters(0, 10, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongLength);
+
+    port.replies.push_back(Hex("07 04 06 00 01 00 02 00 03 97 32"));  // function 04, good CRC
+    EXPECT_FALSE(s.ReadRegisters(0, 3, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongFunction);
+
+    port.replies.push_back(Hex("07 83 02 20 F0"));
     EXPECT_FALSE(s.ReadRegisters(9999, 1, 200));
     EXPECT_EQ(s.LastFailure(), ExchangeFailure::Exception);
     EXPECT_EQ(FailureText(s.LastFailure(), 7, s.LastExceptionCode()), "Exception 2 from module 7");
+    EXPECT_EQ(FailureText(record), "Exception 2 from module 7: illegal data address");
 
-    port.replies.push_back(Frame(300, 0xFF));  // a buffer full of noise
+    // A refused write is an exception too, not a bad echo.
+    const std::array<std::int32_t, 1> v{264};
+    port.replies.push_back(Hex("07 90 04 AD C2"));
+    EXPECT_FALSE(s.WriteRegistersConfirmed(0x2328, v, 300));
+    EXPECT_EQ(FailureText(s.LastExchange()), "Exception 4 from module 7: server device failure");
+
+    port.replies.push_back(Frame(300, 0xFF));  // noise announcing more than the buffer took
     EXPECT_FALSE(s.ReadRegisters(0, 125, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::WrongLength);
+
+    // A request that goes out clears nothing; a reply that passes does.
+    ASSERT_TRUE(s.SendReadRegisters(0, 1));
+    EXPECT_EQ(record.failure, ExchangeFailure::WrongLength);
+    port.replies.push_back(RegistersReply(7, 1));
+    EXPECT_TRUE(s.CollectRegisters(1));
+    EXPECT_EQ(record.failure, ExchangeFailure::None);
 
     port.Close();
     const auto t0 = clock.nowMs();
@@ -83,6 +118,28 @@ TEST_F(ModbusSessionTest, TellsNoReplyBadReplyExceptionAndNoLinkApart) {
     link.protocol = nullptr;
     EXPECT_FALSE(s.ReadRegisters(0, 10, 0));
     EXPECT_EQ(FailureText(ExchangeFailure::NoReply, 1), "No reply from module 1");
+}
+
+// The other end of the line goes away: the exchange says the port was lost, and why.
+TEST(ModbusSessionPty, AVanishedPortIsItsOwnFailureWithTheSystemsReason) {
+    auto pty = std::make_unique<Pty>();
+    CSerialPort serial;
+    ASSERT_TRUE(serial.Open(pty->path(), 9600, 8, 0, 0));
+    VirtualClock clock;
+    ExchangeRecord record;
+    LinkState link;
+    link.protocol = &TheModbusRtu();
+    link.port = &serial;
+    link.lastExchange = &record;
+    ModbusSession s(link, clock);
+    EXPECT_FALSE(s.ReadRegisters(0, 1, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::NoReply);
+
+    pty.reset();
+    EXPECT_FALSE(s.ReadRegisters(0, 1, 200));
+    EXPECT_EQ(s.LastFailure(), ExchangeFailure::PortLost);
+    EXPECT_FALSE(s.Connected());
+    EXPECT_EQ(FailureText(record), "Port lost: Input/output error");
 }
 
 TEST_F(ModbusSessionTest, WritesLeaveTheEchoUnlessConfirmed) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -192,6 +193,72 @@ TEST(SerialPort, ClosedPortDoesNothingAndReopensByItsFormerName) {
     EXPECT_EQ(port.Name(), "");
     EXPECT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
     EXPECT_TRUE(port.IsOpen());
+}
+
+// The other end vanishes while the port is idle, while it writes, or in the middle of a
+// reply: each time the port lets go of the device at once and says why, and a later Open
+// works as before.
+TEST(SerialPort, AVanishedDeviceLosesThePortWithTheSystemsReason) {
+    for (const char* when : {"idle", "write", "mid-reply"}) {
+        SCOPED_TRACE(when);
+        Pty pty;
+        CSerialPort port;
+        ASSERT_TRUE(port.Open(pty.path(), 300, 8, 0, 0));
+        std::array<std::uint8_t, 200> buf{};
+        const std::string w = when;
+        if (w == "mid-reply") {
+            // Three bytes, then silence well inside the 102 ms gap, then the peer is gone.
+            pty.Send({1, 2, 3});
+            std::thread peer([&pty] {
+                std::this_thread::sleep_for(Ms(30));
+                pty.Close();
+            });
+            const auto t0 = SteadyClock::now();
+            int got = 0;
+            while (port.IsOpen() && got == 0 && SteadyClock::now() - t0 < std::chrono::seconds(2)) got = port.Read(buf);
+            peer.join();
+            EXPECT_EQ(got, 0);  // a reply cut short by the loss is no reply
+            EXPECT_EQ(buf[0], 0);
+        } else {
+            pty.Close();
+            const Frame frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+            EXPECT_EQ(w == "idle" ? port.Read(buf) : port.Write(frame), 0);
+        }
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.LostReason(), "Input/output error");
+        EXPECT_EQ(port.Name(), "");
+        EXPECT_EQ(port.Read(buf), 0);
+
+        Pty next;
+        ASSERT_TRUE(port.Open(next.path(), 9600, 8, 0, 0));
+        EXPECT_EQ(port.LostReason(), "");
+    }
+}
+
+// A terminal opened by mistake (--port /dev/tty) is given back as it was found.
+TEST(SerialPort, CloseRestoresTheSettingsTheDeviceHadBefore) {
+    Pty pty;
+    const int tty = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(tty, 0);
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(tty, &cooked), 0);
+    cooked.c_lflag |= static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    cooked.c_oflag |= static_cast<tcflag_t>(OPOST);
+    cfsetspeed(&cooked, B38400);
+    ASSERT_EQ(tcsetattr(tty, TCSANOW, &cooked), 0);
+
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
+    termios now{};
+    ASSERT_EQ(tcgetattr(tty, &now), 0);
+    EXPECT_EQ(now.c_lflag & ICANON, 0u);  // raw while ours
+    port.Close();
+    ASSERT_EQ(tcgetattr(tty, &now), 0);
+    EXPECT_EQ(now.c_lflag, cooked.c_lflag);
+    EXPECT_EQ(now.c_oflag, cooked.c_oflag);
+    EXPECT_EQ(now.c_iflag, cooked.c_iflag);
+    EXPECT_EQ(cfgetospeed(&now), B38400);
+    ::close(tty);
 }
 
 TEST(SerialPort, ASecondOpenOfAPortInUseIsRefused) {

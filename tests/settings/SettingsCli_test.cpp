@@ -103,7 +103,7 @@ TEST_F(SettingsCliTest, LimitsPrintsTheGridAsFirstShown) {
     EXPECT_TRUE(err.str().empty());
 
     EXPECT_EQ(Run({"--sim", "--address", "2", "limits"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Unable to read meter data!\n");
+    EXPECT_EQ(err.str(), "Unable to read meter data!\nkvt40ctl: No reply from module 2\n");
     EXPECT_TRUE(out.str().empty());
 }
 
@@ -276,7 +276,7 @@ TEST_F(SettingsCliTest, PresetEnergyPrintsTheFormsResult) {
 
     EXPECT_EQ(Run({"--sim", "--address", "2", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "1"}),
               kExitFailed);
-    EXPECT_EQ(err.str(), "无法写入数据，请确认是否连接正确!\n");
+    EXPECT_EQ(err.str(), "无法写入数据，请确认是否连接正确!\nkvt40ctl: No reply from module 2\n");
     EXPECT_TRUE(out.str().empty());
 }
 
@@ -301,7 +301,7 @@ TEST_F(SettingsCliTest, InfoPrintsTheMeterInformation) {
     EXPECT_EQ(Lines(out.str()).at(3), "定制单号\t/\t/");
 
     EXPECT_EQ(Run({"--sim", "--address", "2", "info"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据!\n");
+    EXPECT_EQ(err.str(), "无法读取仪表数据!\nkvt40ctl: No reply from module 2\n");
     EXPECT_TRUE(out.str().empty());
 }
 
@@ -311,7 +311,7 @@ TEST_F(SettingsCliTest, CommPrintsTheGridAfterRead) {
     EXPECT_EQ(Wire(), (std::vector<Frame>{WithCrc(Hex("01 03 01 F4 00 07"))}));
 
     EXPECT_EQ(Run({"--sim", "--address", "3", "comm", "--set-address", "5"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\n");
+    EXPECT_EQ(err.str(), "Communication failed!\nkvt40ctl: No reply from module 3\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(Wire().size(), 2u);  // the read only, nothing written
 }
@@ -344,7 +344,7 @@ TEST_F(SettingsCliTest, CommWithTheSameSettingsReadsBackAndProbes) {
 TEST_F(SettingsCliTest, CommExitsOneWhenTheModuleIsNotFoundAtItsNewSettings) {
     bus.InjectFault(9, {BusFault::Kind::NoReply});
     EXPECT_EQ(Run({"--sim", "comm", "--set-address", "9"}), kExitFailed);
-    EXPECT_EQ(err.str(), "Communication failed!\nCommunication failed!\n");
+    EXPECT_EQ(err.str(), "Communication failed!\nCommunication failed!\nkvt40ctl: No reply from module 9\n");
     EXPECT_EQ(Lines(out.str()).size(), 3u);  // the grid, and no status
 }
 

@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "link/LinkState.h"
+#include "link/SerialPort.h"
 #include "link/UpdateLog.h"
 #include "monitor/AlarmForm.h"
 #include "monitor/MeasuresForm.h"
@@ -26,6 +27,7 @@
 #include "shell/TrafficDlg.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
+#include "support/Pty.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
 #include "widgets/GridCtrl.h"
@@ -377,4 +379,42 @@ TEST_F(MainFrameTest, MeasurementHeadersFitTheirCellsAtTheDefaultSize) {
     EXPECT_GE(total, g.viewport()->width() - 1);  // stretched to fill
     EXPECT_GE(g.columnWidth(0), 50);
     EXPECT_GE(g.columnWidth(1), 80);
+}
+
+// The port vanishes under a polling form, or the update's pause closes it behind the frame's
+// back: the form stops, and menu, toolbar and status follow the port without a menu opened.
+TEST_F(MainFrameTest, MenuToolbarAndStatusFollowALostOrClosedPort) {
+    auto pty = std::make_unique<Pty>();
+    CSerialPort serial;
+    ASSERT_TRUE(serial.Open(pty->path(), 9600, 8, 0, 0));
+    link.port = &serial;
+    link.deviceAddress = 5;
+    CMainFrame& f = Frame();
+    EXPECT_TRUE(f.PortWatch().isActive());
+    EXPECT_EQ(f.PortWatch().interval(), CMainFrame::kPortWatchMs);
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    auto* form = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    ASSERT_TRUE(form->TimerActive());
+    EXPECT_TRUE(ToolButton(0)->isEnabled());
+
+    pty.reset();
+    clock.advanceMs(600);
+    form->OnTimer();
+    EXPECT_FALSE(form->TimerActive());
+    EXPECT_EQ(f.NoticeText(), QStringLiteral("Port lost: Input/output error"));
+    EXPECT_EQ(f.StatusText(), QStringLiteral("Port lost: Input/output error"));
+    EXPECT_FALSE(ToolButton(0)->isEnabled());  // Stop
+    EXPECT_TRUE(ToolButton(1)->isEnabled());   // Connect
+    EXPECT_FALSE(Enabled(32772));
+
+    Pty next;
+    ASSERT_TRUE(serial.Open(next.path(), 9600, 8, 0, 0));
+    f.SyncPortState();  // the watch's tick
+    EXPECT_TRUE(ToolButton(0)->isEnabled());
+    serial.Close();  // as the update's pause does, from the form
+    f.SyncPortState();
+    EXPECT_FALSE(ToolButton(0)->isEnabled());
+    EXPECT_TRUE(ToolButton(1)->isEnabled());
+    EXPECT_EQ(f.StatusText(), QStringLiteral("\tNo Connection"));
 }

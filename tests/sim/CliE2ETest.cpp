@@ -5,6 +5,8 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <sstream>
 
 #include "Process.h"
@@ -172,4 +174,63 @@ TEST(CliE2E, ATraceReaderThatLeavesDoesNotStopTheBus) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+namespace {
+// Whether `s` holds, after `from`, a whole CSV line of the watch.
+bool CsvLineAfter(const std::string& s, std::size_t from) {
+    for (std::size_t nl = s.find('\n', from); nl != std::string::npos; nl = s.find('\n', from)) {
+        const std::string line = s.substr(from, nl - from);
+        if (std::count(line.begin(), line.end(), ',') == 184) return true;
+        from = nl + 1;
+    }
+    return false;
+}
+}  // namespace
+
+// The server in front of the module dies and a new one takes its name: the watch says the port
+// was lost, opens the same name again every second, says it is back and goes on logging.
+TEST(CliE2E, MeasureWatchOutlivesAModuleServerThatDiesAndComesBack) {
+    const std::string link = ::testing::TempDir() + "kvt40-sim-lost";
+    auto sim = std::make_unique<e2e::SimProcess>(std::vector<std::string>{"--link", link});
+    ASSERT_FALSE(sim->Path().empty());
+    int fd = -1;
+    const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--port", link, "measure", "--watch"}, fd, true);
+    ASSERT_GT(pid, 0);
+    std::string out = e2e::ReadUntil(fd, 15000, [](const std::string& s) { return CsvLineAfter(s, 0); });
+    ASSERT_TRUE(CsvLineAfter(out, 0)) << out;
+
+    EXPECT_EQ(sim->Terminate(), 0);
+    out += e2e::ReadUntil(fd, 5000, [](const std::string& s) { return s.find("s\n", s.find(" port lost (")) != std::string::npos; });
+    const std::size_t lost = out.find(" port lost (Input/output error); reopening every 1 s\n");
+    ASSERT_NE(lost, std::string::npos) << out;
+
+    sim = std::make_unique<e2e::SimProcess>(std::vector<std::string>{"--link", link});
+    ASSERT_FALSE(sim->Path().empty());
+    out += e2e::ReadUntil(fd, 20000, [lost](const std::string& s) {
+        const std::size_t back = s.find(" port back\n", lost);
+        return back != std::string::npos && CsvLineAfter(s, back);
+    });
+    const std::size_t back = out.find(" port back\n", lost);
+    ASSERT_NE(back, std::string::npos) << out;
+    EXPECT_NE(out.find(" cycle restarted\n", back), std::string::npos) << out;
+    EXPECT_TRUE(CsvLineAfter(out, back)) << out;
+    kill(pid, SIGINT);
+    (void)e2e::Reap(pid, fd, 5000);
+}
+
+// A scan whose port vanishes ends at once with exit 1 and the reason, not 0 with half a list.
+TEST(CliE2E, AScanWhosePortVanishesFailsAndSaysWhy) {
+    e2e::SimProcess sim({"--address", "1"});
+    ASSERT_FALSE(sim.Path().empty());
+    int fd = -1;
+    const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--port", sim.Path(), "scan"}, fd, true);
+    ASSERT_GT(pid, 0);
+    std::string out = e2e::ReadUntil(fd, 10000, [](const std::string& s) { return s.find("1\n") != std::string::npos; });
+    ASSERT_EQ(out, "1\n");
+    EXPECT_EQ(sim.Terminate(), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(e2e::Reap(pid, fd, 10000, &out), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_EQ(out, "1\nkvt40ctl: Port lost: Input/output error\n");
 }

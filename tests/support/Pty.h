@@ -33,6 +33,12 @@ public:
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
+    // The other end goes away, as when a relay or a module's server dies: the slave hangs up.
+    void Close() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
     bool ok() const { return master_ >= 0; }
     const std::string& path() const { return path_; }
     int master() const { return master_; }

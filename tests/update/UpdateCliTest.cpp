@@ -85,7 +85,7 @@ TEST_F(UpdateCliTest, ScanThenUpdateWhatItFound) {
 TEST_F(UpdateCliTest, RetryUpdatesTheModuleWaitingInItsBootloader) {
     EXPECT_EQ(Run({"retry", "--image", image}), kExitFailed);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "No bootloader answered\n");
+    EXPECT_EQ(err.str(), "No bootloader answered\nkvt40ctl: No reply from module 1\n");
     rig.Loader(3, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
     EXPECT_EQ(Run({"retry", "--image", image}), kExitOk);
     EXPECT_EQ(out.str(), "升级成功!\n");

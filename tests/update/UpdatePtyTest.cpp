@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
+
 #include "link/SerialPort.h"
 #include "sim/Deadline.h"
 #include "sim/Process.h"
@@ -66,4 +68,36 @@ TEST(UpdatePty, CtrlCDuringATransferEndsTheCommandWithTheModuleFailed) {
     EXPECT_EQ(out, "3\t升级失败!\n");
     kill(sim, SIGTERM);
     EXPECT_EQ(e2e::Reap(sim, simOut, 5000), 0);
+}
+
+// The module's server dies in the middle of a transfer: the module in hand fails at once, the
+// next is told as not reached (its line stays "等待"), and stderr says why.
+TEST(UpdatePty, APortLostInATransferFailsThatModuleAndReachesNoOther) {
+    int simOut = -1;
+    const pid_t sim = e2e::Spawn({KVT40_SIM_EXE, "--address", "3", "--trace"}, simOut);
+    ASSERT_GT(sim, 0);
+    std::string trace = e2e::ReadUntil(simOut, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+    const std::string path = trace.substr(0, trace.find('\n'));
+    ASSERT_FALSE(path.empty());
+
+    ImageFiles files;
+    const std::string image = files.Write(TaggedImage(20 * 1024));
+    int ctlOut = -1;
+    const pid_t ctl = e2e::Spawn({KVT40CTL_EXE, "--port", path, "--address", "3", "update", "--image", image,
+                                  "--address", "3", "--address", "4"},
+                                 ctlOut, true);
+    ASSERT_GT(ctl, 0);
+    trace += e2e::ReadUntil(simOut, 30000, [](const std::string& s) { return s.find("3 block 2\n") != std::string::npos; });
+    ASSERT_NE(trace.find("3 block 2\n"), std::string::npos) << trace;
+    const auto t0 = std::chrono::steady_clock::now();
+    kill(sim, SIGTERM);
+    EXPECT_EQ(e2e::Reap(sim, simOut, 5000), 0);
+    std::string out;
+    EXPECT_EQ(e2e::Reap(ctl, ctlOut, 10000, &out), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_EQ(out,
+              "3\t升级失败!\n"
+              "kvt40ctl: Port lost: Input/output error\n"
+              "kvt40ctl: module 4 not reached: the port was lost\n"
+              "4\t等待\n");
 }
