@@ -15,8 +15,10 @@ public:
         if (!cycle.Open()) return ctx.Failed(kDemandUnableText);
         if (clear_) {
             // The form reports success whatever happened; here the module's echo decides.
-            if (!cycle.Clear())
+            if (!cycle.Clear()) {
+                ctx.FailureExplained();
                 return ctx.Failed("kvt40ctl: demand not cleared: " + ExchangeReason(cycle.Session()));
+            }
             ctx.out << kDemandClearedText << "\n";
             return kExitOk;
         }

@@ -1,39 +1,7 @@
 #include "settings/WriteCheck.h"
 
-std::string ExceptionMeaning(int code) {
-    switch (code) {
-        case 1:
-            return "illegal function";
-        case 2:
-            return "illegal data address";
-        case 3:
-            return "illegal data value";
-        case 4:
-            return "server device failure";
-        case 5:
-            return "acknowledge";
-        case 6:
-            return "server device busy";
-        case 8:
-            return "memory parity error";
-        case 10:
-            return "gateway path unavailable";
-        case 11:
-            return "gateway target device failed to respond";
-        default:
-            return {};
-    }
-}
-
-std::string ExchangeReason(ExchangeFailure failure, int address, int exceptionCode) {
-    std::string text = FailureText(failure, address, exceptionCode);
-    const std::string meaning = failure == ExchangeFailure::Exception ? ExceptionMeaning(exceptionCode) : "";
-    if (!meaning.empty()) text += " (" + meaning + ")";
-    return text;
-}
-
 std::string ExchangeReason(const ModbusSession& session) {
-    return ExchangeReason(session.LastFailure(), session.Address(), session.LastExceptionCode());
+    return FailureText(session.LastExchange());
 }
 
 std::string RefusedWriteText(int start, const ModbusSession& session) {

@@ -14,12 +14,8 @@
 
 #include "link/ModbusSession.h"
 
-// What a Modbus exception code means ("server device failure"); empty for a code without
-// a standard meaning.
-std::string ExceptionMeaning(int code);
-// FailureText with an exception's meaning: "Exception 4 from module 1 (server device failure)".
-std::string ExchangeReason(ExchangeFailure failure, int address, int exceptionCode);
-// The session's last failure told that way.
+// The session's last failure with an exception's meaning: "Exception 4 from module 1: server
+// device failure".
 std::string ExchangeReason(const ModbusSession& session);
 // "the write to register 504 failed: " and the session's last failure.
 std::string RefusedWriteText(int start, const ModbusSession& session);

@@ -269,7 +269,7 @@ TEST_F(CalibrateCommandTest, DeadZoneSetThatTheModuleRefusesOrDropsExitsOne) {
     EXPECT_EQ(Run(set), kExitFailed);
     EXPECT_EQ(
         err.str(),
-        "kvt40ctl: the write to register 1023 failed: Exception 4 from module 1 (server device failure)\n");
+        "kvt40ctl: the write to register 1023 failed: Exception 4 from module 1: server device failure\n");
     EXPECT_EQ(Lines().at(1), "A相电压(0.01V)\t100\t101");  // the grid read back
 
     BusFault ignored{BusFault::Kind::Ignored};

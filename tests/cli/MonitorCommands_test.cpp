@@ -125,7 +125,7 @@ TEST_F(MonitorCommands, DemandClearIsJudgedByTheModulesAnswer) {
     refused.function = 0x10;
     bus.InjectFault(1, refused);
     EXPECT_EQ(Run({"demand", "--clear"}), kExitFailed);
-    EXPECT_EQ(err.str(), "kvt40ctl: demand not cleared: Exception 4 from module 1 (server device failure)\n");
+    EXPECT_EQ(err.str(), "kvt40ctl: demand not cleared: Exception 4 from module 1: server device failure\n");
     EXPECT_TRUE(out.str().empty());
 
     BusFault silent{BusFault::Kind::NoReply};

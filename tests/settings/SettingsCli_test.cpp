@@ -236,7 +236,7 @@ TEST_F(SettingsCliTest, LimitsSetThatTheModuleRefusesOrDropsExitsOne) {
     EXPECT_EQ(Run({"--sim", "limits", "--set", path}), kExitFailed);
     EXPECT_EQ(
         err.str(),
-        "kvt40ctl: the write to register 504 failed: Exception 4 from module 1 (server device failure)\n");
+        "kvt40ctl: the write to register 504 failed: Exception 4 from module 1: server device failure\n");
     EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t264.00V\t230");  // the grid read back
 
     // The voltages are dropped with a good echo; the currents are kept.
