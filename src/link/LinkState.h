@@ -23,6 +23,10 @@ struct LinkState {
     int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"
     CProtocol* protocol = nullptr;
     CCommPort* port = nullptr;
+    // The port's name as the last connect opened it, and how many connects succeeded:
+    // what was learnt about a module (a calibration's gains) holds for one connection only.
+    std::string portName;
+    unsigned connects = 0;
 };
 
 inline constexpr std::array<const char*, 3> kBaudTexts{"4800", "9600", "19200"};
