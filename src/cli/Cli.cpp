@@ -112,6 +112,7 @@ bool CliContext::OpenLink() {
     }
     link_.deviceAddress = options.address;
     link_.baudIndex = BaudIndexOf(options.baud);
+    link_.portName = *port;
     link_.protocol = &TheModbusRtu();
     link_.port = env.port;
     return true;
