@@ -4,6 +4,7 @@
 // NG, 3 when one is, 1 when the module failed or the form would refuse the run.
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 #include <optional>
 
 #include "calibration/AdjustCycle.h"
@@ -89,7 +90,9 @@ public:
         AdjustCycle::Memory().ForgetAll();  // a run keeps only what it calibrates or is given
         AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
         const LinkState& link = ctx.Link();
-        cycle.SetSourceFollower([&link](const StandardValues& s, int pf) { FollowOnVirtualBench(link, s, pf); });
+        cycle.SetSourceFollower([&link, this](const StandardValues& s, int pf) {
+            sourceFollows_ = FollowOnVirtualBench(link, s, pf);
+        });
         cycle.Open();
         if (line) {
             cycle.OnIncomingLine();
@@ -108,6 +111,7 @@ public:
         if (mode_ == kMeterThenAngle) {
             if (!MeterBeforeAngle(cycle))
                 return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
+            if (!SourceAtHalfLagging(ctx)) return ctx.Failed(kNoSwitchText);
         } else if (mode == AdjustMode::Angle) {
             KeepGivenGains(ctx.Link(), cycle.Circuit());
         }
@@ -196,6 +200,19 @@ private:
         return true;
     }
 
+    // A source that does not follow the run (a real bench) is switched by the technician
+    // between the two calibrations: the run waits for a line on standard input.
+    static constexpr const char* kNoSwitchText =
+        "kvt40ctl: no line on standard input: the angle calibration was not started";
+    bool SourceAtHalfLagging(CliContext& ctx) const {
+        if (sourceFollows_) return true;
+        ctx.err << "kvt40ctl: set the standard source to power factor 0.5L, then press Enter\n";
+        ctx.err.flush();
+        std::string line;
+        return static_cast<bool>(std::getline(std::cin, line));
+    }
+
+    bool sourceFollows_ = false;
     CLI::Option* gainOpt_ = nullptr;
     CLI::Option* powerOpt_ = nullptr;
     CLI::Option* defaultsOpt_ = nullptr;

@@ -5,15 +5,39 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <sstream>
 
-#include "link/TextEncoding.h"
 #include "cli/Cli.h"
+#include "link/TextEncoding.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBench.h"
 #include "sim/VirtualBus.h"
 
 namespace {
+
+// Standard input of a technician who, when the run waits, does something at the bench
+// and then presses Enter.
+class SwitchOnRead final : public std::streambuf {
+public:
+    explicit SwitchOnRead(std::function<void()> act) : act_(std::move(act)) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        if (done_) return traits_type::eof();
+        done_ = true;
+        act_();
+        setg(&enter_, &enter_, &enter_ + 1);
+        return traits_type::to_int_type(enter_);
+    }
+
+private:
+    std::function<void()> act_;
+    bool done_ = false;
+    char enter_ = '\n';
+};
 
 class CalibrateCommandTest : public ::testing::Test {
 protected:
@@ -172,8 +196,20 @@ TEST_F(CalibrateCommandTest, AnAngleCalibrationKeepsTheGainsItIsGiven) {
     EXPECT_TRUE(port.Sent().empty());
 
     // Meter then angle in one run: the angle block carries the meter calibration's gains.
-    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "meter+angle"}), kExitOk)
-        << out.str() << err.str();
+    // This bench's source does not follow the run: the technician switches it to 0.5L and
+    // presses Enter when asked.
+    SwitchOnRead technician([this] {
+        bus.WithModule(1, [](VirtualModule& m) {
+            StandardSource lagging;
+            lagging.SetPowerFactorStep(2);
+            m.Bench().Connect(lagging);
+        });
+    });
+    std::streambuf* saved = std::cin.rdbuf(&technician);
+    const int code = Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "meter+angle"});
+    std::cin.rdbuf(saved);
+    ASSERT_EQ(code, kExitOk) << out.str() << err.str();
+    EXPECT_EQ(err.str(), "kvt40ctl: set the standard source to power factor 0.5L, then press Enter\n");
     EXPECT_EQ(WritesOf16(), 2u);
     const auto both = block();
     EXPECT_NE(both[3], 6378);
