@@ -25,7 +25,7 @@ struct LinkState {
     CCommPort* port = nullptr;
     // The port's name as the last connect opened it, and how many connects succeeded:
     // what was learnt about a module (a calibration's gains) holds for one connection only.
-    std::string portName;
+    std::string portName{};  // braces: brace-initialised link states may leave it out
     unsigned connects = 0;
 };
 
