@@ -1,5 +1,6 @@
 #include "calibration/AdjustCycle.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -28,12 +29,34 @@ const std::vector<int>& AdjustCycle::ActionButtons() {
     return ids;
 }
 
-LastCalibration& AdjustCycle::Last() {
-    static LastCalibration last;
-    return last;
+const std::vector<int>& AdjustCycle::RunSettingControls() {
+    static const std::vector<int> ids = [] {
+        std::vector<int> v{IDC_CIRCUIT_LIST, IDC_READ_CT, IDC_CT_RATIO};
+        for (int k = 0; k < static_cast<int>(AdjustFormulas::kVoltageSteps.size()); ++k)
+            v.push_back(IDC_VOLTAGE_STEP0 + k);
+        for (int k = 0; k < static_cast<int>(AdjustFormulas::kCurrentSteps.size()); ++k)
+            v.push_back(IDC_CURRENT_STEP0 + k);
+        for (int k = 0; k < static_cast<int>(AdjustFormulas::kPfStepTexts.size()); ++k)
+            v.push_back(IDC_PF_STEP0 + k);
+        return v;
+    }();
+    return ids;
 }
 
-void AdjustCycle::ResetLast() { Last() = LastCalibration{}; }
+bool AdjustCycle::Enabled(int controlId) const {
+    const auto& locked = RunSettingControls();
+    if (std::find(locked.begin(), locked.end(), controlId) != locked.end()) return !Calibrating();
+    return enabled_.count(controlId) != 0;
+}
+
+CalibrationMemory& AdjustCycle::Memory() {
+    static CalibrationMemory memory;
+    return memory;
+}
+
+void AdjustCycle::ResetLast() {
+    Memory().ForgetAll();
+}
 
 bool AdjustCycle::Open() {
     ApplyDisableSet();
@@ -82,16 +105,19 @@ int AdjustCycle::Circuit() const {
                                                                             : 0;
 }
 
-void AdjustCycle::SelectIndex(int index) {
-    if (index >= 0 && index < static_cast<int>(circuits_.size())) selected_ = index;
+bool AdjustCycle::SelectIndex(int index) {
+    if (index < 0 || index >= static_cast<int>(circuits_.size())) return false;
+    if (index == selected_) return true;
+    if (Calibrating()) return false;
+    selected_ = index;
+    // The reply waiting is the old circuit's: a meter test starts over on the new one.
+    if (running_ && view_ == AdjustView::Circuit) OnStartRun(AdjustMode::Test);
+    return true;
 }
 
 bool AdjustCycle::SelectCircuit(int circuit) {
     for (std::size_t k = 0; k < circuits_.size(); ++k)
-        if (circuits_[k] == circuit) {
-            selected_ = static_cast<int>(k);
-            return true;
-        }
+        if (circuits_[k] == circuit) return SelectIndex(static_cast<int>(k));
     return false;
 }
 
@@ -144,7 +170,8 @@ bool AdjustCycle::StandardsUsable(AdjustMode mode, const StandardValues& s) {
 }
 
 void AdjustCycle::SendReadRequest() {
-    if (view_ == AdjustView::Circuit) session_.SendReadRegisters(AdjustFormulas::CircuitStart(Circuit()), 12);
+    if (view_ == AdjustView::Circuit)
+        session_.SendReadRegisters(AdjustFormulas::CircuitStart(runCircuit_), 12);
     else session_.SendReadRegisters(0, 10);
 }
 
@@ -174,6 +201,7 @@ bool AdjustCycle::OnStartRun(AdjustMode mode) {
         ApplyEnableSet();
         return false;
     }
+    runCircuit_ = Circuit();
     const StandardValues standard = Standard();
     if (mode != AdjustMode::Test && !StandardsUsable(mode, standard)) return false;
     if (follower_) follower_(standard, steps_.powerFactor);
@@ -272,14 +300,9 @@ bool AdjustCycle::FinishMeter() {
         const auto gain = AdjustFormulas::CurrentGain(sum0_, s.current);
         if (!power || !gain) return StopWith(kOutOfRange);
         clock().sleep(kFinishWaitMs);
-        LastCalibration& last = Last();
-        last.circuit = Circuit();
-        last.powerCorrection = *power;
-        last.phaseCorrection = 0;
-        last.reactiveCorrection = 0;
-        last.currentGain = *gain;
+        Memory().Keep(session_.Link(), runCircuit_, {*gain, *power});
         clock().sleep(kFinishWaitMs);
-        if (!SendBlock(AdjustFormulas::Block(Circuit(), *gain, *power, 0, 0))) return false;
+        if (!SendBlock(AdjustFormulas::Block(runCircuit_, *gain, *power, 0, 0))) return false;
         clock().sleep(kMeterBlockWaitMs);
     }
     Completed();
@@ -294,16 +317,15 @@ bool AdjustCycle::FinishAngle() {
     const auto phase = AdjustFormulas::PhaseCorrection(sum1_, s.active);
     const auto reactive = AdjustFormulas::ReactiveCorrection(sum2_, s.reactive);
     if (!phase || !reactive) return StopWith(kOutOfRange);
-    LastCalibration& last = Last();
-    last.phaseCorrection = *phase;
-    last.reactiveCorrection = *reactive;
     if (!session_.ReadRegisters(AdjustFormulas::kVoltageGainRegister, 3, kGainReadWaitMs)) return StopWith(kCannotRead);
     clock().sleep(kFinishWaitMs);
-    // Gains found for another circuit (or none yet) are not this circuit's: send the neutral ones.
-    const bool own = last.circuit == Circuit();
-    const int gain = own ? last.currentGain : AdjustFormulas::kDefaultCurrentGain;
-    const int power = own ? last.powerCorrection : 0;
-    if (!SendBlock(AdjustFormulas::Block(Circuit(), gain, power, *phase, *reactive))) return false;
+    // Gains found for another circuit or module (or none yet) are not this circuit's: send the neutral ones.
+    const KeptGains kept = Memory()
+                               .Find(session_.Link(), runCircuit_)
+                               .value_or(KeptGains{AdjustFormulas::kDefaultCurrentGain, 0});
+    if (!SendBlock(
+            AdjustFormulas::Block(runCircuit_, kept.currentGain, kept.powerCorrection, *phase, *reactive)))
+        return false;
     clock().sleep(kAngleBlockWaitMs);
     Completed();
     return running_;
@@ -316,13 +338,20 @@ void AdjustCycle::Completed() {
     OnStartRun(AdjustMode::Test);
 }
 
+std::string AdjustCycle::RestoreQuestion() const {
+    if (view_ == AdjustView::IncomingLine)
+        return "系数恢复将把A、B、C三相电压增益恢复为默认值16500，现有的电压校准将丢失。是否继续？";
+    return "系数恢复将把回路" + std::to_string(Circuit()) +
+           "的电流增益、功率、相位和无功校正恢复为默认值，该回路现有的校准将丢失。是否继续？";
+}
+
 bool AdjustCycle::OnRestoreDefaults() {
-    ApplyDisableSet();
     const int n = Circuit();
-    if (view_ == AdjustView::Circuit && n == 0) {
-        ApplyEnableSet();
+    if (view_ == AdjustView::Circuit && n == 0) return false;
+    // The module's calibration cannot be read back: erase it only when the technician says so.
+    if (sink_.Show(RestoreQuestion(), kNotice, MsgIcon::Question, MsgButtons::YesNo) != MsgResult::Yes)
         return false;
-    }
+    ApplyDisableSet();
     bool sent = false;
     if (view_ == AdjustView::IncomingLine) {
         const std::array<std::int32_t, 3> defaults{AdjustFormulas::kDefaultVoltageGain, AdjustFormulas::kDefaultVoltageGain,
@@ -331,7 +360,7 @@ bool AdjustCycle::OnRestoreDefaults() {
     } else {
         sent = session_.WriteRegisters(AdjustFormulas::kBlockRegister, AdjustFormulas::RestoreBlock(n), kRestoreCircuitWaitMs);
         // The circuit is back at its defaults: what was found for it before no longer holds.
-        if (Last().circuit == n) Last().circuit = 0;
+        Memory().Forget(session_.Link(), n);
     }
     if (!sent) return StopWith(kCannotRead);
     sink_.Show(kDefaultsDone, kNotice, MsgIcon::Question, MsgButtons::Ok);

@@ -17,28 +17,23 @@
 //     }
 //
 // Every message goes through the sink with the form's texts. Changing the view stops a
-// run, so a calibration never finishes with the readings of the other view.
+// run, so a calibration never finishes with the readings of the other view. While a
+// calibration runs, what it reads and where it writes stay as they were at its start:
+// the circuit, the CT ratio and the steps are locked (their controls disabled), and the
+// block goes to the circuit that was read.
 
 #include <functional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "calibration/AdjustFormulas.h"
 #include "calibration/AdjustIds.h"
+#include "calibration/CalibrationMemory.h"
 #include "link/MessageSink.h"
 #include "widgets/PollingCycle.h"
 
 enum class AdjustMode { Test = 0, Meter = 1, Angle = 2 };
-
-// What the last calibrations found, kept for the whole program run (every instance of the
-// form shares it). The gain and power correction belong to the circuit they were found for.
-struct LastCalibration {
-    int circuit = 0;  // 0: no meter calibration in this run (or its circuit was restored)
-    int currentGain = 0;
-    int powerCorrection = 0;
-    int phaseCorrection = 0;
-    int reactiveCorrection = 0;
-};
 
 class AdjustCycle final : public PollingCycle {
 public:
@@ -80,8 +75,12 @@ public:
     bool OnStartRun(AdjustMode mode);
     // 停止 (also before the dead-zone dialog).
     void OnStop();
-    // 系数恢复: the defaults of the circuit or of the three voltage gains, then a meter test.
+    // 系数恢复: asks first (RestoreQuestion, Yes/No); on Yes the defaults of the circuit or
+    // of the three voltage gains, then a meter test. False when refused or not confirmed
+    // (nothing sent).
     bool OnRestoreDefaults();
+    // The question naming what 系数恢复 erases in the current view.
+    std::string RestoreQuestion() const;
 
     AdjustView View() const { return view_; }
     AdjustMode Mode() const { return mode_; }
@@ -89,23 +88,36 @@ public:
     const std::vector<int>& Circuits() const { return circuits_; }
     int Circuit() const;
     int SelectedIndex() const { return selected_; }
-    void SelectIndex(int index);
-    // Selects the entry of circuit n; false when n is not in the list.
+    // Another entry: refused (false) while a calibration runs; a meter test goes on with
+    // the new circuit from a fresh request, so no reply of the old one is shown as its.
+    bool SelectIndex(int index);
+    // Selects the entry of circuit n; false when n is not in the list or a calibration runs.
     bool SelectCircuit(int circuit);
 
-    // The control values (CT ratio, steps) as the form read them back.
+    // The control values (CT ratio, steps) as the form read them back. A change while a
+    // calibration runs is ignored: its averages belong to the standard it started with.
     int CtRatio() const { return ctRatio_; }
-    void SetCtRatio(int ratio) { ctRatio_ = ratio; }
+    void SetCtRatio(int ratio) {
+        if (!Calibrating()) ctRatio_ = ratio;
+    }
     StepChoice Steps() const { return steps_; }
-    void SetSteps(StepChoice steps) { steps_ = steps; }
+    void SetSteps(StepChoice steps) {
+        if (!Calibrating()) steps_ = steps;
+    }
+    // A meter or angle calibration is collecting its readings.
+    bool Calibrating() const { return running_ && mode_ != AdjustMode::Test; }
     const SourceSettings& Source() const { return source_; }
     void SetSource(const SourceSettings& s) { source_ = s; }
     StandardValues Standard() const { return AdjustFormulas::Standard(source_, steps_, ctRatio_); }
     void SetSourceFollower(SourceFollower f) { follower_ = std::move(f); }
 
-    // Enabled state of the action buttons 1025, 1032, 1033, 1038, 1074, 1037, 1034, 1069.
-    bool Enabled(int controlId) const { return enabled_.count(controlId) != 0; }
+    // Enabled state of the action buttons 1025, 1032, 1033, 1038, 1074, 1037, 1034, 1069,
+    // and of the controls that choose what a run reads (RunSettingControls).
+    bool Enabled(int controlId) const;
     static const std::vector<int>& ActionButtons();
+    // The circuit list, 读取CT模块, the CT ratio and the step radio buttons: off while a
+    // calibration runs.
+    static const std::vector<int>& RunSettingControls();
 
     // Timer 1: on, how often it was set (a new run restarts its period), and when it fires next.
     bool Running() const { return running_; }
@@ -116,9 +128,13 @@ public:
     // Readings summed so far in the running calibration.
     int SampleCount() const { return static_cast<int>(count_); }
 
-    static LastCalibration& Last();
+    // The gains kept for angle calibrations, shared by every instance of the form for the
+    // program run (each connect forgets them).
+    static CalibrationMemory& Memory();
     // Back to the start of the program run (tests).
     static void ResetLast();
+    // The circuit the running (or last) run reads and writes.
+    int RunCircuit() const { return runCircuit_; }
 
 private:
     void ApplyDisableSet();
@@ -146,6 +162,7 @@ private:
     AdjustMode mode_ = AdjustMode::Test;
     std::vector<int> circuits_;
     int selected_ = 0;
+    int runCircuit_ = 0;
     int ctRatio_ = 1;
     StepChoice steps_;
     SourceSettings source_;

@@ -15,6 +15,17 @@ std::optional<int> Register16(double v, int lowest = 0) {
     return static_cast<int>(t);
 }
 
+// A correction the module reads as a signed field: a value of `negative` sign must land in
+// the field's upper half (firstNegative..fieldMax), any other in its lower half. A value
+// that spills into the other half would be read with the wrong sign.
+std::optional<int> SignedField(double v, bool negative, int firstNegative, int fieldMax) {
+    if (!std::isfinite(v)) return std::nullopt;
+    const double t = std::trunc(v);
+    const bool fits = negative ? t >= firstNegative && t <= fieldMax : t >= 0.0 && t < firstNegative;
+    if (!fits) return std::nullopt;
+    return static_cast<int>(t);
+}
+
 }  // namespace
 
 float AdjustFormulas::Angle(int pfStep) {
@@ -71,20 +82,21 @@ std::optional<int> AdjustFormulas::PowerGainCorrection(float averageP, float sta
     const float e = (averageP - standardP) / standardP;
     if (e == 0.0f) return 0;
     const float c = -e / (1.0f + e);
-    if (c >= 0.0f) return Register16(static_cast<double>(c * 32768.0f));
-    return Register16(static_cast<double>(c * 32768.0f + 65535.0f));
+    if (!std::isfinite(c)) return std::nullopt;
+    if (c >= 0.0f) return SignedField(static_cast<double>(c * 32768.0f), false, 32768, 65535);
+    return SignedField(static_cast<double>(c * 32768.0f + 65535.0f), true, 32768, 65535);
 }
 
 std::optional<int> AdjustFormulas::PhaseCorrection(float averageP, float standardP) {
     const float e = (averageP - standardP) / standardP;
     const double d = std::asin(-static_cast<double>(e) / std::sqrt(3.0)) * 57.29578;
-    return Register16(d < 0.0 ? d * 50.0 + 256.0 : d * 50.0);
+    return SignedField(d < 0.0 ? d * 50.0 + 256.0 : d * 50.0, d < 0.0, 128, 255);
 }
 
 std::optional<int> AdjustFormulas::ReactiveCorrection(float averageQ, float standardQ) {
     const float f = (averageQ - standardQ) / standardQ;
     const double r = static_cast<double>(f) * 0.5774;
-    return Register16(r < 0.0 ? r * 32768.0 + 65536.0 : r * 32768.0);
+    return SignedField(r < 0.0 ? r * 32768.0 + 65536.0 : r * 32768.0, r < 0.0, 32768, 65535);
 }
 
 std::optional<int> AdjustFormulas::VoltageGain(int oldGain, float averageU, float standardU) {

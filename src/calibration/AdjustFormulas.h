@@ -2,7 +2,7 @@
 // The calibration's arithmetic: standard values from the source and the steps, the decoding
 // of the module's replies, and the coefficients a calibration writes. Single-precision
 // floats where the form holds floats, truncation toward zero, and a coefficient that does
-// not fit its 16-bit register refused rather than cut.
+// not fit its field refused rather than cut or written with the wrong sign.
 
 #include <array>
 #include <cstdint>
@@ -62,8 +62,12 @@ public:
     // First register of circuit n's reading (n = 1 gives 10, n = 30 gives 358).
     static int CircuitStart(int circuit) { return 12 * circuit - 2; }
 
-    // Each returns nothing when the result is not a number or does not fit 0..65535
-    // (gains 1..65535). Averages and standards must not be 0 (the caller refuses that).
+    // Each returns nothing when the result is not a number or does not fit its field:
+    // gains 1..65535; the corrections are signed as the module reads them, a positive one
+    // in the field's lower half (power and reactive 0..32767, phase 0..127) and a negative
+    // one in its upper half (32768..65535, phase 128..255). Such a result means readings
+    // far from the standard: the source is not what the tool was told. Averages and
+    // standards must not be 0 (the caller refuses that).
     // truncate(6378 / (average I / I')).
     static std::optional<int> CurrentGain(float averageI, float standardI);
     // c = -e / (1 + e), e = (average P - P') / P'; truncate(c x 32768), or for c < 0

@@ -78,6 +78,8 @@ inline constexpr const char* kSaved = "保存成功!";
 inline constexpr const char* kCtRatioZero = "CT变比为0，无法校准！";
 inline constexpr const char* kStandardZero = "标准源数值为0，无法校准！";
 inline constexpr const char* kAverageZero = "仪表读数平均值为0，无法校准！";
-inline constexpr const char* kOutOfRange = "校准系数超出寄存器范围(0-65535)，无法校准！";
+// A coefficient outside its field: the readings are far from the standard values, so the
+// source is not set as the tool was told. Nothing is written.
+inline constexpr const char* kOutOfRange = "校准系数超出范围，标准源数值看来有误，未写入任何系数！";
 
 }  // namespace adjust

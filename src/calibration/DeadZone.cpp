@@ -2,6 +2,7 @@
 
 #include "calibration/AdjustIds.h"
 #include "settings/WriteCheck.h"
+#include "settings/DecimalText.h"
 
 namespace {
 
@@ -46,19 +47,8 @@ bool DeadZone::Read(MessageSink* sink) {
     return true;
 }
 
-long long DeadZone::SetValue(int row) const {
-    // atoi's reading: blanks, a sign, digits; anything after them is ignored.
-    const std::string& t = cells_.Text(row, kSetCol);
-    std::size_t at = 0;
-    while (at < t.size() && (t[at] == ' ' || t[at] == '\t')) ++at;
-    bool negative = false;
-    if (at < t.size() && (t[at] == '+' || t[at] == '-')) negative = t[at++] == '-';
-    long long v = 0;
-    for (; at < t.size() && t[at] >= '0' && t[at] <= '9'; ++at) {
-        v = v * 10 + (t[at] - '0');
-        if (v > 1000000) break;  // far outside the register already
-    }
-    return negative ? -v : v;
+std::optional<int> DeadZone::SetValue(int row) const {
+    return WholeInteger(cells_.Text(row, kSetCol), 0, 65535);
 }
 
 std::array<std::int32_t, 11> DeadZone::WriteOrder(const std::array<long long, 10>& rows) {
@@ -72,11 +62,13 @@ std::array<std::int32_t, 11> DeadZone::WriteOrder(const std::array<long long, 10
 bool DeadZone::Set(MessageSink* sink) {
     std::array<long long, 10> rows{};
     for (int r = 1; r <= 10; ++r) {
-        rows[static_cast<std::size_t>(r - 1)] = SetValue(r);
-        if (rows[static_cast<std::size_t>(r - 1)] < 0 || rows[static_cast<std::size_t>(r - 1)] > 65535) {
+        // "12.9" or "12abc" is no dead zone: writing its leading digits would be a value nobody typed.
+        const auto v = SetValue(r);
+        if (!v) {
             if (sink != nullptr) sink->Show(kDeadZoneOutOfRange, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
             return false;
         }
+        rows[static_cast<std::size_t>(r - 1)] = *v;
     }
     const auto values = WriteOrder(rows);
     // The dialog judges nothing and shows the read-back; a refusal is kept for WriteFault.

@@ -36,16 +36,18 @@ public:
     // 读取: the current values of rows 1 to 10; false (message shown when a sink is given)
     // on a missing or bad reply, with the cells as they were.
     bool Read(MessageSink* sink);
-    // 设置: the set values of rows 1 to 10 written, 200 ms, then 读取. A set value outside
-    // 0..65535 is refused with a message before anything is sent.
+    // 设置: the set values of rows 1 to 10 written, 200 ms, then 读取. A set value that is
+    // not a whole number from 0 to 65535 ("12.9", "12abc", blank) is refused with a message
+    // before anything is sent.
     bool Set(MessageSink* sink);
     // After a Set that read back: why the module did not keep the set values (a refused
     // write with the exception's meaning, or the first register that differs); nothing when
     // it kept them all. The dialog shows the read-back instead.
     const std::optional<std::string>& WriteFault() const { return writeFault_; }
 
-    // The set value of a row as its cell text's leading integer (0 when there is none).
-    long long SetValue(int row) const;
+    // The set value of a row: its text as a whole number 0..65535 (spaces around allowed),
+    // nothing for any other text.
+    std::optional<int> SetValue(int row) const;
     // The 11 values of the write: 32, then rows 8, 9, 10, 1 .. 7.
     static std::array<std::int32_t, 11> WriteOrder(const std::array<long long, 10>& rows);
     // The row (1..10) that shows register 1023 + k (k = 0..9).

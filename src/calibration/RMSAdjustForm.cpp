@@ -86,7 +86,12 @@ void CRMSAdjustForm::Build() {
     circuits_ = new QComboBox(this);
     circuits_->setObjectName(QStringLiteral("list%1").arg(IDC_CIRCUIT_LIST));
     circuits_->setMinimumContentsLength(3);
-    connect(circuits_, &QComboBox::currentIndexChanged, this, [this](int index) { cycle_.SelectIndex(index); });
+    connect(circuits_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index == cycle_.SelectedIndex()) return;
+        // A meter test restarts on the new circuit; a calibration keeps its own (the list is off then).
+        cycle_.SelectIndex(index);
+        Sync();
+    });
     ctRatio_ = new QLineEdit(QStringLiteral("1"), this);
     ctRatio_->setObjectName(QStringLiteral("edit%1").arg(IDC_CT_RATIO));
     ctRatio_->setValidator(new QIntValidator(0, AdjustCycle::kMaxCtRatio, ctRatio_));
@@ -215,6 +220,11 @@ void CRMSAdjustForm::Sync() {
     if (circuits_->currentIndex() != cycle_.SelectedIndex() && !listed_.empty())
         circuits_->setCurrentIndex(cycle_.SelectedIndex());
     for (int id : AdjustCycle::ActionButtons()) buttons_[id]->setEnabled(cycle_.Enabled(id));
+    // What a calibration reads and where it writes cannot change while it collects readings.
+    circuits_->setEnabled(cycle_.Enabled(IDC_CIRCUIT_LIST));
+    ctRatio_->setEnabled(cycle_.Enabled(IDC_CT_RATIO));
+    buttons_[IDC_READ_CT]->setEnabled(cycle_.Enabled(IDC_READ_CT));
+    for (auto& [id, radio] : radios_) radio->setEnabled(cycle_.Enabled(id));
     if (!cycle_.Running()) {
         timer_.stop();
     } else if (cycle_.TimerStarts() != timerStarts_ || !timer_.isActive()) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <iostream>
+#include <optional>
 #include <utility>
 
 #include "calibration/AdjustCycle.h"
@@ -46,9 +48,12 @@ public:
             ->check(CLI::IsMember({"line", "circuit"}));
         circuit_ = sub.add_option("--circuit", circuitNumber_, "circuit 1 to 30 (default: the first the module offers)")
                        ->check(CLI::Range(1, 30));
-        sub.add_option("--mode", mode_, "test (meter test), meter (meter calibration) or angle (angle calibration)")
+        sub.add_option(
+               "--mode", mode_,
+               "test (meter test), meter (meter calibration), angle (angle calibration) or meter+angle "
+               "(a meter calibration at 1.0, then an angle calibration at 0.5L that keeps its gains)")
             ->required()
-            ->check(CLI::IsMember({"test", "meter", "angle"}));
+            ->check(CLI::IsMember({"test", "meter", "angle", kMeterThenAngle}));
         sub.add_option("--ua", source_.ua, "standard voltage of phase A in V (default 220)")->check(CLI::Range(0.0, 1000.0));
         sub.add_option("--ub", source_.ub, "standard voltage of phase B in V (default 220)")->check(CLI::Range(0.0, 1000.0));
         sub.add_option("--uc", source_.uc, "standard voltage of phase C in V (default 220)")->check(CLI::Range(0.0, 1000.0));
@@ -62,6 +67,7 @@ public:
             ->check(CLI::IsMember(Texts(AdjustFormulas::kPfStepTexts)));
         sub.add_option("--readings", readings_, "readings of the meter test, one per 800 ms (default 1)")
             ->check(CLI::Range(1, 100000));
+        DeclareKeptGains(sub);
         CLI::Option* report = sub.add_option("--report", report_.path, "append the test report to FILE");
         sub.add_flag("--english", report_.english, "the English report")->needs(report);
         sub.add_option("--serial", report_.serial, "serial number (digits)")->needs(report)->check(Digits());
@@ -77,16 +83,21 @@ public:
 
     int Run(CliContext& ctx) override {
         const bool line = view_ == "line";
-        if (line && mode_ == "angle") return ctx.Usage("--mode angle needs --view circuit");
+        if (line && (mode_ == "angle" || mode_ == kMeterThenAngle))
+            return ctx.Usage("--mode " + mode_ + " needs --view circuit");
+        if (const auto fault = KeptGainsFault()) return ctx.Usage(*fault);
         if (line && circuit_->count() > 0) return ctx.Usage("--circuit needs --view circuit");
         if (const int code = CheckBeforeTheModule(ctx); code != kExitOk) return code;
         if (!ctx.OpenLink()) return ctx.Code();
 
         WarningSink sink;
+        AdjustCycle::Memory().ForgetAll();  // a run keeps only what it calibrates or is given
         AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
         if (StandardSourceFollower* bench = ctx.env.bench) {
             const LinkState& link = ctx.Link();
-            cycle.SetSourceFollower([bench, &link](const StandardValues& s, int pf) { bench->Follow(link, s, pf); });
+            cycle.SetSourceFollower([bench, &link, this](const StandardValues& s, int pf) {
+                sourceFollows_ = bench->Follow(link, s, pf);
+            });
         }
         cycle.Open();
         if (line) {
@@ -103,6 +114,13 @@ public:
                         IndexOf(AdjustFormulas::kCurrentStepTexts, currentStep_),
                         IndexOf(AdjustFormulas::kPfStepTexts, pf_)});
         const AdjustMode mode = mode_ == "test" ? AdjustMode::Test : mode_ == "meter" ? AdjustMode::Meter : AdjustMode::Angle;
+        if (mode_ == kMeterThenAngle) {
+            if (!MeterBeforeAngle(cycle))
+                return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
+            if (!SourceAtHalfLagging(ctx)) return ctx.Failed(kNoSwitchText);
+        } else if (mode == AdjustMode::Angle) {
+            KeepGivenGains(ctx.Link(), cycle.Circuit());
+        }
         if (!cycle.OnStartRun(mode)) return ctx.Failed(sink.last);
 
         int tested = 0;
@@ -157,6 +175,85 @@ private:
         if (!ReportWriter::CanAppend(report_.path, error)) return ctx.Usage(error);
         return kExitOk;
     }
+
+    // ---- The gains an angle calibration keeps (its block re-sends the current gain and
+    // power correction). A run starts with none kept, so an angle calibration on its own
+    // would write the defaults over the circuit's meter calibration: it needs the gains,
+    // or the defaults asked for, or the meter calibration in the same run.
+    static constexpr const char* kMeterThenAngle = "meter+angle";
+
+    void DeclareKeptGains(CLI::App& sub) {
+        gainOpt_ = sub.add_option("--current-gain", keptGain_,
+                                  "with --mode angle: the current gain to keep (1 to 65535)")
+                       ->check(CLI::Range(1, 65535));
+        powerOpt_ = sub.add_option("--power-correction", keptPower_,
+                                   "with --mode angle: the power correction to keep (0 to 65535)")
+                        ->check(CLI::Range(0, 65535));
+        defaultsOpt_ = sub.add_flag("--default-gains", keptDefaults_,
+                                    "with --mode angle: keep the default gains 6378 and 0");
+        gainOpt_->needs(powerOpt_);
+        powerOpt_->needs(gainOpt_);
+        defaultsOpt_->excludes(gainOpt_)->excludes(powerOpt_);
+    }
+
+    std::optional<std::string> KeptGainsFault() const {
+        const bool given = gainOpt_->count() > 0;
+        const bool defaults = defaultsOpt_->count() > 0;
+        if ((given || defaults) && mode_ != "angle")
+            return std::string("--current-gain, --power-correction and --default-gains need --mode angle");
+        if (mode_ == "angle" && !given && !defaults)
+            return std::string(
+                "--mode angle would write the default gains 6378 and 0 over the circuit's meter calibration: "
+                "give --current-gain and --power-correction, or --default-gains, or use --mode meter+angle");
+        if (mode_ == kMeterThenAngle && pf_ != AdjustFormulas::kPfStepTexts[AdjustFormulas::kPfOne])
+            return std::string(
+                "--mode meter+angle sets the power factor itself (1.0, then 0.5L): leave out --pf");
+        return std::nullopt;
+    }
+
+    void KeepGivenGains(const LinkState& link, int circuit) const {
+        if (gainOpt_->count() > 0)
+            AdjustCycle::Memory().Keep(link, circuit, {keptGain_, keptPower_});
+        else
+            AdjustCycle::Memory().Forget(link, circuit);
+    }
+
+    // The meter calibration at 1.0 to its end; then the steps of the angle calibration.
+    static bool MeterBeforeAngle(AdjustCycle& cycle) {
+        StepChoice steps = cycle.Steps();
+        steps.powerFactor = AdjustFormulas::kPfOne;
+        cycle.SetSteps(steps);
+        if (!cycle.OnStartRun(AdjustMode::Meter)) return false;
+        while (cycle.Calibrating()) {
+            cycle.WaitForTick();
+            if (!cycle.Tick()) return false;
+        }
+        cycle.OnStop();
+        steps.powerFactor = AdjustFormulas::kPfHalfL;
+        cycle.SetSteps(steps);
+        return true;
+    }
+
+    // A source that does not follow the run (a real bench) is switched by the technician
+    // between the two calibrations: the run waits for a line on standard input.
+    static constexpr const char* kNoSwitchText =
+        "kvt40ctl: no line on standard input: the angle calibration was not started";
+    bool SourceAtHalfLagging(CliContext& ctx) const {
+        if (sourceFollows_) return true;
+        ctx.err << "kvt40ctl: set the standard source to power factor 0.5L, then press Enter\n";
+        ctx.err.flush();
+        std::string line;
+        return static_cast<bool>(std::getline(std::cin, line));
+    }
+
+    bool sourceFollows_ = false;
+    CLI::Option* gainOpt_ = nullptr;
+    CLI::Option* powerOpt_ = nullptr;
+    CLI::Option* defaultsOpt_ = nullptr;
+    int keptGain_ = 0;
+    int keptPower_ = 0;
+    bool keptDefaults_ = false;
+    // ---- end of the kept gains
 
     static CLI::Validator Digits() {
         return CLI::Validator(

@@ -166,6 +166,7 @@ bool CliContext::OpenLink() {
     }
     link_.deviceAddress = options.address;
     link_.baudIndex = BaudIndexOf(options.baud);
+    link_.portName = *port;
     link_.protocol = &TheModbusRtu();
     recorder_.Wrap(env.port);
     link_.port = &recorder_;

@@ -1,6 +1,6 @@
 // kvt40ctl comm [--set-address N [--set-baud B]]: the module's address and baud rate as
-// the form reads them; with --set-address the form's write and read-back, then a probe at
-// the new settings, whose result alone decides the exit code.
+// the form reads them; with --set-address the form's write, its read-back where the module
+// now answers, then a probe at the new settings, whose result alone decides the exit code.
 #include "cli/CliCommand.h"
 #include "cli/SettingsCli.h"
 #include "settings/CommParameters.h"
@@ -37,10 +37,14 @@ public:
 
         params.SetTyped(1, addressText_);
         if (baud != 0) params.SetTyped(2, CommParameters::BaudOptionText(BaudIndexOf(baud)));
-        const WriteOutcome written = params.Set(sink);
+        // The form's way: the link follows the module to its new settings and reads back there.
+        const auto reopen = [&ctx](int baudIndex) {
+            return ctx.env.open(ctx.Link().portName, BaudRateOf(baudIndex), 8, 0, 0);
+        };
+        const WriteOutcome written = params.Set(sink, reopen);
         if (ctx.Interrupted()) return kExitInterrupted;  // its read-back failed by the stop, not the module
         if (written == WriteOutcome::Refused) return ctx.Failed(sink.Last());
-        // After a change the read-back fails at the old settings, as on the form.
+        // Where the module answers, if anywhere, when it was not found at its new settings.
         if (written == WriteOutcome::Failed) ctx.err << sink.Last() << "\n";
         ctx.out << params.Cells().Tsv();
         ctx.out.flush();

@@ -27,6 +27,10 @@ struct LinkState {
     // Where every session on this link (and on copies of it) notes its last failure, cleared
     // by a reply that passes; nullptr: nowhere. One thread at a time, like the exchanges.
     ExchangeRecord* lastExchange = nullptr;
+    // The port's name as the last connect opened it, and how many connects succeeded:
+    // what was learnt about a module (a calibration's gains) holds for one connection only.
+    std::string portName{};  // braces: brace-initialised link states may leave it out
+    unsigned connects = 0;
 };
 
 inline constexpr std::array<const char*, 3> kBaudTexts{"4800", "9600", "19200"};

@@ -18,6 +18,10 @@
 inline constexpr const char* kDemandUnableText = "无法读取仪表数据!";
 inline constexpr const char* kDemandUnableCaption = "警告";
 inline constexpr const char* kDemandClearedText = "需量清除成功！";
+// Asked before "清除": the maximum demand cannot be read back once cleared.
+inline constexpr const char* kDemandClearQuestion =
+    "清除将删除模块记录的最大需量（Ia、Ib、Ic、Pa、Pb、Pc、Ptot），清除后无法恢复。是否清除？";
+inline constexpr const char* kDemandClearCaption = "KVT40";
 
 class DMDCycle final : public PollingCycle {
 public:

@@ -47,6 +47,9 @@ void CDMDForm::SetUpGrid() {
 }
 
 void CDMDForm::OnClear() {
+    if (Context().sink.Show(kDemandClearQuestion, kDemandClearCaption, MsgIcon::Question,
+                            MsgButtons::YesNo) != MsgResult::Yes)
+        return;
     StopTimer();
     Demand().Clear();
     RestartTimer();

@@ -14,7 +14,7 @@ constexpr int kCurrentMax = 6300;   // 63.00 A
 constexpr int kPlaces = 2;          // registers hold hundredths
 constexpr const char* kOutletUnit = "  A";
 
-std::string Hundredths(std::int32_t reg, const char* unit) {
+std::string Hundredths(std::int32_t reg, const char* unit = "") {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%0.2f", reg * 0.01);
     return std::string(buf) + unit;
@@ -22,6 +22,11 @@ std::string Hundredths(std::int32_t reg, const char* unit) {
 
 // Checked values fit: voltages up to 38000, currents up to 6300.
 std::int32_t Register(const DecimalNumber& n) { return static_cast<std::int32_t>(CutScaled(n, kPlaces).value_or(0)); }
+
+// A checked cell is a plain number; only Check lets one through.
+DecimalNumber Checked(const std::string& text) {
+    return WholeDecimal(text).value_or(DecimalNumber{});
+}
 
 }  // namespace
 
@@ -49,13 +54,16 @@ bool AlarmLimitSettings::ReadInto(MessageSink& sink, const char* voltageUnit) {
     cells_.Set(2, 1, Hundredths(v[1], voltageUnit));
     // v[2] is register 506, read with the block and not shown.
     for (int n = 1; n <= kOutlets; ++n) cells_.Set(2 + n, 1, Hundredths(v[static_cast<std::size_t>(2 + n)], kOutletUnit));
+    // The setting column starts from what the module holds, so a Set rewrites the limits
+    // nobody touched with their own values instead of switching them off.
+    cells_.Set(1, 2, Hundredths(v[0]));
+    cells_.Set(2, 2, Hundredths(v[1]));
+    for (int n = 1; n <= kOutlets; ++n) cells_.Set(2 + n, 2, Hundredths(v[static_cast<std::size_t>(2 + n)]));
     return true;
 }
 
 bool AlarmLimitSettings::Open(MessageSink& sink) {
-    if (!ReadInto(sink, " V")) return false;
-    for (int r = 1; r < kRows; ++r) cells_.Set(r, 2, "0.00");
-    return true;
+    return ReadInto(sink, " V");
 }
 
 bool AlarmLimitSettings::Read(MessageSink& sink) { return ReadInto(sink, "V"); }
@@ -64,9 +72,18 @@ void AlarmLimitSettings::SetTyped(int row, std::string text) {
     if (row >= 1 && row < kRows) cells_.Set(row, 2, std::move(text));
 }
 
+std::string NotANumberText(const std::string& item, const std::string& text) {
+    if (text.find_first_not_of(" \t") == std::string::npos) return item + ": no setting value!";
+    return item + ": \"" + text + "\" is not a number!";
+}
+
 std::optional<std::string> AlarmLimitSettings::Check() const {
-    const DecimalNumber upper = TypedDecimal(cells_.Text(1, 2));
-    const DecimalNumber lower = TypedDecimal(cells_.Text(2, 2));
+    // A typo ("26O", "abc") is no limit: taking its leading digits or 0 would write a
+    // value nobody meant, so every row must be a plain number before the ranges count.
+    for (int r = 1; r < kRows; ++r)
+        if (!WholeDecimal(cells_.Text(r, 2))) return NotANumberText(cells_.Text(r, 0), cells_.Text(r, 2));
+    const DecimalNumber upper = Checked(cells_.Text(1, 2));
+    const DecimalNumber lower = Checked(cells_.Text(2, 2));
     if (!InRange(upper, 0, kVoltageMax, kPlaces)) return kVoltageUpperRangeText;
     if (!InRange(lower, 0, kVoltageMax, kPlaces)) return kVoltageLowerRangeText;
     const std::int32_t u = Register(upper);
@@ -74,7 +91,7 @@ std::optional<std::string> AlarmLimitSettings::Check() const {
     // A limit of 0 is switched off, so it sets no order.
     if (u < l && u != 0 && l != 0) return kVoltageOrderText;
     for (int n = 1; n <= kOutlets; ++n) {
-        const DecimalNumber c = TypedDecimal(cells_.Text(2 + n, 2));
+        const DecimalNumber c = Checked(cells_.Text(2 + n, 2));
         if (!c.IsZero() && !InRange(c, kCurrentMin, kCurrentMax, kPlaces)) return kCurrentRangeText;
     }
     return std::nullopt;
@@ -85,11 +102,11 @@ WriteOutcome AlarmLimitSettings::Set(MessageSink& sink) {
         sink.Show(*fault, "Warning", MsgIcon::Exclamation, MsgButtons::Ok);
         return WriteOutcome::Refused;
     }
-    const std::array<std::int32_t, 2> voltages{Register(TypedDecimal(cells_.Text(1, 2))),
-                                               Register(TypedDecimal(cells_.Text(2, 2)))};
+    const std::array<std::int32_t, 2> voltages{Register(Checked(cells_.Text(1, 2))),
+                                               Register(Checked(cells_.Text(2, 2)))};
     std::array<std::int32_t, kOutlets> currents{};
     for (int n = 1; n <= kOutlets; ++n)
-        currents[static_cast<std::size_t>(n - 1)] = Register(TypedDecimal(cells_.Text(2 + n, 2)));
+        currents[static_cast<std::size_t>(n - 1)] = Register(Checked(cells_.Text(2 + n, 2)));
     // The form judges nothing and shows the read-back; a refusal is kept for WriteFault.
     writeFault_.reset();
     if (!session_.WriteRegistersConfirmed(kBlockStart, voltages, kWriteWaitMs) &&

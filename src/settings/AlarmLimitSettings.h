@@ -5,7 +5,7 @@
 // the same calls.
 //
 //     AlarmLimitSettings s(link, clock);
-//     s.Open(sink);                          // first read, " V" units, column 2 "0.00"
+//     s.Open(sink);                          // first read, " V" units, column 2 the module's values
 //     s.SetTyped(1, "230.00");               // column 2 of row 1 (voltage upper limit)
 //     if (s.Set(sink) == WriteOutcome::Done) print(s.Cells().Tsv());
 
@@ -23,6 +23,9 @@ inline constexpr const char* kVoltageLowerRangeText = "Voltage Lower limit setti
 inline constexpr const char* kVoltageOrderText = "The lower voltage limit must be less than the voltage limit!";
 inline constexpr const char* kCurrentRangeText = "Current Upper limit setting range:0.0A ~ 63.0A!";
 
+// "<row item>: \"<text>\" is not a number!", or "<row item>: no setting value!" for a blank cell.
+std::string NotANumberText(const std::string& item, const std::string& text);
+
 class AlarmLimitSettings {
 public:
     static constexpr int kRows = 33;
@@ -36,14 +39,16 @@ public:
 
     AlarmLimitSettings(LinkState& link, Clock& clock);
 
-    // First display: the read with the units " V"; on success every column-2 cell becomes
-    // "0.00". On failure the warning is shown and false returned.
+    // First display: the read with the units " V". Every read that succeeds also puts the
+    // module's values ("%0.2f", no unit) into column 2. On failure the warning is shown,
+    // false returned and the grid left as it was.
     bool Open(MessageSink& sink);
-    // "Read": fills column 1 (units "V") or shows the warning; the grid stays otherwise.
+    // "Read": as Open, with the units "V".
     bool Read(MessageSink& sink);
     // What the user typed into column 2 of a row (1 voltage upper, 2 lower, 2 + n outlet n).
     void SetTyped(int row, std::string text);
-    // The first fault of column 2 in the form's order, or nothing when all pass.
+    // The first fault of column 2, or nothing when all pass: first a row that is not a
+    // plain number (NotANumberText names the row), then the ranges in the form's order.
     std::optional<std::string> Check() const;
     // "Set": the checks (a fault is shown and nothing sent), the two writes with their
     // waits, then the read-back.

@@ -26,12 +26,39 @@ std::string CommParameters::BaudOptionText(int index) {
                                                                         : "";
 }
 
+namespace {
+std::string At(int address, int baudIndex) {
+    return "address " + std::to_string(address) + ", " + std::to_string(BaudRateOf(baudIndex)) + " bps";
+}
+}  // namespace
+
+std::string MovedText(int address, int baudIndex) {
+    return "The module now answers at " + At(address, baudIndex) + ".";
+}
+
+std::string NotMovedText(int address, int baudIndex) {
+    return "The module did not take the new settings: it still answers at " + At(address, baudIndex) + "!";
+}
+
+std::string LostText(int newAddress, int newBaudIndex, int oldAddress, int oldBaudIndex) {
+    return "The module answers neither at " + At(newAddress, newBaudIndex) + " nor at " +
+           At(oldAddress, oldBaudIndex) + ": Communication failed!";
+}
+
+std::string ReopenFailedText(int baudIndex) {
+    return "The settings were written, but the port could not be opened at " +
+           std::to_string(BaudRateOf(baudIndex)) + " bps!";
+}
+
 bool CommParameters::Read(MessageSink& sink) {
+    if (ReadBlock()) return true;
+    sink.Show(kCommFailedText, "Warning", MsgIcon::Stop, MsgButtons::Ok);
+    return false;
+}
+
+bool CommParameters::ReadBlock() {
     const auto regs = session_.ReadRegisters(kBlockStart, kBlockCount, kReadWaitMs);
-    if (!regs) {
-        sink.Show(kCommFailedText, "Warning", MsgIcon::Stop, MsgButtons::Ok);
-        return false;
-    }
+    if (!regs) return false;
     const std::string address = std::to_string(Signed16((*regs)[0]));
     const std::string baud = BaudOptionText((*regs)[1]);
     cells_.Set(1, 1, address);
@@ -60,13 +87,44 @@ std::optional<std::string> CommParameters::Check() const {
     return std::nullopt;
 }
 
-WriteOutcome CommParameters::Set(MessageSink& sink) {
+bool CommParameters::MoveLink(int address, int baudIndex, const PortReopener& reopen) {
+    LinkState& link = session_.Link();
+    if (baudIndex != link.baudIndex && (!reopen || !reopen(baudIndex))) return false;
+    link.deviceAddress = address;
+    link.baudIndex = baudIndex;
+    return true;
+}
+
+WriteOutcome CommParameters::Set(MessageSink& sink, const PortReopener& reopen) {
+    moved_ = false;
     if (const auto fault = Check()) {
         sink.Show(*fault, "Warning", MsgIcon::Exclamation, MsgButtons::Ok);
         return WriteOutcome::Refused;
     }
-    const std::array<std::int32_t, 2> values{static_cast<std::int32_t>(TypedAddress()), TypedBaudIndex()};
+    const LinkState& link = session_.Link();
+    const int oldAddress = link.deviceAddress;
+    const int oldBaud = link.baudIndex;
+    const int newAddress = static_cast<int>(TypedAddress());
+    const int newBaud = TypedBaudIndex();
+    const std::array<std::int32_t, 2> values{newAddress, newBaud};
     // The echo is not judged; the read-back shows what the module took.
     session_.WriteRegisters(kBlockStart, values, kWriteWaitMs);
-    return Read(sink) ? WriteOutcome::Done : WriteOutcome::Failed;
+    if (newAddress == oldAddress && newBaud == oldBaud)
+        return Read(sink) ? WriteOutcome::Done : WriteOutcome::Failed;
+
+    // The module answers at its new settings from now on: the link goes there too.
+    const auto fail = [&](const std::string& text) {
+        moved_ = link.deviceAddress != oldAddress || link.baudIndex != oldBaud;
+        sink.Show(text, "Warning", MsgIcon::Stop, MsgButtons::Ok);
+        return WriteOutcome::Failed;
+    };
+    if (!MoveLink(newAddress, newBaud, reopen)) return fail(ReopenFailedText(newBaud));
+    if (ReadBlock()) {
+        moved_ = true;
+        sink.Show(MovedText(newAddress, newBaud), "Information", MsgIcon::Information, MsgButtons::Ok);
+        return WriteOutcome::Done;
+    }
+    // Not there: perhaps the module refused the write and still sits at the old settings.
+    if (MoveLink(oldAddress, oldBaud, reopen) && ReadBlock()) return fail(NotMovedText(oldAddress, oldBaud));
+    return fail(LostText(newAddress, newBaud, oldAddress, oldBaud));
 }

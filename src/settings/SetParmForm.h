@@ -29,9 +29,13 @@ public:
     QPushButton* ReadButton() const { return read_; }
     QPushButton* SetButton() const { return set_; }
     CommParameters& Parameters() { return params_; }
+    // How the link's port is opened again at a new rate after a baud change (the serial
+    // port at the link's port name by default; tests hand in their own).
+    void SetPortReopener(CommParameters::PortReopener reopen) { reopen_ = std::move(reopen); }
 
 private:
     void Paint();
+    bool ReopenSerialPort(int baudIndex);
 
     FormContext& ctx_;
     CommParameters params_;
@@ -39,4 +43,5 @@ private:
     CGridCtrl* grid_;
     QPushButton* read_;
     QPushButton* set_;
+    CommParameters::PortReopener reopen_;
 };

@@ -207,6 +207,13 @@ void CMainFrame::OnConnect() {
     UpdateCommandUi();
 }
 
+void CMainFrame::ShowLinkStatus() {
+    const LinkState& link = ctx_.link;
+    if (link.port == nullptr || !link.port->IsOpen()) return;
+    SetStatus(QString::fromStdString(
+        ConnectedStatusText(link.deviceAddress, LinkDescriptionText(link.portName, link.baudIndex))));
+}
+
 void CMainFrame::OnStop() {
     if (const auto status = StopLink(ctx_.link)) SetStatus(QString::fromStdString(*status));
     UpdateCommandUi();
@@ -288,6 +295,7 @@ void CMainFrame::SwitchToForm(int formId) {
     CFormView* form = MakeForm(*row, ctx_, this);
     ctx_.clock.sleep(kSwitchSettleMs);
     ShowNotice({});
+    connect(form, &CFormView::LinkSettingsChanged, this, &CMainFrame::ShowLinkStatus);
     if (auto* polling = qobject_cast<CPollingForm*>(form)) {
         connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::ShowNotice);
         connect(polling, &CPollingForm::PollingStopped, this, &CMainFrame::SyncPortState);

@@ -68,6 +68,8 @@ public:
     QToolBar* ToolBar() const { return toolBar_; }
     // Dialog 100.
     QDialog* CreateAboutBox();
+    // The connection pane from the link as it is now (a form moved it to a new address or rate).
+    void ShowLinkStatus();
 
 private:
     void CreateActions();

@@ -82,6 +82,8 @@ void CalibrationModel::ResetCircuit(int circuit) {
 
 bool CalibrationModel::ApplyBlock(const std::array<std::uint16_t, 11>& b) {
     if (b[0] != 999 || b[2] != 1000 || b[8] != 7501 || b[1] >= kCircuits) return false;
+    // The phase correction is an 8-bit field: a value beyond it is no correction at all.
+    if (b[5] > 255) return false;
     const int circuit = b[1] + 1;
     const std::uint16_t gain = b[3];
     const std::uint16_t power = b[4];
@@ -100,8 +102,8 @@ bool CalibrationModel::ApplyBlock(const std::array<std::uint16_t, 11>& b) {
         c.activeFactor *= 1.0 + pc;
         c.lastGains = gains;
     }
-    // Phase correction in 0.02 degrees, 256 added below zero.
-    c.phaseCorrection += (phase >= 128 && phase <= 255 ? phase - 256.0 : static_cast<double>(phase)) / 50.0;
+    // Phase correction in 0.02 degrees, signed 8 bits: 128..255 are below zero (256 added).
+    c.phaseCorrection += (phase >= 128 ? phase - 256.0 : static_cast<double>(phase)) / 50.0;
     // Reactive correction: r x 32768, 65536 added below zero; r is the error's share x 0.5774.
     const double r = reactive < 32768 ? reactive / 32768.0 : (reactive - 65536.0) / 32768.0;
     c.reactiveFactor /= 1.0 + r / 0.5774;

@@ -12,7 +12,9 @@
 //     correction and the reactive power loses the reactive correction's share. A gain and
 //     power correction equal to the ones the circuit took last are the same values sent
 //     again (an angle calibration repeats them) and act once.
-// Voltages follow the gains at 5000..5002 (16500 is neutral).
+// The corrections are signed fields: power and reactive 0..32767 up, 32768..65535 down
+// (65535 and 65536 added below zero), phase 0..127 up and 128..255 down; a phase above 255
+// makes the block invalid. Voltages follow the gains at 5000..5002 (16500 is neutral).
 //
 // Not thread-safe: the owning module is guarded by its bus.
 

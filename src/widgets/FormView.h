@@ -12,6 +12,11 @@ public:
     // Runs after the form was built and the frame waited its 100 ms.
     virtual void OnInitialUpdate() {}
 
+signals:
+    // The form moved the link to other settings (a module re-addressed): the frame shows
+    // the link's new device id and rate.
+    void LinkSettingsChanged();
+
 private:
     int formId_;
 };

@@ -282,9 +282,7 @@ TEST_F(AdjustCycleTest, TenReadingsOnePercentHighWriteTheCalibrationBlock) {
     EXPECT_EQ(c.SampleCount(), 0);
     EXPECT_EQ(StartOf(module.writes.back()), 82);
     EXPECT_EQ(module.writeTimesMs.back() - w[0].atMs, 500);
-    EXPECT_EQ(AdjustCycle::Last().currentGain, 6314);
-    EXPECT_EQ(AdjustCycle::Last().powerCorrection, 65210);
-    EXPECT_EQ(AdjustCycle::Last().circuit, 7);
+    EXPECT_EQ(AdjustCycle::Memory().Find(link, 7), (KeptGains{6314, 65210}));
 }
 
 TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) {
@@ -303,7 +301,7 @@ TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) 
     EXPECT_EQ(module.ReadRequests()[10], (std::pair<int, int>{5000, 3}));  // the link check
     EXPECT_EQ(sink.messages.back().text, "校准完成!");
 
-    AdjustCycle::Last() = {3, 6314, 65210, 0, 0};
+    AdjustCycle::Memory().Keep(link, 3, {6314, 65210});
     module.writes.clear();
     module.writeTimesMs.clear();
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Angle));
@@ -313,7 +311,28 @@ TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) 
     EXPECT_EQ(w[0].values[3], 6314);
     EXPECT_EQ(w[0].values[4], 65210);
 
+    // Kept gains belong to one module: a module at another address, or anything after a
+    // new connect, gets the neutral ones.
+    for (int change = 0; change < 2; ++change) {
+        if (change == 0) {
+            link.deviceAddress = 2;
+        } else {
+            link.deviceAddress = 1;
+            ++link.connects;
+        }
+        module.writes.clear();
+        module.writeTimesMs.clear();
+        ASSERT_TRUE(c.OnStartRun(AdjustMode::Angle));
+        Ticks(c, 10);
+        w = Writes();
+        ASSERT_EQ(w.size(), 1u) << change;
+        EXPECT_EQ(w[0].values[3], 6378) << change;
+        EXPECT_EQ(w[0].values[4], 0) << change;
+    }
+    EXPECT_FALSE(AdjustCycle::Memory().Find(link, 3));
+
     // Circuit 3's gains are not circuit 4's.
+    AdjustCycle::Memory().Keep(link, 3, {6314, 65210});
     SetCircuit(4, 5000, 5445, 9526);
     ASSERT_TRUE(c.SelectCircuit(4));
     module.writes.clear();
@@ -391,7 +410,7 @@ TEST_F(AdjustCycleTest, ACalibrationThatWouldDivideByZeroIsRefused) {
     sink.messages.clear();
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Meter));
     Ticks(c, 10);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"校准系数超出寄存器范围(0-65535)，无法校准！"});
+    EXPECT_EQ(Texts(), std::vector<std::string>{"校准系数超出范围，标准源数值看来有误，未写入任何系数！"});
     EXPECT_TRUE(Writes().empty());
 
     c.OnIncomingLine();
@@ -407,23 +426,39 @@ TEST_F(AdjustCycleTest, CoefficientRestore) {
     AdjustCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(9));
-    AdjustCycle::Last() = {9, 6314, 65210, 0, 0};
+    AdjustCycle::Memory().Keep(link, 9, {6314, 65210});
+    // Asked first, naming the circuit whose calibration goes; "No" sends nothing.
+    sink.answers = {MsgResult::No};
+    EXPECT_FALSE(c.OnRestoreDefaults());
+    const std::string question =
+        "系数恢复将把回路9的电流增益、功率、相位和无功校正恢复为默认值，该回路现有的校准将丢失。是否继续？";
+    EXPECT_EQ(Texts(), std::vector<std::string>{question});
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::YesNo);
+    EXPECT_TRUE(module.writes.empty());
+    EXPECT_TRUE(c.Enabled(IDC_RESTORE));
+    sink.messages.clear();
+
     const auto t0 = clock.nowMs();
+    sink.answers = {MsgResult::Yes};
     ASSERT_TRUE(c.OnRestoreDefaults());
     auto w = Writes();
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].values, (std::vector<int>{999, 8, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0}));
     EXPECT_EQ(module.writeTimesMs[1] - t0, 3000);  // then the meter test's first request
-    EXPECT_EQ(Texts(), std::vector<std::string>{"默认系数完成!"});
-    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Question);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{question, "默认系数完成!"}));
+    EXPECT_EQ(sink.messages[1].icon, MsgIcon::Question);
     EXPECT_EQ(c.Mode(), AdjustMode::Test);
     EXPECT_TRUE(c.Running());
-    EXPECT_EQ(AdjustCycle::Last().circuit, 0);  // an angle calibration now sends the defaults
+    EXPECT_FALSE(AdjustCycle::Memory().Find(link, 9));  // an angle calibration now sends the defaults
 
     c.OnIncomingLine();
     module.writes.clear();
     module.writeTimesMs.clear();
+    sink.messages.clear();
+    sink.answers = {MsgResult::Yes};
     ASSERT_TRUE(c.OnRestoreDefaults());
+    EXPECT_EQ(sink.messages[0].text,
+              "系数恢复将把A、B、C三相电压增益恢复为默认值16500，现有的电压校准将丢失。是否继续？");
     w = Writes();
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].start, 5000);
@@ -434,8 +469,9 @@ TEST_F(AdjustCycleTest, CoefficientRestore) {
     c.OnStop();
     module.Close();
     sink.messages.clear();
+    sink.answers = {MsgResult::Yes};
     EXPECT_FALSE(c.OnRestoreDefaults());
-    EXPECT_EQ(Texts(), std::vector<std::string>{"无法读取仪表数据!"});
+    EXPECT_EQ(sink.messages.back().text, "无法读取仪表数据!");
 }
 
 TEST_F(AdjustCycleTest, ChangingTheViewOrReadingTheListStopsARun) {
@@ -472,4 +508,34 @@ TEST_F(AdjustCycleTest, TheSourceFollowerHearsEachRunStart) {
     c.SetCtRatio(0);
     EXPECT_FALSE(c.OnStartRun(AdjustMode::Meter));
     EXPECT_EQ(heard.size(), 1u);  // a refused run sets nothing
+}
+
+// While a calibration collects its readings, the circuit, the CT ratio and the steps stay
+// as they were at its start, and the block goes to the circuit that was read; in the meter
+// test that follows they are free again, and another circuit restarts the test there.
+TEST_F(AdjustCycleTest, ACalibrationKeepsTheCircuitAndStandardItStartedWith) {
+    AdjustCycle c = Cycle();
+    Ready(c);
+    ASSERT_TRUE(c.SelectCircuit(1));
+    ASSERT_TRUE(c.OnStartRun(AdjustMode::Meter));
+    for (int id : AdjustCycle::RunSettingControls()) EXPECT_FALSE(c.Enabled(id)) << id;
+    Ticks(c, 6);
+    EXPECT_FALSE(c.SelectCircuit(2));
+    EXPECT_EQ(c.Circuit(), 1);
+    c.SetSteps({3, 2, 0});  // 50 % current: a standard the readings were not taken at
+    c.SetCtRatio(5);
+    Ticks(c, 4);
+    const auto w = Writes();
+    ASSERT_EQ(w.size(), 1u);
+    // Readings of 5 A and 1100 W against the 5 A and 1100 W the run started with.
+    EXPECT_EQ(w[0].values, (std::vector<int>{999, 0, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0}));
+    for (const auto& [start, count] : module.ReadRequests()) EXPECT_EQ(start, 10);
+    EXPECT_EQ(sink.messages.back().text, "校准完成!");
+
+    ASSERT_TRUE(c.Running());  // the meter test
+    for (int id : AdjustCycle::RunSettingControls()) EXPECT_TRUE(c.Enabled(id)) << id;
+    const auto restarts = c.TimerStarts();
+    ASSERT_TRUE(c.SelectCircuit(2));
+    EXPECT_EQ(c.TimerStarts(), restarts + 1);
+    EXPECT_EQ(module.ReadRequests().back(), (std::pair<int, int>{22, 12}));
 }

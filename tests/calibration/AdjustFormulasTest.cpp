@@ -41,6 +41,24 @@ TEST(AdjustFormulasTest, ACoefficientOutsideItsRegisterIsRefused) {
     EXPECT_FALSE(AdjustFormulas::ReactiveCorrection(1.0f, 0.0f));
 }
 
+// The corrections are signed as the module reads them: a value that fits 16 bits but spills
+// into the other half of its field would be read with the wrong sign (a +1.08 power
+// correction as -0.93), so it is refused like any other out of range.
+TEST(AdjustFormulasTest, ACorrectionOutsideItsSignedFieldIsRefused) {
+    EXPECT_EQ(AdjustFormulas::PowerGainCorrection(550.1f, 1100.0f), 32756);  // c just below 1
+    EXPECT_FALSE(AdjustFormulas::PowerGainCorrection(550.0f, 1100.0f));      // c = 1: 32768
+    EXPECT_FALSE(AdjustFormulas::PowerGainCorrection(528.0f, 1100.0f));      // 2.4 A against 5 A
+    // Phase: 0..127 up, 128..255 down.
+    EXPECT_EQ(AdjustFormulas::PhaseCorrection(0.93f * 550.0f, 550.0f), 115);
+    EXPECT_FALSE(AdjustFormulas::PhaseCorrection(0.92f * 550.0f, 550.0f));  // +2.65 degrees: 132
+    EXPECT_EQ(AdjustFormulas::PhaseCorrection(1.07f * 550.0f, 550.0f), 140);
+    EXPECT_FALSE(AdjustFormulas::PhaseCorrection(1.08f * 550.0f, 550.0f));  // -2.65 degrees: 123
+    // Reactive: r below 1 and above -1.
+    EXPECT_EQ(AdjustFormulas::ReactiveCorrection(2.7f * 950.0f, 950.0f), 32164);
+    EXPECT_FALSE(AdjustFormulas::ReactiveCorrection(2.8f * 950.0f, 950.0f));
+    EXPECT_FALSE(AdjustFormulas::ReactiveCorrection(-0.8f * 950.0f, 950.0f));
+}
+
 TEST(AdjustFormulasTest, DecodingAndRegisters) {
     EXPECT_EQ(AdjustFormulas::CircuitStart(1), 10);
     EXPECT_EQ(AdjustFormulas::CircuitStart(30), 358);

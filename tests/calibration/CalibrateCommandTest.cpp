@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <sstream>
 
 #include "cli/Cli.h"
@@ -15,6 +16,28 @@
 #include "sim/VirtualBus.h"
 
 namespace {
+
+// Standard input of a technician who, when the run waits, does something at the bench
+// and then presses Enter.
+class SwitchOnRead final : public std::streambuf {
+public:
+    explicit SwitchOnRead(std::function<void()> act) : act_(std::move(act)) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        if (done_) return traits_type::eof();
+        done_ = true;
+        act_();
+        setg(&enter_, &enter_, &enter_ + 1);
+        return traits_type::to_int_type(enter_);
+    }
+
+private:
+    std::function<void()> act_;
+    bool done_ = false;
+    char enter_ = '\n';
+};
 
 class CalibrateCommandTest : public ::testing::Test {
 protected:
@@ -144,7 +167,7 @@ TEST_F(CalibrateCommandTest, RunsTheFormWouldRefuseWriteNothing) {
         {{"calibrate", "--view", "circuit", "--mode", "meter", "--ia", "0"}, "标准源数值为0，无法校准！"},
         {{"calibrate", "--view", "line", "--mode", "meter", "--uc", "0"}, "标准源数值为0，无法校准！"},
         {{"calibrate", "--view", "circuit", "--mode", "meter", "--pf", "0.5L"}, "功率因数不为1.0！"},
-        {{"calibrate", "--view", "circuit", "--mode", "angle"}, "功率因数不为0.5L！"},
+        {{"calibrate", "--view", "circuit", "--mode", "angle", "--default-gains"}, "功率因数不为0.5L！"},
     };
     for (const auto& [args, message] : refused) {
         EXPECT_EQ(Run(args), kExitFailed) << message;
@@ -159,6 +182,67 @@ TEST_F(CalibrateCommandTest, RunsTheFormWouldRefuseWriteNothing) {
     });
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "meter"}), kExitFailed);
     EXPECT_EQ(err.str(), "未加载信号！\n");
+}
+
+// An angle calibration re-sends the current gain and power correction: a run starts with
+// none kept, so they come from the meter calibration of the same run, from the options, or
+// are the defaults asked for; never silently the defaults over an earlier calibration.
+TEST_F(CalibrateCommandTest, AnAngleCalibrationKeepsTheGainsItIsGiven) {
+    const auto block = [this] {
+        std::array<std::uint16_t, 11> b{};
+        bus.WithModule(1, [&b](VirtualModule& m) { b = m.CalibrationBlock(); });
+        return b;
+    };
+    EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "angle"}), kExitUsage);
+    EXPECT_EQ(err.str(),
+              "kvt40ctl: --mode angle would write the default gains 6378 and 0 over the circuit's meter "
+              "calibration: "
+              "give --current-gain and --power-correction, or --default-gains, or use --mode meter+angle\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"calibrate", "--view", "circuit", "--mode", "meter", "--default-gains"},
+          std::vector<std::string>{"calibrate", "--view", "circuit", "--mode", "angle", "--current-gain",
+                                   "6300"},
+          std::vector<std::string>{"calibrate", "--view", "circuit", "--mode", "angle", "--default-gains",
+                                   "--current-gain", "6300", "--power-correction", "0"},
+          std::vector<std::string>{"calibrate", "--view", "circuit", "--mode", "meter+angle", "--pf", "0.5L"},
+          std::vector<std::string>{"calibrate", "--view", "line", "--mode", "meter+angle"}})
+        EXPECT_EQ(Run(args), kExitUsage) << args.back();
+    EXPECT_TRUE(port.Sent().empty());
+
+    // Meter then angle in one run: the angle block carries the meter calibration's gains.
+    // This bench's source does not follow the run: the technician switches it to 0.5L and
+    // presses Enter when asked.
+    SwitchOnRead technician([this] {
+        bus.WithModule(1, [](VirtualModule& m) {
+            StandardSource lagging;
+            lagging.SetPowerFactorStep(2);
+            m.Bench().Connect(lagging);
+        });
+    });
+    std::streambuf* saved = std::cin.rdbuf(&technician);
+    const int code = Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "meter+angle"});
+    std::cin.rdbuf(saved);
+    ASSERT_EQ(code, kExitOk) << out.str() << err.str();
+    EXPECT_EQ(err.str(), "kvt40ctl: set the standard source to power factor 0.5L, then press Enter\n");
+    EXPECT_EQ(WritesOf16(), 2u);
+    const auto both = block();
+    EXPECT_NE(both[3], 6378);
+    EXPECT_NE(both[5], 0);
+    EXPECT_EQ(Verdict(2), "OK");  // at 0.5L, P and Q in class
+    EXPECT_EQ(Verdict(3), "OK");
+
+    ASSERT_NE(Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "angle", "--current-gain",
+                   "6300", "--power-correction", "65210", "--pf", "0.5L"}),
+              kExitFailed)
+        << err.str();
+    EXPECT_EQ(block()[3], 6300);
+    EXPECT_EQ(block()[4], 65210);
+    ASSERT_NE(Run({"calibrate", "--view", "circuit", "--circuit", "2", "--mode", "angle", "--default-gains",
+                   "--pf", "0.5L"}),
+              kExitFailed)
+        << err.str();
+    EXPECT_EQ(block()[3], 6378);
+    EXPECT_EQ(block()[4], 0);
 }
 
 TEST_F(CalibrateCommandTest, CommunicationFailures) {

@@ -97,8 +97,9 @@ TEST_F(CalibrationBenchTest, ACircuitIsCalibratedEndToEnd) {
 
     // 系数恢复 puts the circuit back at its defaults, errors included.
     sink.messages.clear();
+    sink.answers = {MsgResult::Yes};
     ASSERT_TRUE(cycle.OnRestoreDefaults());
-    EXPECT_EQ(sink.messages.at(0).text, "默认系数完成!");
+    EXPECT_EQ(sink.messages.at(1).text, "默认系数完成!");
     cycle.OnStop();
     EXPECT_EQ(Verdicts(), before);
 }
@@ -118,6 +119,35 @@ TEST_F(CalibrationBenchTest, ThePhaseIsCalibratedAtPointFiveLagging) {
     EXPECT_EQ(Verdicts(), (Rows{"OK", "OK", "\\", "OK", "OK"}));
 }
 
+// A source that delivers less than the tool was told gives corrections beyond their
+// fields; nothing reaches the module and the circuit reads as before.
+TEST_F(CalibrationBenchTest, ASourceNotAsToldWritesNoCoefficient) {
+    ASSERT_TRUE(cycle.SelectCircuit(1));
+    double amps = 2.4;
+    cycle.SetSourceFollower([this, &amps](const StandardValues& s, int pf) {
+        StandardSource source = BenchSourceFor(s, pf);
+        source.amps = amps;
+        ConnectBenchSource(bus, 1, source);
+    });
+    const std::string refused = "校准系数超出范围，标准源数值看来有误，未写入任何系数！";
+    const auto before = Block();
+    ASSERT_TRUE(cycle.OnStartRun(AdjustMode::Meter));
+    Ticks(10);
+    EXPECT_FALSE(cycle.Running());
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, refused);
+    EXPECT_EQ(Block(), before);
+
+    amps = 4.5;  // an angle calibration at 4.5 A against 5 A: a phase of +3.3 degrees
+    cycle.SetSteps({3, 4, AdjustFormulas::kPfHalfL});
+    sink.messages.clear();
+    ASSERT_TRUE(cycle.OnStartRun(AdjustMode::Angle));
+    Ticks(10);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, refused);
+    EXPECT_EQ(Block(), before);
+}
+
 TEST_F(CalibrationBenchTest, TheLineIsCalibratedEndToEnd) {
     cycle.OnIncomingLine();
     const Rows before = Verdicts();
@@ -125,6 +155,7 @@ TEST_F(CalibrationBenchTest, TheLineIsCalibratedEndToEnd) {
     Calibrate(AdjustMode::Meter);
     EXPECT_EQ(Verdicts(), (Rows{"OK", "OK", "OK"}));
     for (int r = 5000; r <= 5002; ++r) EXPECT_NE(bus.ReadRegister(1, r).value(), 16500);
+    sink.answers = {MsgResult::Yes};
     ASSERT_TRUE(cycle.OnRestoreDefaults());
     cycle.OnStop();
     EXPECT_EQ(Verdicts(), before);
@@ -176,6 +207,7 @@ TEST(CalibrationModelTest, BlocksRestoreComposeAndRepeat) {
     EXPECT_NEAR(m.CurrentMa(6, 0.0), 2.0 * i0, 1.0);
 
     EXPECT_FALSE(m.ApplyBlock({999, 30, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0}));
+    EXPECT_FALSE(m.ApplyBlock({999, 5, 1000, 6378, 0, 256, 0, 0, 7501, 0, 0}));  // beyond the 8-bit phase
     EXPECT_FALSE(m.ApplyBlock({998, 5, 1000, 1, 0, 0, 0, 0, 7501, 0, 0}));
     EXPECT_NEAR(m.CurrentMa(6, 0.0), 2.0 * i0, 1.0);
 

@@ -55,9 +55,9 @@ TEST_F(DeadZoneTest, SetWritesThirtyTwoThenRowsEightToTenThenOneToSeven) {
     EXPECT_EQ(module.writeTimesMs[1] - t0, 200);
     EXPECT_TRUE(sink.messages.empty());
 
-    dz.Cells().Set(4, 2, "");      // empty: 0
-    dz.Cells().Set(8, 2, "12abc");  // the leading number
-    dz.Cells().Set(1, 2, "2.5");
+    dz.Cells().Set(4, 2, "0");
+    dz.Cells().Set(8, 2, " 12 ");
+    dz.Cells().Set(1, 2, "2");
     ASSERT_TRUE(dz.Set(&sink));
     const Frame& f = module.writes[2];
     EXPECT_EQ(f[7 + 2 * 1 + 1], 12);   // row 8
@@ -65,9 +65,11 @@ TEST_F(DeadZoneTest, SetWritesThirtyTwoThenRowsEightToTenThenOneToSeven) {
     EXPECT_EQ(f[7 + 2 * 7 + 1], 0);    // row 4
 }
 
-TEST_F(DeadZoneTest, ASetValueOutsideTheRegisterIsRefusedBeforeAnythingIsSent) {
+// Only a whole number that fits the register is a dead zone; anything else would be written
+// as a value nobody typed (its leading digits, or 0).
+TEST_F(DeadZoneTest, ASetValueThatIsNoWholeRegisterValueIsRefusedBeforeAnythingIsSent) {
     DeadZone dz(link, clock);
-    for (const char* bad : {"65536", "-1", "99999999999"}) {
+    for (const char* bad : {"65536", "-1", "99999999999", "12.9", "12abc", "", "1e3"}) {
         dz.Cells().Set(5, 2, bad);
         module.writes.clear();
         sink.messages.clear();

@@ -139,16 +139,33 @@ TEST_F(RMSAdjustFormTest, ReadingTheListThenAMeterTestOnTheTimer) {
 TEST_F(RMSAdjustFormTest, CalibrationOnTheFormEndsInAMeterTestWithOkRows) {
     form->OnReadCtModules();
     form->Button(IDC_METER_CAL)->click();
+    // What the calibration reads and where it writes are locked while it runs.
+    const auto locked = [this] {
+        return !form->CircuitList()->isEnabled() && !form->CtRatioEdit()->isEnabled() && !Enabled(IDC_READ_CT) &&
+               !form->Radio(IDC_CURRENT_STEP0)->isEnabled() && !form->Radio(IDC_PF_STEP0 + 2)->isEnabled();
+    };
+    EXPECT_TRUE(locked());
     for (int i = 0; i < 10; ++i) Tick();
     EXPECT_EQ(Texts(), std::vector<std::string>{"校准完成!"});
     EXPECT_TRUE(form->TimerActive());  // the meter test follows by itself
+    EXPECT_TRUE(form->CircuitList()->isEnabled());
+    EXPECT_TRUE(form->Radio(IDC_CURRENT_STEP0)->isEnabled());
     Tick();
     for (int r = 1; r <= 5; ++r) EXPECT_NE(Text(r, 8), QStringLiteral("NG")) << r;
 
     form->OnStop();
     sink.messages.clear();
+    const std::size_t sent = port.Sent().size();
+    sink.answers = {MsgResult::No};
     form->Button(IDC_RESTORE)->click();
-    EXPECT_EQ(Texts(), std::vector<std::string>{"默认系数完成!"});
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(port.Sent().size(), sent);
+    EXPECT_TRUE(Enabled(IDC_RESTORE));
+    sink.messages.clear();
+    sink.answers = {MsgResult::Yes};
+    form->Button(IDC_RESTORE)->click();
+    EXPECT_EQ(Texts().back(), "默认系数完成!");
     Tick();
     EXPECT_EQ(Text(1, 8), QStringLiteral("NG"));
 }

@@ -60,14 +60,27 @@ TEST_F(DMDFormTest, ClearPausesThePollAndSaysSoEachTime) {
     Tick(*form, 500);
     const double before = Text(8, 1).chopped(1).toDouble();
     ASSERT_GT(before, 1.0);
+    // The question names what is lost; "No" sends nothing and leaves the poll alone.
+    const std::size_t sent = port.Sent().size();
+    sink.answers = {MsgResult::No};
+    form->ClearButton()->click();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].text.find("最大需量"), std::string::npos);
+    EXPECT_EQ(sink.messages[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Question);
+    EXPECT_EQ(port.Sent().size(), sent);
+    EXPECT_TRUE(form->TimerActive());
+    sink.messages.clear();
+
     for (int press = 1; press <= 2; ++press) {
         const auto t0 = clock.nowMs();
+        sink.answers = {MsgResult::Yes};
         form->ClearButton()->click();
         // The first press comes while the tick's reply (37 bytes) is still on its way: it
         // is waited out before the clear's own 200 + 200 ms.
         EXPECT_EQ(clock.nowMs() - t0, press == 1 ? 457 : 400);
         EXPECT_TRUE(form->TimerActive());
-        ASSERT_EQ(sink.messages.size(), static_cast<std::size_t>(press));
+        ASSERT_EQ(sink.messages.size(), static_cast<std::size_t>(2 * press));
         EXPECT_EQ(sink.messages.back().text, "需量清除成功！");
         EXPECT_EQ(sink.messages.back().caption, "KVT40");
         EXPECT_EQ(sink.messages.back().icon, MsgIcon::None);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "link/LinkState.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
@@ -58,15 +60,63 @@ TEST_F(AlarmLimitSettingsTest, FirstDisplayReadsTheBlockWithSpacedUnitsAndPreset
     EXPECT_EQ(Cell(2, 1), "176.00 V");
     EXPECT_EQ(Cell(3, 1), "63.00  A");
     EXPECT_EQ(Cell(32, 1), "0.01  A");
-    for (int r = 1; r <= 32; ++r) EXPECT_EQ(Cell(r, 2), "0.00") << r;
+    // The setting column starts from the module's values, without units.
+    EXPECT_EQ(Cell(1, 2), "264.00");
+    EXPECT_EQ(Cell(2, 2), "176.00");
+    EXPECT_EQ(Cell(3, 2), "63.00");
+    EXPECT_EQ(Cell(32, 2), "0.01");
     EXPECT_TRUE(sink.messages.empty());
 
-    // Read drops the space of the voltage unit and leaves column 2 alone.
+    // Read drops the space of the voltage unit and fills column 2 again.
     limits.SetTyped(1, "250");
     ASSERT_TRUE(limits.Read(sink));
     EXPECT_EQ(Cell(1, 1), "264.00V");
     EXPECT_EQ(Cell(3, 1), "63.00  A");
-    EXPECT_EQ(Cell(1, 2), "250");
+    EXPECT_EQ(Cell(1, 2), "264.00");
+}
+
+// One changed limit and a Set: every other limit is written back as the module held it.
+TEST_F(AlarmLimitSettingsTest, ASetAfterTheReadChangesOnlyWhatWasTyped) {
+    bus.SetRegister(1, 505, 18123);
+    bus.SetRegister(1, 517, 1234);
+    ASSERT_TRUE(limits.Open(sink));
+    limits.SetTyped(1, "250");
+    ASSERT_EQ(limits.Set(sink), WriteOutcome::Done);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_EQ(bus.ReadRegister(1, 504), 25000);
+    EXPECT_EQ(bus.ReadRegister(1, 505), 18123);
+    EXPECT_EQ(bus.ReadRegister(1, 517), 1234);
+    for (int r = 507; r <= 536; ++r) EXPECT_EQ(bus.ReadRegister(1, r), r == 517 ? 1234 : 6300) << r;
+    EXPECT_EQ(Cell(1, 2), "250.00");  // the read-back fills column 2 as well
+}
+
+// A typo is never taken for its leading digits or for 0: the first cell that is no plain
+// number is named and nothing reaches the module.
+TEST_F(AlarmLimitSettingsTest, ACellThatIsNoPlainNumberIsRefusedByItsRow) {
+    ASSERT_TRUE(limits.Open(sink));
+    const std::vector<std::tuple<int, std::string, std::string>> typos{
+        {1, "26O", "Voltage Upper limit: \"26O\" is not a number!"},
+        {3, "1O", "Outlet 1 Current Upper limit: \"1O\" is not a number!"},
+        {32, "abc", "Outlet 30 Current Upper limit: \"abc\" is not a number!"},
+        {2, "12.345 V", "Voltage Lower limit: \"12.345 V\" is not a number!"},
+        {17, " ", "Outlet 15 Current Upper limit: no setting value!"},
+    };
+    for (const auto& [row, text, message] : typos) {
+        ASSERT_TRUE(limits.Read(sink));
+        limits.SetTyped(row, text);
+        sink.messages.clear();
+        EXPECT_EQ(limits.Set(sink), WriteOutcome::Refused) << text;
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(sink.messages[0].text, message);
+        EXPECT_EQ(sink.messages[0].icon, MsgIcon::Exclamation);
+    }
+    // A typo below an out-of-range value is still the fault named: it would otherwise be
+    // written once the range was mended.
+    ASSERT_TRUE(limits.Read(sink));
+    limits.SetTyped(1, "400");
+    limits.SetTyped(20, "5x");
+    EXPECT_EQ(limits.Check(), "Outlet 18 Current Upper limit: \"5x\" is not a number!");
+    for (const Frame& f : port.Sent()) EXPECT_EQ(f, kReadBlock);
 }
 
 TEST_F(AlarmLimitSettingsTest, AFailedReadWarnsAndKeepsTheGrid) {
@@ -97,8 +147,8 @@ TEST_F(AlarmLimitSettingsTest, SetWritesBothBlocksThenReadsBack) {
     limits.SetTyped(4, "2.01");
     limits.SetTyped(5, "63.0");
     limits.SetTyped(6, "1.0");
-    limits.SetTyped(7, "12.345 A");
-    limits.SetTyped(32, "abc");  // no number: 0, the limit switched off
+    limits.SetTyped(7, "12.345");
+    limits.SetTyped(32, " 0 ");  // typed 0: the limit switched off
     ASSERT_EQ(limits.Set(sink), WriteOutcome::Done);
     EXPECT_TRUE(sink.messages.empty());
 
@@ -114,8 +164,7 @@ TEST_F(AlarmLimitSettingsTest, SetWritesBothBlocksThenReadsBack) {
     EXPECT_EQ(Cell(3, 1), "1.13  A");
     EXPECT_EQ(Cell(4, 1), "2.01  A");
     EXPECT_EQ(Cell(32, 1), "0.00  A");
-    EXPECT_EQ(Cell(1, 2), "380.00");  // column 2 keeps what was typed
-    EXPECT_EQ(Cell(32, 2), "abc");
+    EXPECT_EQ(Cell(2, 2), "12.34");  // column 2 shows what the module took
 
     Type("1.13", "0.29", "0");
     ASSERT_EQ(limits.Set(sink), WriteOutcome::Done);

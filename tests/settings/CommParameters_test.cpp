@@ -103,35 +103,78 @@ TEST_F(CommParametersTest, TheSameSettingsReadBackTheSameValues) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
-// The link keeps the old address and baud, so a change is not found on the read-back.
-TEST_F(CommParametersTest, AChangeTakesEffectAfterTheEchoAndTheReadBackFails) {
+// After a change the module answers only at its new settings: the link follows it there
+// (a new rate through the reopener), reads back there and says so.
+TEST_F(CommParametersTest, AChangeIsFollowedToTheModulesNewSettings) {
+    std::vector<int> reopened;
+    const auto reopen = [&](int baudIndex) {
+        reopened.push_back(baudIndex);
+        port.Close();
+        return port.Open(BaudRateOf(baudIndex));
+    };
     ASSERT_TRUE(params.Read(sink));
+    params.SetTyped(1, "12");
     params.SetTyped(2, "19200 ");
-    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
-    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 01 00 02")));
+    ASSERT_EQ(params.Set(sink, reopen), WriteOutcome::Done);
+    EXPECT_EQ(reopened, std::vector<int>{2});
+    EXPECT_EQ(link.deviceAddress, 12);
+    EXPECT_EQ(link.baudIndex, 2);
+    EXPECT_TRUE(params.LinkMoved());
+    EXPECT_EQ(port.Sent(),
+              std::vector<Frame>{WithCrc(Hex("0C 03 01 F4 00 07"))});  // at 19200, after the reopen
+    EXPECT_EQ(params.Cells().Tsv(),
+              "Item\tInitial value\tSetting value\nDevice address\t12\t12\nBaudrate\t19200 \t19200 \n");
     ASSERT_EQ(sink.messages.size(), 1u);
-    EXPECT_EQ(sink.messages[0].text, "Communication failed!");
-    EXPECT_EQ(Cell(2, 1), "9600 ");  // the grid keeps what it showed
-    EXPECT_EQ(Cell(2, 2), "19200 ");
-    bus.WithModule(1, [](VirtualModule& m) { EXPECT_EQ(m.BaudRate(), 19200); });
+    EXPECT_EQ(sink.messages[0].text, "The module now answers at address 12, 19200 bps.");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Information);
 
-    bus.WithModule(1, [](VirtualModule& m) {
-        m.WriteRegister(501, 1);
-        m.ApplyPending();
-    });
-    sink.messages.clear();
-    params.SetTyped(1, "12abc");  // leading digits: 12
-    params.SetTyped(2, "9600 ");
-    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
-    EXPECT_EQ(port.Sent().back(), kReadBlock);
-    EXPECT_EQ(port.Sent()[port.Sent().size() - 2], WithCrc(Hex("01 10 01 F4 00 02 04 00 0C 00 01")));
-    EXPECT_EQ(bus.ReadRegister(12, 500), 12);
-    EXPECT_FALSE(bus.ReadRegister(1, 500).has_value());
-
+    // The address alone needs no reopening; the write goes to the address the link has now.
     params.SetTyped(1, "247");
-    link.deviceAddress = 12;
-    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    ASSERT_EQ(params.Set(sink, reopen), WriteOutcome::Done);
+    EXPECT_EQ(reopened.size(), 1u);
+    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("0C 10 01 F4 00 02 04 00 F7 00 02")));
+    EXPECT_EQ(link.deviceAddress, 247);
     EXPECT_EQ(bus.ReadRegister(247, 500), 247);
+
+    // Without a reopener a new rate cannot be followed: said so, and the link stays.
+    params.SetTyped(2, "4800 ");
+    sink.messages.clear();
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    EXPECT_EQ(sink.messages.back().text,
+              "The settings were written, but the port could not be opened at 4800 bps!");
+    EXPECT_EQ(link.baudIndex, 2);
+    EXPECT_FALSE(params.LinkMoved());
+}
+
+// A module not found at its new settings: the old ones are tried and the message says
+// where it answers, if anywhere; the link is left where it does.
+TEST_F(CommParametersTest, AModuleNotFoundAtItsNewSettingsIsLookedForAtTheOldOnes) {
+    ScriptedPort scripted(clock);
+    scripted.Open();
+    scripted.answerReads = true;
+    scripted.regs[500] = 1;
+    scripted.regs[501] = 1;
+    link.port = &scripted;
+    params.SetTyped(1, "12");
+    scripted.replies = {Frame{}};  // silence at address 12, the answer at 1
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text,
+              "The module did not take the new settings: it still answers at address 1, 9600 bps!");
+    EXPECT_EQ(link.deviceAddress, 1);
+    EXPECT_EQ(scripted.ReadRequests().size(), 2u);
+
+    link.port = &port;
+    bus.InjectFault(12, {BusFault::Kind::NoReply});  // it moved, and says nothing there
+    params.SetTyped(1, "12");  // the read-back at 1 put the module's address back in the cell
+    sink.messages.clear();
+    EXPECT_EQ(params.Set(sink), WriteOutcome::Failed);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text,
+              "The module answers neither at address 12, 9600 bps nor at address 1, 9600 bps: Communication "
+              "failed!");
+    EXPECT_EQ(link.deviceAddress, 1);
+    EXPECT_EQ(bus.ReadRegister(12, 500), 12);
 }
 
 }  // namespace

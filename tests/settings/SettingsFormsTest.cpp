@@ -9,6 +9,7 @@
 #include "settings/SetDeviceForm.h"
 #include "settings/SetParmForm.h"
 #include "shell/FormRegistry.h"
+#include "shell/MainFrame.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/Frames.h"
@@ -70,7 +71,7 @@ TEST_F(SettingsFormsTest, AlarmFormPlacesTheReadAndSendsWhatWasTypedInTheGrid) {
     EXPECT_EQ(T(g, 0, 2), QStringLiteral("Setting value"));
     EXPECT_EQ(T(g, 1, 1), QStringLiteral("264.00 V"));
     EXPECT_EQ(T(g, 32, 0), QStringLiteral("Outlet 30 Current Upper limit"));
-    EXPECT_EQ(T(g, 32, 2), QStringLiteral("0.00"));
+    EXPECT_EQ(T(g, 32, 2), QStringLiteral("63.00"));
     EXPECT_TRUE(g.IsItemReadOnly(5, 1));
     EXPECT_FALSE(g.IsItemReadOnly(5, 2));
     EXPECT_TRUE(g.IsItemReadOnly(5, 0));
@@ -86,12 +87,12 @@ TEST_F(SettingsFormsTest, AlarmFormPlacesTheReadAndSendsWhatWasTypedInTheGrid) {
     g.SetItemText(3, 2, QStringLiteral("1.13"));
     form.SetButton()->click();
     ASSERT_EQ(port.Sent().size(), 4u);
-    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F8 00 02 04 61 DA 00 00")));
+    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F8 00 02 04 61 DA 44 C0")));
     EXPECT_EQ(port.Sent()[2][7], 0x00);
     EXPECT_EQ(port.Sent()[2][8], 0x71);
     EXPECT_EQ(T(g, 1, 1), QStringLiteral("250.50V"));
     EXPECT_EQ(T(g, 3, 1), QStringLiteral("1.13  A"));
-    EXPECT_EQ(T(g, 1, 2), QStringLiteral("250.5"));
+    EXPECT_EQ(T(g, 1, 2), QStringLiteral("250.50"));
 
     g.SetItemText(4, 2, QStringLiteral("0.5"));
     form.SetButton()->click();
@@ -126,14 +127,35 @@ TEST_F(SettingsFormsTest, ParmFormHasDropDownBaudCellsAndWritesTheChosenOption) 
     EXPECT_GE(g.height(), g.rowHeight(0) * 3);
     EXPECT_EQ(form.SetButton()->objectName(), QStringLiteral("button1038"));
 
+    // The form follows the module to its new settings and tells the frame.
+    form.SetPortReopener([this](int baudIndex) { return port.Open(BaudRateOf(baudIndex)); });
+    int moved = 0;
+    QObject::connect(&form, &CFormView::LinkSettingsChanged, [&moved] { ++moved; });
     g.SetItemText(1, 2, QStringLiteral("12"));
     g.SetItemText(2, 2, QStringLiteral("19200 "));
     form.SetButton()->click();
-    ASSERT_EQ(port.Sent().size(), 3u);
-    EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 0C 00 02")));
+    ASSERT_EQ(port.Sent().size(), 1u);  // the read-back at 19200, after the reopening
+    EXPECT_EQ(port.Sent()[0], WithCrc(Hex("0C 03 01 F4 00 07")));
     ASSERT_EQ(sink.messages.size(), 1u);
-    EXPECT_EQ(sink.messages[0].text, "Communication failed!");
-    EXPECT_EQ(T(g, 1, 1), QStringLiteral("1"));  // kept: the module is no longer at 1
+    EXPECT_EQ(sink.messages[0].text, "The module now answers at address 12, 19200 bps.");
+    EXPECT_EQ(T(g, 1, 1), QStringLiteral("12"));
+    EXPECT_EQ(T(g, 2, 1), QStringLiteral("19200 "));
+    EXPECT_EQ(moved, 1);
+
+    form.SetButton()->click();  // the same settings again: nothing moves
+    EXPECT_EQ(moved, 1);
+}
+
+// The frame hears of the move: its connection pane names the module's new address.
+TEST_F(SettingsFormsTest, TheStatusBarFollowsAReaddressedModule) {
+    link.portName = "COM1";
+    CMainFrame frame(ctx);
+    frame.SwitchToForm(CSetParmForm::kFormId);
+    auto* form = qobject_cast<CSetParmForm*>(frame.Form());
+    ASSERT_NE(form, nullptr);
+    form->Grid().SetItemText(1, 2, QStringLiteral("7"));
+    form->SetButton()->click();
+    EXPECT_EQ(frame.StatusText(), QStringLiteral("\t[ Device ID : 7 ] COM1 9600bps "));
 }
 
 TEST_F(SettingsFormsTest, DeviceFormSendsNothingUntilAButtonAndWiresItsFields) {
