@@ -60,7 +60,14 @@ void CCommSettingDlg::Build() {
     if (std::find(ports.begin(), ports.end(), kVirtualModuleName) == ports.end())
         ports.emplace_back(kVirtualModuleName);
     for (const auto& p : ports) port_->addItem(QString::fromStdString(p));
-    port_->setCurrentIndex(port_->count() > 0 ? 0 : -1);
+    // Any path can be typed (a kvt40-sim link, /dev/serial/by-id/...); the port of the
+    // current link is offered first, also when the list does not show it.
+    port_->setEditable(true);
+    port_->setInsertPolicy(QComboBox::NoInsert);
+    const QString current = QString::fromStdString(link.portName);
+    if (!current.isEmpty() && port_->findText(current) < 0) port_->insertItem(0, current);
+    const int preselect = current.isEmpty() ? 0 : port_->findText(current);
+    port_->setCurrentIndex(port_->count() > 0 ? preselect : -1);
 
     baud_ = MakeList(this, res::IDC_BAUD, kBaudTexts);
     baud_->setCurrentIndex(link.baudIndex);
@@ -114,7 +121,7 @@ void CCommSettingDlg::Build() {
 CommSettings CCommSettingDlg::Settings() const {
     CommSettings s;
     s.deviceAddress = ParseDeviceAddress(address_->text().toStdString()).value_or(0);
-    s.port = port_->currentText().toStdString();
+    s.port = port_->currentText().trimmed().toStdString();
     s.baudIndex = baud_->currentIndex();
     s.dataBits = dataBits_->currentIndex() + 4;
     s.parityIndex = parity_->currentIndex();
