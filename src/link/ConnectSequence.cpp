@@ -72,7 +72,6 @@ std::optional<std::string> ConnectSequence::FinishDialog(bool ok, const CommSett
     link_.parityIndex = s.parityIndex;
     link_.dataBits = s.dataBits;
     link_.stopBitsIndex = s.stopBitsIndex;
-    link_.portName = s.port;
     if (link_.port == nullptr || !link_.port->IsOpen()) return std::nullopt;
     return ConnectedStatusText(link_.deviceAddress, linkDescription_);
 }

@@ -23,9 +23,6 @@ struct LinkState {
     int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"
     CProtocol* protocol = nullptr;
     CCommPort* port = nullptr;
-    // The port name of the last successful connect (the Connect dialog offers it again);
-    // empty before the first.
-    std::string portName;
 };
 
 inline constexpr std::array<const char*, 3> kBaudTexts{"4800", "9600", "19200"};
