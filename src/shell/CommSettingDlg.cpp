@@ -60,14 +60,10 @@ void CCommSettingDlg::Build() {
     if (std::find(ports.begin(), ports.end(), kVirtualModuleName) == ports.end())
         ports.emplace_back(kVirtualModuleName);
     for (const auto& p : ports) port_->addItem(QString::fromStdString(p));
-    // Any path can be typed (a kvt40-sim link, /dev/serial/by-id/...); the port of the
-    // current link is offered first, also when the list does not show it.
+    // Any path can be typed (a kvt40-sim link, /dev/serial/by-id/...).
     port_->setEditable(true);
     port_->setInsertPolicy(QComboBox::NoInsert);
-    const QString current = QString::fromStdString(link.portName);
-    if (!current.isEmpty() && port_->findText(current) < 0) port_->insertItem(0, current);
-    const int preselect = current.isEmpty() ? 0 : port_->findText(current);
-    port_->setCurrentIndex(port_->count() > 0 ? preselect : -1);
+    port_->setCurrentIndex(port_->count() > 0 ? 0 : -1);
 
     baud_ = MakeList(this, res::IDC_BAUD, kBaudTexts);
     baud_->setCurrentIndex(link.baudIndex);
@@ -116,6 +112,13 @@ void CCommSettingDlg::Build() {
     top->addLayout(grid);
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CCommSettingDlg::PreselectPort(const std::string& name) {
+    const QString port = QString::fromStdString(name);
+    if (port.isEmpty()) return;
+    if (port_->findText(port) < 0) port_->insertItem(0, port);
+    port_->setCurrentIndex(port_->findText(port));
 }
 
 CommSettings CCommSettingDlg::Settings() const {

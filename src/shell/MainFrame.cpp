@@ -198,8 +198,10 @@ void CMainFrame::UpdateCommandUi() {
 
 void CMainFrame::OnConnect() {
     std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, this));
+    dlg->PreselectPort(lastPort_);
     const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
     if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
+    if (ok) lastPort_ = dlg->Settings().port;
     UpdateCommandUi();
 }
 

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <string>
 
 #include "widgets/FormContext.h"
 #include "widgets/WaitCursorClock.h"
@@ -93,5 +94,7 @@ private:
     QLabel* noticePane_ = nullptr;
     QScrollArea* client_ = nullptr;
     QString status_;
+    // The port of the last successful connect: the next Connect dialog offers it.
+    std::string lastPort_;
     int formId_ = 0;
 };

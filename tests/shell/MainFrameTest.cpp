@@ -410,17 +410,23 @@ TEST_F(MainFrameTest, MeasurementHeadersFitTheirCellsAtTheDefaultSize) {
 }
 
 TEST_F(MainFrameTest, TheDialogOffersThePortBaudAndAddressOfTheCurrentLink) {
-    link.portName = "/tmp/kvt40bus";  // a kvt40-sim link the port list does not show
-    link.baudIndex = 0;
-    link.deviceAddress = 12;
-    CCommSettingDlg dlg(link, sink, clock, port, [](const std::string&, int, int, int, int) { return true; });
-    EXPECT_EQ(dlg.PortList()->currentText(), QStringLiteral("/tmp/kvt40bus"));
-    EXPECT_EQ(dlg.BaudList()->currentText(), QStringLiteral("4800"));
-    EXPECT_EQ(dlg.AddressEdit()->text(), QStringLiteral("12"));
-    link.portName = "Virtual module";  // one the list holds is selected, not added again
-    CCommSettingDlg again(link, sink, clock, port, [](const std::string&, int, int, int, int) { return true; });
-    EXPECT_EQ(again.PortList()->currentText(), QStringLiteral("Virtual module"));
-    EXPECT_EQ(again.PortList()->findText(QStringLiteral("/tmp/kvt40bus")), -1);
+    port.Close();
+    Connect(5);  // on "COM1", which the machine's list does not hold
+    ASSERT_EQ(Frame().StatusText(), QStringLiteral("\t[ Device ID : 5 ] COM1 9600bps "));
+    Frame().OnStop();
+    QString portShown;
+    QString baudShown;
+    QString addressShown;
+    Frame().SetDialogRunner([&](CCommSettingDlg& dlg) {
+        portShown = dlg.PortList()->currentText();
+        baudShown = dlg.BaudList()->currentText();
+        addressShown = dlg.AddressEdit()->text();
+        return false;
+    });
+    Frame().OnConnect();
+    EXPECT_EQ(portShown, QStringLiteral("COM1"));  // the baud and address as the link holds them
+    EXPECT_EQ(baudShown, QStringLiteral("9600"));
+    EXPECT_EQ(addressShown, QStringLiteral("5"));
 }
 
 TEST_F(MainFrameTest, EveryWaitOfASwitchOrAHandlerShowsTheWaitCursorUntilTheEventLoopRuns) {
