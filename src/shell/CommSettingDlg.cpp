@@ -60,6 +60,9 @@ void CCommSettingDlg::Build() {
     if (std::find(ports.begin(), ports.end(), kVirtualModuleName) == ports.end())
         ports.emplace_back(kVirtualModuleName);
     for (const auto& p : ports) port_->addItem(QString::fromStdString(p));
+    // Any path can be typed (a kvt40-sim link, /dev/serial/by-id/...).
+    port_->setEditable(true);
+    port_->setInsertPolicy(QComboBox::NoInsert);
     port_->setCurrentIndex(port_->count() > 0 ? 0 : -1);
 
     baud_ = MakeList(this, res::IDC_BAUD, kBaudTexts);
@@ -111,10 +114,17 @@ void CCommSettingDlg::Build() {
     top->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void CCommSettingDlg::PreselectPort(const std::string& name) {
+    const QString port = QString::fromStdString(name);
+    if (port.isEmpty()) return;
+    if (port_->findText(port) < 0) port_->insertItem(0, port);
+    port_->setCurrentIndex(port_->findText(port));
+}
+
 CommSettings CCommSettingDlg::Settings() const {
     CommSettings s;
     s.deviceAddress = ParseDeviceAddress(address_->text().toStdString()).value_or(0);
-    s.port = port_->currentText().toStdString();
+    s.port = port_->currentText().trimmed().toStdString();
     s.baudIndex = baud_->currentIndex();
     s.dataBits = dataBits_->currentIndex() + 4;
     s.parityIndex = parity_->currentIndex();

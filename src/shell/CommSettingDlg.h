@@ -25,6 +25,9 @@ public:
                     QWidget* parent = nullptr);
     ~CCommSettingDlg() override;
 
+    // Selects the port of the link in use (added to the list when the list lacks it, as a
+    // typed path or a kvt40-sim link may be); nothing for an empty name.
+    void PreselectPort(const std::string& name);
     // The values as the controls hold them now (an address the box cannot give is 0).
     CommSettings Settings() const;
     // The Connect button: true when the module answered (the dialog is then accepted).

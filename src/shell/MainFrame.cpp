@@ -1,11 +1,13 @@
 #include "shell/MainFrame.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -17,17 +19,23 @@
 #include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
 #include "shell/TrafficDlg.h"
+#include "widgets/BusyCursor.h"
 #include "widgets/ItemBar.h"
 #include "widgets/PollingForm.h"
 
 namespace {
 // The frame's wait between building a form and its initial update.
 constexpr int kSwitchSettleMs = 100;
+// Small enough for a laptop's half screen; menus, toolbar and the items bar still fit.
+constexpr int kMinWidth = 480;
+constexpr int kMinHeight = 360;
 }  // namespace
 
-CMainFrame::CMainFrame(FormContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
+CMainFrame::CMainFrame(FormContext ctx, QWidget* parent)
+    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.link, cursorClock_, ctx.sink, ctx.wall} {
     setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
     resize(900, 750);
+    setMinimumSize(kMinWidth, kMinHeight);
     setWindowTitle(res::kAppTitle);
     setWindowIcon(res::Icon(129));
     CreateActions();
@@ -42,9 +50,14 @@ CMainFrame::CMainFrame(FormContext ctx, QWidget* parent) : QMainWindow(parent), 
     connect(itemBar_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandUi(); });
 
     // The empty view until the first item click.
-    auto* empty = new QWidget(this);
+    client_ = new QScrollArea(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    client_->setWidgetResizable(true);
+    client_->setFrameShape(QFrame::NoFrame);
+    auto* empty = new QWidget(client_);
     empty->setObjectName(QStringLiteral("EmptyView"));
-    setCentralWidget(empty);
+    client_->setWidget(empty);
+    setCentralWidget(client_);
     UpdateCommandUi();
     // The port can close or vanish on any thread and in any form: the frame looks, cheaply.
     connect(&portWatch_, &QTimer::timeout, this, &CMainFrame::SyncPortState);
@@ -202,8 +215,10 @@ void CMainFrame::UpdateCommandUi() {
 
 void CMainFrame::OnConnect() {
     std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, this));
+    dlg->PreselectPort(lastPort_);
     const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
     if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
+    if (ok) lastPort_ = dlg->Settings().port;
     UpdateCommandUi();
 }
 
@@ -261,13 +276,17 @@ void CMainFrame::OnNavItemClicked(int folder, int item) {
     const QString text = bar.GetItemText(item);
     const int selected = bar.GetSelFolder();
     (void)folder;  // the frame asks the bar for its selected folder, as the click did select it
+    const auto id = FormIdOf(selected, item);
+    // Asked before the title changes: a form that stays keeps its title.
+    if (id && !MayLeaveForm()) return;
     setWindowTitle(res::kTitlePrefix + QStringLiteral(" - ") + text);
-    if (const auto id = FormIdOf(selected, item)) SwitchToForm(*id);
+    if (id) PutForm(*id);
 }
 
 void CMainFrame::OpenExtraForm(int formId, const QString& text) {
+    if (!MayLeaveForm()) return;
     setWindowTitle(res::kTitlePrefix + QStringLiteral(" - ") + text);
-    SwitchToForm(formId);
+    PutForm(formId);
 }
 
 bool CMainFrame::OpenForm(int formId) {
@@ -289,9 +308,37 @@ QString CMainFrame::NoticeText() const { return noticePane_->text(); }
 
 void CMainFrame::ShowNotice(const QString& text) { noticePane_->setText(text); }
 
-void CMainFrame::SwitchToForm(int formId) {
+QWidget* CMainFrame::Form() const { return client_ != nullptr ? client_->widget() : nullptr; }
+
+bool CMainFrame::MayLeaveForm() {
+    auto* form = qobject_cast<CFormView*>(Form());
+    return form == nullptr || form->MayLeave();
+}
+
+bool CMainFrame::SwitchToForm(int formId) {
+    if (FindForm(formId) == nullptr || !MayLeaveForm()) return false;
+    PutForm(formId);
+    return true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    if (!MayLeaveForm()) {
+        e->ignore();
+        return;
+    }
+    {
+        // The form goes while the window is still up: a worker it waits for ends first.
+        BusyCursor busy;
+        delete client_->takeWidget();
+    }
+    QMainWindow::closeEvent(e);
+}
+
+void CMainFrame::PutForm(int formId) {
     const FormRow* row = FindForm(formId);
     if (row == nullptr) return;
+    // Its waits show the cursor by the clock; destroying the old form may wait for a worker.
+    BusyCursor busy;
     CFormView* form = MakeForm(*row, ctx_, this);
     ctx_.clock.sleep(kSwitchSettleMs);
     ShowNotice({});
@@ -303,8 +350,8 @@ void CMainFrame::SwitchToForm(int formId) {
     }
     // The old form goes before the new one's first request: its timer, or a worker it
     // waits for, must never share the link with the new form.
-    delete takeCentralWidget();
+    delete client_->takeWidget();
     form->OnInitialUpdate();
-    setCentralWidget(form);
+    client_->setWidget(form);
     formId_ = formId;
 }

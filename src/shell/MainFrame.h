@@ -7,8 +7,10 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <string>
 
 #include "widgets/FormContext.h"
+#include "widgets/WaitCursorClock.h"
 
 class CCommSettingDlg;
 class CItemBar;
@@ -16,6 +18,7 @@ class CTrafficDlg;
 class QAction;
 class QDialog;
 class QLabel;
+class QScrollArea;
 class CFormView;
 
 class CMainFrame : public QMainWindow {
@@ -51,7 +54,8 @@ public:
     // Code 1 of the navigation bar: an item was clicked in the selected folder.
     void OnNavItemClicked(int folder, int item);
     // A fresh form for formId in the client area; the old one is destroyed with its timer.
-    void SwitchToForm(int formId);
+    // False, and nothing changes, when the form shown may not be left (its MayLeave).
+    bool SwitchToForm(int formId);
     // The title text and form of a form reached from the menu (139, 142, 148).
     void OpenExtraForm(int formId, const QString& text);
 
@@ -60,7 +64,9 @@ public:
 
     QAction* Action(int id) const;
     QString StatusText() const { return status_; }
-    QWidget* Form() const { return centralWidget(); }
+    QWidget* Form() const;
+    // The client area: the form in a scroll area, so a window smaller than the form scrolls.
+    QScrollArea* ClientArea() const { return client_; }
     // Pane 0 when the pointer is on no command: the notice of a stopped cycle, or empty.
     QString NoticeText() const;
     int FormId() const { return formId_; }
@@ -71,7 +77,13 @@ public:
     // The connection pane from the link as it is now (a form moved it to a new address or rate).
     void ShowLinkStatus();
 
+protected:
+    // The window closes only once the form shown may be left, and only after its work ended.
+    void closeEvent(QCloseEvent* e) override;
+
 private:
+    bool MayLeaveForm();
+    void PutForm(int formId);
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -79,6 +91,8 @@ private:
     void SetStatus(const QString& text);
     void ShowNotice(const QString& text);
 
+    // Every wait of the forms and dialogs on the user-interface thread shows the wait cursor.
+    WaitCursorClock cursorClock_;
     FormContext ctx_;
     DialogRunner runner_;
     DialogFactory factory_;
@@ -87,7 +101,10 @@ private:
     CItemBar* itemBar_ = nullptr;
     QLabel* connPane_ = nullptr;
     QLabel* noticePane_ = nullptr;
+    QScrollArea* client_ = nullptr;
     QString status_;
+    // The port of the last successful connect: the next Connect dialog offers it.
+    std::string lastPort_;
     int formId_ = 0;
     QTimer portWatch_;
     bool shownOpen_ = false;  // the port state SyncPortState last brought the window in line with

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "link/TextEncoding.h"
 #include "link/UpdateLog.h"
 #include "resources/Resources.h"
 
@@ -19,7 +20,8 @@ CTrafficDlg::CTrafficDlg(QWidget* parent) : QDialog(parent) {
     edit_->setObjectName(QStringLiteral("edit%1").arg(res::IDC_TRAFFIC_EDIT));
     edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QString log = QString::fromStdString(TheUpdateLog().Text());
+    // Bootloaders may answer in GBK; the log keeps their bytes as they came.
+    QString log = QString::fromStdString(DeviceTextToUtf8(TheUpdateLog().Text()));
     log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     edit_->setPlainText(log);
     text_ = edit_->toPlainText();  // the member is a copy: edits never reach the log

@@ -6,6 +6,7 @@
 //                                 runs the Connect dialog's code path without showing it
 //   --form ID                     switches to form ID after start (and after --connect)
 //   --tab N                       then shows tab N of the form's tab control (0 the first)
+//   --click ID                    then clicks the form's button ID (repeatable, in order)
 //   --print-cell-within-ms M ROW COL
 //                                 prints the cell of the form's grid as soon as it is filled
 //                                 (at most M ms after start; empty and exit 1 then) and exits
@@ -18,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "calibration/StandardSourceFollower.h"
 #include "link/LinkState.h"
@@ -71,6 +74,7 @@ struct Options {
     int baudIndex = 1;
     int form = 0;
     int tab = -1;
+    std::vector<int> clicks;
     int printAfterMs = -1;
     int printRow = 0;
     int printCol = 0;
@@ -102,6 +106,11 @@ bool Parse(int argc, char** argv, Options& o) {
             o.baudIndex = BaudIndexOf(baud);
         } else if (a == "--form" && need(1)) { if (!ParseInt(argv[++i], o.form)) return false; }
         else if (a == "--tab" && need(1)) { if (!ParseInt(argv[++i], o.tab) || o.tab < 0) return false; }
+        else if (a == "--click" && need(1)) {
+            int id = 0;
+            if (!ParseInt(argv[++i], id)) return false;
+            o.clicks.push_back(id);
+        }
         else if (a == "--print-cell-within-ms" && need(3)) {
             if (!ParseInt(argv[i + 1], o.printAfterMs) || !ParseInt(argv[i + 2], o.printRow) ||
                 !ParseInt(argv[i + 3], o.printCol))
@@ -261,6 +270,19 @@ int main(int argc, char** argv) {
                     rc = 2;
                 } else {
                     tabs->setCurrentIndex(o.tab);
+                }
+            }
+            // A button as the user would press it (screenshots of a form at work).
+            for (const int id : o.clicks) {
+                if (rc != 0) break;
+                auto* button = frame.Form() != nullptr
+                                   ? frame.Form()->findChild<QAbstractButton*>(QStringLiteral("button%1").arg(id))
+                                   : nullptr;
+                if (button == nullptr || !button->isEnabled()) {
+                    std::fprintf(stderr, "kvt40: form %d has no enabled button %d\n", o.form, id);
+                    rc = 2;
+                } else {
+                    button->click();
                 }
             }
         }

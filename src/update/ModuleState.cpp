@@ -12,6 +12,8 @@ std::string_view ModuleStateText(ModuleState state) {
     case ModuleState::Failed: return "升级失败!";
     case ModuleState::ImageUnreadable: return "升级失败,文件不可读!";
     case ModuleState::PathTooLong: return "升级失败,路径过长!";
+    case ModuleState::NotUpdatedPaused: return "未升级,已暂停!";
+    case ModuleState::NotUpdatedNoAnswer: return "未升级,模块无应答!";
     }
     return "";
 }
@@ -23,7 +25,14 @@ bool IsFinal(ModuleState state) {
     case ModuleState::UpdatedNoReference:
     case ModuleState::Failed:
     case ModuleState::ImageUnreadable:
-    case ModuleState::PathTooLong: return true;
+    case ModuleState::PathTooLong:
+    case ModuleState::NotUpdatedPaused:
+    case ModuleState::NotUpdatedNoAnswer: return true;
     default: return false;
     }
+}
+
+bool IsDelivered(ModuleState state) {
+    return state == ModuleState::UpdatedCalOk || state == ModuleState::UpdatedCalChanged ||
+           state == ModuleState::UpdatedNoReference;
 }

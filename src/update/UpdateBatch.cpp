@@ -42,7 +42,11 @@ void UpdateBatch::Run(const std::vector<Row>& rows, UpdateSequences& sequences, 
         busy_ = true;
         sequences.Progress() = 0;
         if (!r.selected) continue;
-        (void)sequences.SequenceA(r.address, imagePath, log, [&](ModuleState s) { SetState(r.row, s); });
+        const auto state =
+            sequences.SequenceA(r.address, imagePath, log, [&](ModuleState s) { SetState(r.row, s); });
+        // A queued row never keeps "等待中" once the batch has passed it: it says why not.
+        if (!state)
+            SetState(r.row, sequences.PortOpen() ? ModuleState::NotUpdatedNoAnswer : ModuleState::NotUpdatedPaused);
     }
     busy_ = false;
 }

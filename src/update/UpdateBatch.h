@@ -50,7 +50,8 @@ public:
 
     // Busy from the moment the batch is started, before its worker has run a line.
     void Begin() { busy_ = true; }
-    // Sequence A for each selected row in order; its states go into the rows. Busy ends false.
+    // Sequence A for each selected row in order; its states go into the rows, and a row the
+    // sequence left untouched says why (paused, or no bootloader answer). Busy ends false.
     void Run(const std::vector<Row>& rows, UpdateSequences& sequences, const std::string& imagePath, UpdateLog& log);
 
 private:

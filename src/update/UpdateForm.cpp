@@ -125,6 +125,8 @@ CUpdateForm::~CUpdateForm() {
     progressTimer_.stop();
     // The worker uses this form's batch and sequences: it must be gone before they are.
     if (worker_.joinable()) worker_.join();
+    // The shared link outlives the form: a scan cut short gives it back.
+    if (query_->text() == kStop) shared_.ReleaseLink();
 }
 
 void CUpdateForm::Message(std::string_view text, std::string_view caption, MsgIcon icon, MsgButtons buttons) {
@@ -164,6 +166,7 @@ void CUpdateForm::OnInitialUpdate() {
     selectAll_->setEnabled(false);
     upgrade_->setEnabled(false);
     image_->setText(imagePath_);
+    UpdateButtons();
     if (!ModbusSession(ctx_.link, ctx_.clock).Connected())
         Message(update_text::kCannotOpenPort, update_text::kError, MsgIcon::Exclamation, MsgButtons::RetryCancel);
 }
@@ -187,13 +190,21 @@ void CUpdateForm::OnQuery() {
         Message(update_text::kRangeWarning, update_text::kWarningCaption, MsgIcon::Stop);
         return;
     }
+    // A scan's reads would swallow a transfer's acknowledges.
+    if (!shared_.TryAcquireLink(UpdateShared::LinkUser::Scan)) {
+        Message(LinkBusyText(shared_.LinkOwner()), update_text::kNotice, MsgIcon::Stop);
+        return;
+    }
     selectAll_->setChecked(false);
     batch_.SetFound({});
     SetUpGrid(60);
     queried_->setText(QStringLiteral("0"));
-    if (scan_.Start(from, to) != BusScan::StartResult::Started) return;
-    upgrade_->setEnabled(false);
+    if (scan_.Start(from, to) != BusScan::StartResult::Started) {
+        shared_.ReleaseLink();
+        return;
+    }
     query_->setText(kStop);
+    UpdateButtons();
     scanTimer_.start(scan_.PeriodMs());
     scanBar_ = Named(new QProgressBar(this), "progress", kScanBarId);
     scanBar_->setRange(0, 100);
@@ -226,9 +237,11 @@ void CUpdateForm::StopScan() {
     scanTimer_.stop();
     delete scanBar_;
     scanBar_ = nullptr;
+    if (query_->text() == kStop) shared_.ReleaseLink();
     query_->setText(kQuery);
-    upgrade_->setEnabled(true);
+    scanned_ = true;
     selectAll_->setEnabled(true);
+    UpdateButtons();
 }
 
 void CUpdateForm::OnSelectAll() {
@@ -254,14 +267,20 @@ void CUpdateForm::OnUpgrade() {
         return;
     }
     if (upgrade_->text() == kUpgrade) {
+        // After a pause the port stays closed: starting would end at once with nothing sent.
+        if (!ModbusSession(ctx_.link, ctx_.clock).Connected()) {
+            Message(update_text::kPortClosedConnect, update_text::kNotice, MsgIcon::Stop);
+            return;
+        }
         std::vector<bool> selected;
         for (int r = 1; r <= batch_.FoundCount(); ++r) {
             selected.push_back(grid_->GetCheck(r, kColSelect));
             ctx_.clock.sleep(kSelectWaitMs);
         }
-        // Only one worker owns the link: a retry may still be transferring.
-        if (std::find(selected.begin(), selected.end(), true) != selected.end() && !shared_.TryAcquireLink()) {
-            Message(update_text::kLinkBusy, update_text::kNotice, MsgIcon::Stop);
+        // Only one user owns the link: a retry may still be transferring, a scan reading.
+        if (std::find(selected.begin(), selected.end(), true) != selected.end() &&
+            !shared_.TryAcquireLink(UpdateShared::LinkUser::Batch)) {
+            Message(LinkBusyText(shared_.LinkOwner()), update_text::kNotice, MsgIcon::Stop);
             return;
         }
         const std::vector<UpdateBatch::Row> rows = batch_.Queue(selected);
@@ -270,9 +289,11 @@ void CUpdateForm::OnUpgrade() {
             Message(update_text::kSelectOne, appTitle, MsgIcon::Exclamation);
             return;
         }
+        std::string why;
+        sentSize_ = ProbeImage(path.toStdString(), why).value_or(shared_.imageSize.load());
         upgrade_->setText(kPause);
-        query_->setEnabled(false);
         batch_.Begin();
+        UpdateButtons();
         progressTimer_.start(kProgressMs);
         if (worker_.joinable()) worker_.join();  // a finished batch's thread
         worker_ = std::thread([this, rows, image = path.toStdString()] {
@@ -293,15 +314,18 @@ void CUpdateForm::OnUpgrade() {
 
 void CUpdateForm::PaintStates() {
     for (int r = 1; r <= batch_.FoundCount(); ++r) {
-        const QString text = Q(ModuleStateText(batch_.State(r)));
+        const ModuleState state = batch_.State(r);
+        const QString text = Q(ModuleStateText(state));
         if (grid_->GetItemText(r, kColState) != text) grid_->SetItemText(r, kColState, text);
+        // The counter stops before the last block; a delivered image was sent whole.
+        if (IsDelivered(state)) grid_->SetItemText(r, kColProgress, Q(ProgressText(sentSize_, sentSize_)));
     }
 }
 
 void CUpdateForm::OnProgressTimer() {
     const int row = batch_.CurrentRow();
     if (row >= 1 && row <= batch_.FoundCount())
-        grid_->SetItemText(row, kColProgress, Q(ProgressText(shared_.progress, shared_.imageSize)));
+        grid_->SetItemText(row, kColProgress, Q(ProgressText(shared_.progress, sentSize_)));
     PaintStates();
     if (!batch_.Busy()) {
         progressTimer_.stop();
@@ -312,10 +336,40 @@ void CUpdateForm::OnProgressTimer() {
 void CUpdateForm::EndBatch() {
     if (worker_.joinable()) worker_.join();  // it has left its loop; only its return is left
     upgrade_->setText(kUpgrade);
-    query_->setEnabled(true);
+    UpdateButtons();
 }
 
 void CUpdateForm::OnRetry() {
     auto* dlg = new CUpgradeRetryDlg(ctx_, shared_, this);
+    retries_.append(dlg);
+    connect(dlg, &CUpgradeRetryDlg::BusyChanged, this, &CUpdateForm::UpdateButtons);
+    UpdateButtons();
     dlg->show();
+}
+
+bool CUpdateForm::TransferRunning() const {
+    if (upgrade_->text() == kPause || batch_.Busy()) return true;
+    return std::any_of(retries_.begin(), retries_.end(), [](const auto& d) { return d != nullptr && d->Busy(); });
+}
+
+void CUpdateForm::UpdateButtons() {
+    const bool scanning = query_->text() == kStop;
+    const bool batch = upgrade_->text() == kPause;
+    const bool retrying =
+        std::any_of(retries_.begin(), retries_.end(), [](const auto& d) { return d != nullptr && d->Busy(); });
+    // A running scan or batch keeps its own button: it is how it is stopped or paused.
+    query_->setEnabled(scanning || (!batch && !retrying));
+    upgrade_->setEnabled(batch || (scanned_ && !scanning && !retrying));
+    for (const auto& d : retries_)
+        if (d != nullptr) d->SetStartAllowed(!scanning && !batch && (d->Busy() || !retrying));
+}
+
+bool CUpdateForm::MayLeave() {
+    if (!TransferRunning()) return true;
+    if (ctx_.sink.Show(std::string(update_text::kAskLeaveDuringUpdate), std::string(update_text::kNotice),
+                       MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+        return false;
+    // As 暂停 does: the closed port ends every wait of the workers at once.
+    if (ctx_.link.port != nullptr) ctx_.link.port->Close();
+    return true;
 }

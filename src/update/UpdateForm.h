@@ -5,8 +5,14 @@
 // and the sequences are core (BusScan, UpdateBatch, UpdateSequences).
 //
 // Its destruction waits for a running worker (the pause makes that short: with the port
-// closed the worker's waits end at once).
+// closed the worker's waits end at once). While a transfer runs (the batch or a retry) the
+// frame may take it away only after MayLeave asked the user and paused.
+//
+// The scan and every transfer exclude each other: each holds the shared link while it runs,
+// the buttons that would start another are disabled, and the handlers refuse.
 
+#include <QList>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -44,6 +50,9 @@ public:
     ~CUpdateForm() override;
 
     void OnInitialUpdate() override;
+    // Asks first while a transfer runs ("an update is running": pause and leave, or stay);
+    // leaving pauses it as 暂停 does, so the worker ends at once.
+    bool MayLeave() override;
     void OnQuery();
     void OnScanTimer();
     void OnSelectAll();
@@ -71,12 +80,16 @@ public:
     bool ProgressTimerActive() const { return progressTimer_.isActive(); }
     const UpdateBatch& Batch() const { return batch_; }
     bool WorkerRunning() const { return worker_.joinable(); }
+    // A batch or one of this form's retry dialogs is transferring.
+    bool TransferRunning() const;
 
 private:
     void SetUpGrid(int selectWidth);
     void StopScan();
     void PaintStates();
     void EndBatch();
+    // Enables what may start now: never a scan beside a transfer, nor a transfer beside a scan.
+    void UpdateButtons();
     void Message(std::string_view text, std::string_view caption, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok);
 
     FormContext& ctx_;
@@ -88,6 +101,10 @@ private:
     std::thread worker_;
     std::function<QString()> chooser_;
     QString imagePath_;
+    // The size of the image the running batch sends (its progress is shown against it).
+    std::uint32_t sentSize_ = 0;
+    bool scanned_ = false;
+    QList<QPointer<CUpgradeRetryDlg>> retries_;
     QTimer scanTimer_;
     QTimer progressTimer_;
 

@@ -95,6 +95,9 @@ public:
     RetryOutcome SequenceB(const std::string& imagePath, UpdateLog& log);
 
     std::atomic<std::uint32_t>& Progress() const { return progress_; }
+    // Whether the port is open now (a sequence that left its module untouched tells a pause
+    // from a silent bootloader by it).
+    bool PortOpen() const { return wait_.Open(); }
     // Why the image was refused by the last sequence; empty otherwise.
     const std::string& Problem() const { return problem_; }
 

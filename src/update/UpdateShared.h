@@ -5,12 +5,14 @@
 //
 // Thread contract: the counters are atomics (a worker writes progress, the user-interface
 // thread reads it on its timer); the path is guarded; the link is owned by at most one
-// worker at a time: TryAcquireLink before it starts, ReleaseLink when it has ended.
+// user at a time (the scan, the batch or one retry): TryAcquireLink before it starts,
+// ReleaseLink when it has ended.
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class UpdateShared {
 public:
@@ -20,18 +22,30 @@ public:
     void SetImagePath(std::string path);
     std::string ImagePath() const;
 
-    // A batch and a retry must never talk on the port at once.
-    bool TryAcquireLink() { return !linkOwned_.exchange(true); }
-    void ReleaseLink() { linkOwned_ = false; }
-    bool LinkOwned() const { return linkOwned_; }
+    // Who talks on the port for the update: the scan's reads would swallow a transfer's
+    // acknowledges, and two transfers would share one progress counter.
+    enum class LinkUser : std::uint8_t { None, Scan, Batch, Retry };
+
+    // False, and nothing changes, while another user holds the link.
+    bool TryAcquireLink(LinkUser user = LinkUser::Batch) {
+        LinkUser none = LinkUser::None;
+        return user != LinkUser::None && linkOwner_.compare_exchange_strong(none, user);
+    }
+    void ReleaseLink() { linkOwner_ = LinkUser::None; }
+    bool LinkOwned() const { return linkOwner_ != LinkUser::None; }
+    LinkUser LinkOwner() const { return linkOwner_; }
 
 private:
     mutable std::mutex mutex_;
     std::string imagePath_;
-    std::atomic<bool> linkOwned_{false};
+    std::atomic<LinkUser> linkOwner_{LinkUser::None};
 };
 
 UpdateShared& TheUpdateShared();
+
+// Why a scan or a transfer may not start now: the message naming who holds the link; empty
+// when it is free.
+std::string_view LinkBusyText(UpdateShared::LinkUser owner);
 
 // "12k / 60k": the counter and the size in whole KiB.
 std::string ProgressText(std::uint32_t progress, std::uint32_t imageSize);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "link/ModbusSession.h"
+#include "link/TextEncoding.h"
 #include "resources/Resources.h"
 #include "update/ImageFile.h"
 
@@ -111,9 +112,10 @@ void CUpgradeRetryDlg::OnUpgrade() {
         return;
     }
     if (upgrade_->text() == kUpgrade) {
-        if (!shared_.TryAcquireLink()) {
-            (void)ctx_.sink.Show(std::string(update_text::kLinkBusy), std::string(update_text::kNotice), MsgIcon::Stop,
-                                 MsgButtons::Ok);
+        // A scan's reads would swallow the acknowledges; two transfers share one counter.
+        if (!shared_.TryAcquireLink(UpdateShared::LinkUser::Retry)) {
+            (void)ctx_.sink.Show(std::string(LinkBusyText(shared_.LinkOwner())), std::string(update_text::kNotice),
+                                 MsgIcon::Stop, MsgButtons::Ok);
             return;
         }
         upgrade_->setText(kPause);
@@ -128,13 +130,18 @@ void CUpgradeRetryDlg::OnUpgrade() {
         const std::string chosen = shared_.ImagePath();
         if (!chosen.empty()) image_->setText(Q(chosen));
         const std::string image = chosen.empty() ? image_->text().toStdString() : chosen;
+        std::string why;
+        sentSize_ = ProbeImage(image, why).value_or(shared_.imageSize.load());
+        delivered_ = false;
         busy_ = true;
+        emit BusyChanged();
         if (worker_.joinable()) worker_.join();
         worker_ = std::thread([this, image, appTitle] {
             const auto outcome = sequences_.SequenceB(image, log_);
             using O = UpdateSequences::RetryOutcome;
             switch (outcome) {
             case O::Delivered:
+                delivered_ = true;
                 (void)workerSink_.Show(std::string(update_text::kRetrySucceeded), appTitle, MsgIcon::Information,
                                        MsgButtons::Ok);
                 break;
@@ -148,7 +155,10 @@ void CUpgradeRetryDlg::OnUpgrade() {
                 break;
             }
             case O::NoBootloader:
-            case O::Interrupted: break;
+                (void)workerSink_.Show(std::string(update_text::kRetryNoBootloader), appTitle, MsgIcon::Exclamation,
+                                       MsgButtons::Ok);
+                break;
+            case O::Interrupted: break;  // the pause has said what happened
             }
             if (outcome == O::Delivered || outcome == O::Failed) ctx_.clock.sleep(kAfterMessageMs);
             busy_ = false;
@@ -169,8 +179,9 @@ void CUpgradeRetryDlg::OnUpgrade() {
 }
 
 void CUpgradeRetryDlg::OnProgressTimer() {
-    const std::uint32_t done = shared_.progress;
-    const std::uint32_t size = shared_.imageSize;
+    // The counter stops before the last block; a delivered image was sent whole.
+    const std::uint32_t size = sentSize_;
+    const std::uint32_t done = delivered_ ? size : shared_.progress.load();
     progress_->setText(Q(ProgressText(done, size)));
     if (bar_ != nullptr) bar_->setValue(ProgressPercent(done, size));
     ShowLog();
@@ -183,12 +194,33 @@ void CUpgradeRetryDlg::OnProgressTimer() {
 void CUpgradeRetryDlg::OnWorkerEnded() {
     if (worker_.joinable()) worker_.join();
     upgrade_->setText(kUpgrade);
+    upgrade_->setEnabled(startAllowed_);
+    if (delivered_) progress_->setText(Q(ProgressText(sentSize_, sentSize_)));
     ShowLog();
     emit WorkerEnded();
+    emit BusyChanged();
+}
+
+void CUpgradeRetryDlg::SetStartAllowed(bool allowed) {
+    startAllowed_ = allowed;
+    // While it transfers the button is the pause, always at hand.
+    upgrade_->setEnabled(busy_ || upgrade_->text() == kPause || allowed);
+}
+
+void CUpgradeRetryDlg::reject() {
+    if (busy_) {
+        if (ctx_.sink.Show(std::string(update_text::kAskLeaveDuringUpdate), std::string(update_text::kNotice),
+                           MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
+            return;
+        // As 暂停 does: the closed port ends the worker's waits at once.
+        if (ctx_.link.port != nullptr) ctx_.link.port->Close();
+    }
+    QDialog::reject();
 }
 
 void CUpgradeRetryDlg::ShowLog() {
-    QString text = Q(log_.Text());
+    // Bootloaders may answer in GBK; the log keeps their bytes as they came.
+    QString text = Q(DeviceTextToUtf8(log_.Text()));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (logEdit_->toPlainText() != text) {
         logEdit_->setPlainText(text);

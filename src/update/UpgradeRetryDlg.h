@@ -4,8 +4,10 @@
 // a 250 ms progress timer and the pause. Each press of the update form's retry button makes
 // a new one; it lives until the form goes.
 //
-// The worker's closing message ("升级成功!" / "升级失败!") is handed to the user-interface
-// thread; the destructor releases a worker waiting for it and then waits for the worker.
+// The worker's closing message ("升级成功!" / "升级失败!", or that no bootloader answered) is
+// handed to the user-interface thread; the destructor releases a worker waiting for it and
+// then waits for the worker. Closing the dialog while it transfers asks first, as leaving the
+// update form does.
 
 #include <QDialog>
 #include <QTimer>
@@ -39,6 +41,11 @@ public:
     void OnChooseImage();
     void OnUpgrade();
     void OnProgressTimer();
+    // Whether 升级 may start a transfer now (no scan, batch or other retry runs); the update
+    // form says so, and the handler still refuses through the shared link.
+    void SetStartAllowed(bool allowed);
+    // Closing (Escape, the title bar) during a transfer asks, and pauses on yes.
+    void reject() override;
 
     void SetImageChooser(std::function<QString()> chooser) { chooser_ = std::move(chooser); }
 
@@ -54,6 +61,8 @@ public:
 signals:
     // The worker has ended (queued to the user-interface thread).
     void WorkerEnded();
+    // A worker started or ended.
+    void BusyChanged();
 
 private:
     void OnWorkerEnded();
@@ -67,6 +76,11 @@ private:
     HandOffSink workerSink_;
     std::thread worker_;
     std::atomic<bool> busy_{false};
+    // The image of the running transfer was delivered whole.
+    std::atomic<bool> delivered_{false};
+    // The size of the image being sent (its progress is shown against it).
+    std::uint32_t sentSize_ = 0;
+    bool startAllowed_ = true;
     std::function<QString()> chooser_;
     QString imagePath_;
     QTimer timer_;

@@ -276,6 +276,31 @@ void CGridCtrl::resizeEvent(QResizeEvent* e) {
     Relayout();
 }
 
+QList<int> CGridCtrl::BaseWidths() const {
+    QList<int> base(columnCount(), 0);
+    for (int c = 0; c < columnCount(); ++c) {
+        if (setWidths_.value(c, -1) > 0) {
+            base[c] = setWidths_[c];
+            continue;
+        }
+        int need = 10;
+        for (int r = 0; r < rowCount(); ++r) {
+            const QTableWidgetItem* it = item(r, c);
+            if (it == nullptr || it->text().isEmpty()) continue;
+            need = std::max(need, QFontMetrics(it->font()).horizontalAdvance(it->text()) + kCellPadding);
+        }
+        base[c] = need;
+    }
+    return base;
+}
+
+// A line of text and the grid line.
+int CGridCtrl::MinRowHeight() const { return fontMetrics().height() + 4; }
+
+QSize CGridCtrl::minimumSizeHint() const {
+    return expand_ && minHint_.isValid() ? minHint_ : QTableWidget::minimumSizeHint();
+}
+
 // Set widths, or the widest text's, first; then every column an equal share of the rest,
 // so no header is cut while there is room. The rows share the height.
 void CGridCtrl::Relayout() {
@@ -283,21 +308,14 @@ void CGridCtrl::Relayout() {
     const int w = viewport()->width();
     const int h = viewport()->height();
     const int cols = columnCount();
-    QList<int> base(cols, 0);
+    const QList<int> base = BaseWidths();
     int used = 0;
-    for (int c = 0; c < cols; ++c) {
-        if (setWidths_.value(c, -1) > 0) {
-            base[c] = setWidths_[c];
-        } else {
-            int need = 10;
-            for (int r = 0; r < rowCount(); ++r) {
-                const QTableWidgetItem* it = item(r, c);
-                if (it == nullptr || it->text().isEmpty()) continue;
-                need = std::max(need, QFontMetrics(it->font()).horizontalAdvance(it->text()) + kCellPadding);
-            }
-            base[c] = need;
-        }
-        used += base[c];
+    for (int c = 0; c < cols; ++c) used += base[c];
+    const int frame = 2 * frameWidth();
+    const QSize min(used + frame, rowCount() * MinRowHeight() + frame);
+    if (min != minHint_) {
+        minHint_ = min;
+        updateGeometry();  // the form's layout (and its scroll area) learn the new minimum
     }
     // Too narrow for every text: the columns keep their widths and the right ones are cut.
     const int extra = std::max(w - used, 0);

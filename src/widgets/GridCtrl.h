@@ -54,7 +54,8 @@ public:
 
     // Stretch to fill: every column starts at its set width (or, without one, the width its
     // widest text needs) and then every column takes an equal share of the space left;
-    // the rows share the height.
+    // the rows share the height. Such a grid never asks to be smaller than those widths and
+    // a readable row each, so a window too small for it scrolls instead of cutting rows.
     void SetColumnWidthPx(int col, int width);
     void ExpandToFit(bool expand = true);
     // Lays the columns out again for the texts now in the grid (after the first fill).
@@ -62,6 +63,8 @@ public:
     void SetScrollBarsVisible(bool visible);
     // No selection, no focus cell, no user resizing: a read-out, not a spreadsheet.
     void SetReadOutOnly();
+
+    QSize minimumSizeHint() const override;
 
 signals:
     void CellEdited(int row, int col);
@@ -75,6 +78,9 @@ private:
     void RestyleCell(int row, int col);
     bool IsFixed(int row, int col) const { return row < fixedRows_ || col < fixedCols_; }
     void Relayout();
+    // Each column's width before the share of the free space.
+    QList<int> BaseWidths() const;
+    int MinRowHeight() const;
 
     int fixedRows_ = 0;
     int fixedCols_ = 0;
@@ -82,4 +88,5 @@ private:
     bool expand_ = false;
     QColor defaultBk_{Qt::white};
     QList<int> setWidths_;
+    QSize minHint_;
 };

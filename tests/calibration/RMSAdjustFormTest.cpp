@@ -127,9 +127,12 @@ TEST_F(RMSAdjustFormTest, ReadingTheListThenAMeterTestOnTheTimer) {
     EXPECT_EQ(StartOf(port.Sent().back()), 46);
     EXPECT_EQ(Text(1, 2), QStringLiteral("5.0000"));
     EXPECT_EQ(Text(1, 8), QStringLiteral("NG"));  // the uncalibrated circuit
-    EXPECT_EQ(form->Grid().GetItemFgColour(1, 8), QColor(255, 0, 0));
+    // A red cell with readable text; the other results keep the row's background.
+    EXPECT_EQ(form->Grid().GetItemBkColour(1, 8), QColor(255, 0, 0));
+    EXPECT_EQ(form->Grid().GetItemFgColour(1, 8), QColor(0, 0, 0));
     EXPECT_EQ(Text(3, 8), QStringLiteral("\\"));
-    EXPECT_NE(form->Grid().GetItemFgColour(2, 8), QColor(255, 0, 0));
+    EXPECT_EQ(form->Grid().GetItemBkColour(3, 8), form->Grid().GetItemBkColour(3, 7));
+    EXPECT_EQ(form->Grid().GetItemBkColour(3, 8), QColor(255, 255, 213));
 
     form->Button(IDC_STOP)->click();
     EXPECT_FALSE(form->TimerActive());

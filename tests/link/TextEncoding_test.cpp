@@ -1,5 +1,5 @@
 // The report's texts in GBK: the same bytes from iconv (POSIX) and from code page 936
-// (Windows, and Wine), checked against fixed bytes on both.
+// (Windows, and Wine), checked against fixed bytes on both; and a device's text read back.
 #include "link/TextEncoding.h"
 
 #include <gtest/gtest.h>
@@ -61,3 +61,21 @@ TEST(TextEncoding, ALongReportConvertsWhole) {
 }
 
 }  // namespace
+
+TEST(TextEncoding, ADeviceLineThatIsNotUtf8IsReadAsGbkAndNothingShowsAsInvalid) {
+    // A banner line in GBK ("升级程序 V1.2"), one in UTF-8, one plain; each line on its own.
+    const std::string gbk = "\xC9\xFD\xBC\xB6\xB3\xCC\xD0\xF2 V1.2\r\n";
+    const std::string utf8 = "升级程序 V1.2\r\n";
+    EXPECT_EQ(DeviceTextToUtf8(gbk + utf8 + "C\r\n"), utf8 + utf8 + "C\r\n");
+    EXPECT_EQ(DeviceTextToUtf8(""), "");
+    // Bytes that are neither: the GBK around them survives, the stray bytes show as U+FFFD.
+    EXPECT_EQ(DeviceTextToUtf8("\xC9\xFD\xFF=="), "升\xEF\xBF\xBD==");
+    EXPECT_EQ(DeviceTextToUtf8("ok\xC9"), "ok\xEF\xBF\xBD");  // a lead byte cut off at the end
+    // What UTF-8 forbids is not taken as UTF-8: overlong, surrogate, above U+10FFFF, cut off.
+    for (const char* bad : {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xBB"}) {
+        SCOPED_TRACE(Hex(bad));
+        EXPECT_FALSE(IsValidUtf8(bad));
+        EXPECT_TRUE(IsValidUtf8(DeviceTextToUtf8(bad)));
+    }
+    EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+}

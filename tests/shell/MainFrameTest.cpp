@@ -13,8 +13,12 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
+#include <thread>
 
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
@@ -30,6 +34,9 @@
 #include "support/Pty.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "update/UpdateFixture.h"
+#include "update/UpdateForm.h"
+#include "widgets/BusyCursor.h"
 #include "widgets/GridCtrl.h"
 #include "widgets/ItemBar.h"
 
@@ -81,6 +88,25 @@ protected:
     LinkState link;
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
     std::unique_ptr<CMainFrame> frame;
+};
+
+// Notes, at each wait, whether the wait cursor shows.
+class CursorProbeClock final : public Clock {
+public:
+    explicit CursorProbeClock(Clock& inner) : inner_(inner) {}
+    void sleep(int ms) override {
+        seen.push_back(BusyCursor::Shown());
+        inner_.sleep(ms);
+    }
+    void sleepFor(Micros d) override {
+        seen.push_back(BusyCursor::Shown());
+        inner_.sleepFor(d);
+    }
+    Micros now() const override { return inner_.now(); }
+    std::vector<bool> seen;
+
+private:
+    Clock& inner_;
 };
 
 QStringList MenuTexts(QMenuBar* bar) {
@@ -184,6 +210,10 @@ TEST_F(MainFrameTest, TheDialogShowsStoredValuesAndKeepsItsHiddenRowsHidden) {
     EXPECT_EQ(dlg.BaudList()->count(), 3);
     EXPECT_EQ(dlg.PortList()->currentIndex(), dlg.PortList()->count() > 0 ? 0 : -1);
     EXPECT_NE(dlg.PortList()->findText(QStringLiteral("Virtual module")), -1);
+    // Any path can be typed, spaces around it dropped.
+    ASSERT_TRUE(dlg.PortList()->isEditable());
+    dlg.PortList()->setEditText(QStringLiteral(" /dev/serial/by-id/usb-FTDI-if00-port0 "));
+    EXPECT_EQ(dlg.Settings().port, "/dev/serial/by-id/usb-FTDI-if00-port0");
     for (QComboBox* hidden : {dlg.DataBitsList(), dlg.ParityList(), dlg.StopBitsList()}) {
         EXPECT_FALSE(hidden->isVisibleTo(&dlg));
         EXPECT_FALSE(hidden->isEnabled());
@@ -290,11 +320,11 @@ TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
     EXPECT_EQ(a->Edit()->toPlainText(), before);
 
     TheUpdateLog().Append("C");
-    TheUpdateLog().Append("ok");
+    TheUpdateLog().Append("\xC9\xFD\xBC\xB6ok");  // a bootloader that answers in GBK
     QPointer<CTrafficDlg> b = Frame().OnTraffic();
     EXPECT_NE(a.data(), b.data());
     EXPECT_EQ(a->Edit()->toPlainText(), before);  // not refreshed
-    EXPECT_TRUE(b->Edit()->toPlainText().endsWith(QStringLiteral("C\nok\n")));
+    EXPECT_TRUE(b->Edit()->toPlainText().endsWith(QStringLiteral("C\n升级ok\n")));
 
     b->Edit()->setPlainText(QStringLiteral("typed"));
     EXPECT_NE(TheUpdateLog().Text(), "typed");
@@ -417,4 +447,132 @@ TEST_F(MainFrameTest, MenuToolbarAndStatusFollowALostOrClosedPort) {
     EXPECT_FALSE(ToolButton(0)->isEnabled());
     EXPECT_TRUE(ToolButton(1)->isEnabled());
     EXPECT_EQ(f.StatusText(), QStringLiteral("\tNo Connection"));
+}
+
+TEST_F(MainFrameTest, TheDialogOffersThePortBaudAndAddressOfTheCurrentLink) {
+    port.Close();
+    Connect(5);  // on "COM1", which the machine's list does not hold
+    ASSERT_EQ(Frame().StatusText(), QStringLiteral("\t[ Device ID : 5 ] COM1 9600bps "));
+    Frame().OnStop();
+    QString portShown;
+    QString baudShown;
+    QString addressShown;
+    Frame().SetDialogRunner([&](CCommSettingDlg& dlg) {
+        portShown = dlg.PortList()->currentText();
+        baudShown = dlg.BaudList()->currentText();
+        addressShown = dlg.AddressEdit()->text();
+        return false;
+    });
+    Frame().OnConnect();
+    EXPECT_EQ(portShown, QStringLiteral("COM1"));  // the baud and address as the link holds them
+    EXPECT_EQ(baudShown, QStringLiteral("9600"));
+    EXPECT_EQ(addressShown, QStringLiteral("5"));
+}
+
+TEST_F(MainFrameTest, EveryWaitOfASwitchOrAHandlerShowsTheWaitCursorUntilTheEventLoopRuns) {
+    port.Open(9600);
+    link.deviceAddress = 5;
+    CursorProbeClock probe(clock);
+    CMainFrame f(FormContext{link, probe, sink, wall});
+    f.show();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(BusyCursor::Shown());
+    ASSERT_TRUE(f.SwitchToForm(CMeasuresForm::kFormId));
+    ASSERT_FALSE(probe.seen.empty());  // the switch's settle wait at least
+    EXPECT_EQ(std::count(probe.seen.begin(), probe.seen.end(), false), 0);
+    EXPECT_TRUE(BusyCursor::Shown());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(BusyCursor::Shown());
+
+    probe.seen.clear();
+    auto* readData = f.Form()->findChild<QPushButton*>(QStringLiteral("button%1").arg(1037));
+    ASSERT_NE(readData, nullptr);
+    readData->click();
+    ASSERT_FALSE(probe.seen.empty());
+    EXPECT_EQ(std::count(probe.seen.begin(), probe.seen.end(), false), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(BusyCursor::Shown());
+
+    // A worker's waits never touch the cursor.
+    WaitCursorClock clockOfTheForms(probe);
+    std::thread worker([&] { clockOfTheForms.sleep(5); });
+    worker.join();
+    EXPECT_FALSE(BusyCursor::Shown());
+}
+
+TEST_F(MainFrameTest, LeavingTheUpdateFormOrClosingTheWindowDuringATransferAsksFirst) {
+    port.Open(9600);
+    SetInternalItems(1);
+    CMainFrame& f = Frame();
+    ASSERT_TRUE(f.OpenForm(CUpdateForm::kFormId));
+    auto* form = qobject_cast<CUpdateForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    ImageFiles files;
+    const std::string image = files.Write(TaggedImage(4 * 1024));
+    form->SetImageChooser([&] { return QString::fromStdString(image); });
+    form->OnChooseImage();
+    form->StartEdit()->setText(QStringLiteral("5"));
+    form->EndEdit()->setText(QStringLiteral("5"));
+    form->OnQuery();
+    while (form->ScanTimerActive()) form->OnScanTimer();
+    form->Grid().SetCheck(1, 4, true);
+    form->OnUpgrade();
+    ASSERT_TRUE(form->TransferRunning());
+    const QString title = f.windowTitle();
+    const std::size_t asked = sink.messages.size();
+
+    // Stay: the form, its title and its transfer remain.
+    sink.answers = {MsgResult::Cancel};
+    f.ItemBar().OutBar().ClickItem(0, 0);
+    ASSERT_EQ(sink.messages.size(), asked + 1);
+    EXPECT_EQ(sink.messages.back().text.rfind("升级正在进行!(An update is running)", 0), 0u);
+    EXPECT_EQ(sink.messages.back().buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(sink.messages.back().icon, MsgIcon::Question);
+    EXPECT_EQ(f.Form(), form);
+    EXPECT_EQ(f.windowTitle(), title);
+    EXPECT_TRUE(port.IsOpen());
+    sink.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(f.close());
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.Form(), form);
+
+    // Pause and leave: the port closes as 暂停 closes it, and the form (with its worker) is
+    // gone before the window hides.
+    sink.answers = {MsgResult::Ok};
+    QPointer<QWidget> gone = form;
+    EXPECT_TRUE(f.close());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(gone.isNull());
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(TheUpdateShared().LinkOwned());
+    EXPECT_EQ(sink.messages.size(), asked + 3);
+}
+
+TEST_F(MainFrameTest, ASmallWindowScrollsItsFormSoTheLastOutletIsReachable) {
+    port.Open(9600);
+    link.deviceAddress = 5;
+    CMainFrame& f = Frame();
+    EXPECT_LE(f.minimumWidth(), 500);
+    EXPECT_LE(f.minimumHeight(), 400);
+    f.resize(200, 150);
+    EXPECT_GE(f.width(), 300);  // a sensible minimum
+    EXPECT_GE(f.height(), 250);
+    f.resize(500, 400);
+    ASSERT_TRUE(f.OpenForm(CMeasuresForm::kFormId));
+    auto* form = qobject_cast<CMeasuresForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    QCoreApplication::processEvents();  // the layout settles
+    QScrollArea* area = f.ClientArea();
+    QScrollBar* bar = area->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    const CGridCtrl& grid = form->Grid();
+    const int last = MeasuresCycle::kRows - 1;  // outlet 30
+    const QRect cell = grid.visualRect(grid.model()->index(last, 0));
+    EXPECT_GE(cell.height(), grid.fontMetrics().height());  // a row to read, not a sliver
+    const QPoint bottom = grid.viewport()->mapTo(area->viewport(), cell.bottomLeft());
+    EXPECT_GE(bottom.y(), 0);
+    EXPECT_LE(bottom.y(), area->viewport()->height());
+    EXPECT_TRUE(grid.GetItemText(last, 0).contains(QStringLiteral("30"))) << grid.GetItemText(last, 0).toStdString();
 }

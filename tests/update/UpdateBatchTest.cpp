@@ -79,3 +79,52 @@ TEST(UpdateBatchRun, ThreeModulesOneVanishingMidTransferThenTheRetryBringsItBack
     EXPECT_EQ(rig.sequences.SequenceB(path, retryLog), UpdateSequences::RetryOutcome::NoBootloader);
     EXPECT_EQ(rig.port.Sent().size(), before + 2);
 }
+
+TEST(UpdateBatchRun, AQueuedRowTheBatchPassesWithoutATransferSaysWhy) {
+    BusRig<VirtualClock> rig({1, 2, 3});
+    Bootloader::Faults silent;
+    silent.ignoreHandshake = true;
+    rig.Faults(2, silent);
+    ImageFiles files;
+    const std::string path = files.Write(TaggedImage(2 * 1024));
+
+    UpdateBatch batch;
+    batch.SetFound({1, 2, 3});
+    auto rows = batch.Queue({false, true, true});
+    batch.Begin();
+    batch.Run(rows, rig.sequences, path, rig.log);
+    EXPECT_EQ(batch.State(1), ModuleState::Waiting);  // not selected
+    EXPECT_EQ(batch.State(2), ModuleState::NotUpdatedNoAnswer);
+    EXPECT_EQ(batch.State(3), ModuleState::UpdatedCalOk);
+    EXPECT_TRUE(IsDelivered(batch.State(3)));
+    EXPECT_FALSE(IsDelivered(ModuleState::Updating));  // delivered without a verdict is not known
+
+    // Started after a pause closed the port: nothing is sent, and no row is left "等待中".
+    rig.port.Close();
+    const std::size_t sent = rig.port.Sent().size();
+    rows = batch.Queue({true, true, false});
+    batch.Begin();
+    batch.Run(rows, rig.sequences, path, rig.log);
+    EXPECT_EQ(rig.port.Sent().size(), sent);
+    EXPECT_EQ(ModuleStateText(batch.State(1)), "未升级,已暂停!");
+    EXPECT_EQ(ModuleStateText(batch.State(2)), "未升级,已暂停!");
+    EXPECT_EQ(batch.State(3), ModuleState::UpdatedCalOk);
+}
+
+TEST(UpdateSharedLink, TheScanAndEveryTransferExcludeEachOtherAndTheRefusalNamesWhoHoldsIt) {
+    using U = UpdateShared::LinkUser;
+    UpdateShared shared;
+    EXPECT_EQ(LinkBusyText(shared.LinkOwner()), "");
+    ASSERT_TRUE(shared.TryAcquireLink(U::Scan));
+    for (U other : {U::Scan, U::Batch, U::Retry}) EXPECT_FALSE(shared.TryAcquireLink(other));
+    EXPECT_EQ(shared.LinkOwner(), U::Scan);
+    EXPECT_EQ(LinkBusyText(shared.LinkOwner()), "正在查询模块,请先停止查询再升级!");
+    shared.ReleaseLink();
+    ASSERT_TRUE(shared.TryAcquireLink(U::Retry));
+    EXPECT_FALSE(shared.TryAcquireLink(U::Scan));
+    EXPECT_FALSE(shared.TryAcquireLink(U::Batch));
+    EXPECT_EQ(LinkBusyText(shared.LinkOwner()), "另一个升级正在进行,请稍候!");
+    shared.ReleaseLink();
+    EXPECT_FALSE(shared.TryAcquireLink(U::None));  // nobody is no owner
+    EXPECT_FALSE(shared.LinkOwned());
+}

@@ -26,7 +26,7 @@ protected:
     UpdateFormTest() : rig({1, 2, 3}) {
         form = std::make_unique<CUpdateForm>(ctx, shared, log);
         form->resize(720, 520);
-        image = files.Write(TaggedImage(5 * 1024 + 100));
+        image = files.Write(TaggedImage(5 * 1024));  // whole KiB: the last block ends at the size
         form->SetImageChooser([this] { return QString::fromStdString(image); });
     }
     // Runs posted calls until `done` holds; real time is only the bound of a test gone wrong.
@@ -154,7 +154,7 @@ TEST_F(UpdateFormTest, TheBatchRunsOnItsWorkerWithTheProgressTimerAndEndsWithThe
     form->OnChooseImage();
     EXPECT_EQ(form->ImageEdit()->text(), QString::fromStdString(image));
     EXPECT_EQ(shared.ImagePath(), image);
-    EXPECT_EQ(shared.imageSize.load(), 5u * 1024 + 100);
+    EXPECT_EQ(shared.imageSize.load(), 5u * 1024);
     form->OnUpgrade();
     EXPECT_EQ(Texts().back(), "请至少选中一个!");
     EXPECT_FALSE(form->WorkerRunning());
@@ -175,7 +175,7 @@ TEST_F(UpdateFormTest, TheBatchRunsOnItsWorkerWithTheProgressTimerAndEndsWithThe
     EXPECT_EQ(Cell(1, 3), QStringLiteral("升级成功,校表正确!"));
     EXPECT_EQ(Cell(2, 3), QStringLiteral("等待"));
     EXPECT_EQ(Cell(3, 3), QStringLiteral("升级成功,校表正确!"));
-    EXPECT_EQ(Cell(3, 2), QStringLiteral("5k / 5k"));  // set before the last block: 5 x 1024
+    EXPECT_EQ(Cell(3, 2), QStringLiteral("5k / 5k"));  // the counter stopped at 4k: delivered is whole
     EXPECT_FALSE(log.Text().empty());
 }
 
@@ -221,7 +221,11 @@ TEST_F(UpdateFormTest, EachRetryPressOpensItsOwnDialogWhichUpdatesTheWaitingModu
     EXPECT_EQ(dlg->ImageEdit()->text(), QString::fromStdString(image));
 
     rig.Loader(2, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
-    dlg->ImageEdit()->setText(QStringLiteral("/elsewhere.bin"));  // the form's choice wins
+    // Another file chosen here: the form's choice is sent, and the progress is its size.
+    const std::string other = files.Write(TaggedImage(12 * 1024), "other");
+    dlg->SetImageChooser([&] { return QString::fromStdString(other); });
+    dlg->OnChooseImage();
+    EXPECT_EQ(shared.imageSize.load(), 12u * 1024);
     dlg->OnUpgrade();
     EXPECT_EQ(dlg->UpgradeButton()->text(), QStringLiteral("暂停"));
     ASSERT_NE(dlg->Bar(), nullptr);
@@ -237,6 +241,12 @@ TEST_F(UpdateFormTest, EachRetryPressOpensItsOwnDialogWhichUpdatesTheWaitingModu
     EXPECT_EQ(dlg->ProgressEdit()->text(), QStringLiteral("5k / 5k"));
     EXPECT_TRUE(dlg->LogEdit()->toPlainText().contains(QStringLiteral("Waiting for the file to be sent ...C")));
     EXPECT_TRUE(dialogs[1]->LogEdit()->toPlainText().isEmpty());  // its own log
+
+    // Nothing waits in a bootloader now: the second dialog says so instead of ending silently.
+    dialogs[1]->OnUpgrade();
+    ASSERT_TRUE(ProcessUntil([&] { return !dialogs[1]->Busy() && sink.messages.size() == 2; }));
+    EXPECT_EQ(sink.messages[1].text.rfind("没有模块在引导程序中应答", 0), 0u) << sink.messages[1].text;
+    EXPECT_EQ(sink.messages[1].icon, MsgIcon::Exclamation);
 }
 
 TEST_F(UpdateFormTest, RetryRefusesAClosedPortAnEmptyPathAndABusyLink) {
@@ -257,4 +267,102 @@ TEST_F(UpdateFormTest, RetryRefusesAClosedPortAnEmptyPathAndABusyLink) {
     dlg->OnUpgrade();
     EXPECT_EQ(Texts().back(), "Can not open port !");
     EXPECT_FALSE(dlg->Busy());
+}
+
+TEST_F(UpdateFormTest, TheScanAndEveryTransferExcludeEachOtherByButtonAndByHandler) {
+    form->OnInitialUpdate();
+    form->OnChooseImage();
+    form->OnRetry();
+    auto* dlg = form->findChild<CUpgradeRetryDlg*>();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->UpgradeButton()->isEnabled());
+
+    // A scan runs: no transfer may start, from the dialog's button or its handler.
+    form->StartEdit()->setText(QStringLiteral("1"));
+    form->EndEdit()->setText(QStringLiteral("3"));
+    form->OnQuery();
+    ASSERT_TRUE(form->ScanTimerActive());
+    EXPECT_FALSE(dlg->UpgradeButton()->isEnabled());
+    EXPECT_FALSE(form->UpgradeButton()->isEnabled());
+    EXPECT_TRUE(form->QueryButton()->isEnabled());  // it stops the scan
+    dlg->OnUpgrade();
+    EXPECT_EQ(Texts().back(), "正在查询模块,请先停止查询再升级!");
+    EXPECT_FALSE(dlg->Busy());
+    while (form->ScanTimerActive()) form->OnScanTimer();
+    EXPECT_TRUE(dlg->UpgradeButton()->isEnabled());
+    EXPECT_FALSE(shared.LinkOwned());
+
+    // A retry transfers: no scan and no batch, by button or handler.
+    rig.Loader(3, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
+    dlg->OnUpgrade();
+    ASSERT_TRUE(dlg->Busy());
+    EXPECT_FALSE(form->QueryButton()->isEnabled());
+    EXPECT_FALSE(form->UpgradeButton()->isEnabled());
+    const std::size_t sent = rig.port.Sent().size();
+    form->OnQuery();
+    EXPECT_EQ(Texts().back(), "另一个升级正在进行,请稍候!");
+    EXPECT_FALSE(form->ScanTimerActive());
+    form->Grid().SetCheck(1, 4, true);
+    form->OnUpgrade();
+    EXPECT_EQ(Texts().back(), "另一个升级正在进行,请稍候!");
+    EXPECT_FALSE(form->WorkerRunning());
+    const auto& frames = rig.port.Sent();
+    for (std::size_t i = sent; i < frames.size(); ++i)  // no scan or snapshot read among the retry's bytes
+        EXPECT_FALSE(frames[i].size() == 8 && frames[i][1] == 0x03) << i;
+    ASSERT_TRUE(ProcessUntil([&] { return !dlg->Busy() && form->QueryButton()->isEnabled(); }));
+    EXPECT_TRUE(form->UpgradeButton()->isEnabled());
+
+    // A batch runs: the dialog's button is off (its handler refuses through the shared link,
+    // as the scan's did; the worker on the virtual clock may end before a press could come).
+    form->OnUpgrade();
+    ASSERT_EQ(form->UpgradeButton()->text(), QStringLiteral("暂停"));
+    EXPECT_FALSE(form->QueryButton()->isEnabled());
+    EXPECT_FALSE(dlg->UpgradeButton()->isEnabled());
+    ASSERT_TRUE(ProcessUntil([&] { return !form->Batch().Busy(); }));
+    form->OnProgressTimer();
+    EXPECT_TRUE(dlg->UpgradeButton()->isEnabled());
+
+    // Closing the dialog while it works asks first; staying keeps it, leaving pauses.
+    dlg->OnUpgrade();
+    ASSERT_TRUE(dlg->Busy());  // until its closing message is taken in
+    sink.answers = {MsgResult::Cancel};
+    dlg->reject();
+    EXPECT_EQ(sink.messages.back().text.rfind("升级正在进行!(An update is running)", 0), 0u);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(rig.port.IsOpen());
+    sink.answers = {MsgResult::Ok};
+    dlg->reject();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_FALSE(rig.port.IsOpen());
+    ASSERT_TRUE(ProcessUntil([&] { return !dlg->Busy(); }));
+}
+
+TEST_F(UpdateFormTest, AfterThePauseUpgradeSaysThePortIsClosedAndNoRowIsLeftWaiting) {
+    Bootloader::Faults drop;
+    drop.dropBlock = 2;
+    drop.dropCount = 1000;
+    rig.Faults(1, drop);
+    form->OnInitialUpdate();
+    Scan(1, 3);
+    form->OnChooseImage();
+    for (int r = 1; r <= 3; ++r) form->Grid().SetCheck(r, 4, true);
+    form->OnUpgrade();
+    sink.answers = {MsgResult::Ok};
+    form->OnUpgrade();  // 暂停
+    ASSERT_TRUE(ProcessUntil([&] { return !form->Batch().Busy(); }));
+    form->OnProgressTimer();
+    // How far the worker got before the pause is its own; every row ends with its reason.
+    for (int r = 1; r <= 3; ++r) {
+        EXPECT_NE(Cell(r, 3), QStringLiteral("等待中")) << r;
+        EXPECT_FALSE(Cell(r, 3).isEmpty()) << r;
+    }
+    const QString row2 = Cell(2, 3);
+
+    const std::size_t shown = sink.messages.size();
+    form->OnUpgrade();
+    ASSERT_EQ(sink.messages.size(), shown + 1);
+    EXPECT_EQ(sink.messages.back().text.rfind("串口已关闭,无法升级。请先连接(Connect)模块", 0), 0u);
+    EXPECT_EQ(form->UpgradeButton()->text(), QStringLiteral("升级"));
+    EXPECT_FALSE(form->WorkerRunning());
+    EXPECT_EQ(Cell(2, 3), row2);  // nothing was queued
 }

@@ -65,8 +65,9 @@ TEST_F(PauseTest, DuringATransferTheModuleFailsAtOnceAndTheOthersAreSkipped) {
     EXPECT_LE(PauseAndJoin(), kOneSlice);
     EXPECT_FALSE(batch.Busy());
     EXPECT_EQ(batch.State(1), ModuleState::Failed);
-    EXPECT_EQ(batch.State(2), ModuleState::Queued);
-    EXPECT_EQ(batch.State(3), ModuleState::Queued);
+    // Never asked, and they say why rather than "等待中" for good.
+    EXPECT_EQ(batch.State(2), ModuleState::NotUpdatedPaused);
+    EXPECT_EQ(batch.State(3), ModuleState::NotUpdatedPaused);
     EXPECT_EQ(rig.log.Text().size(), logBefore);  // modules 2 and 3 were never asked
     EXPECT_FALSE(rig.port.IsOpen());
 }

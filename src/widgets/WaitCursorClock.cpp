@@ -1,0 +1,13 @@
+#include "widgets/WaitCursorClock.h"
+
+#include "widgets/BusyCursor.h"
+
+void WaitCursorClock::sleep(int ms) {
+    BusyCursor::UntilIdle();
+    inner_.sleep(ms);
+}
+
+void WaitCursorClock::sleepFor(Micros d) {
+    BusyCursor::UntilIdle();
+    inner_.sleepFor(d);
+}
