@@ -125,9 +125,9 @@ TEST_F(CalibrationBenchTest, ASourceNotAsToldWritesNoCoefficient) {
     ASSERT_TRUE(cycle.SelectCircuit(1));
     double amps = 2.4;
     cycle.SetSourceFollower([this, &amps](const StandardValues& s, int pf) {
-        StandardSource source = BenchSourceFor(s, pf);
+        StandardSource source = StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pf);
         source.amps = amps;
-        ConnectBenchSource(bus, 1, source);
+        bus.WithModule(1, [&](VirtualModule& m) { m.Bench().Connect(source); });
     });
     const std::string refused = "校准系数超出范围，标准源数值看来有误，未写入任何系数！";
     const auto before = Block();

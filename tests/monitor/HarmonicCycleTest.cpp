@@ -105,7 +105,7 @@ TEST(HarmonicCycleOnVirtualModule, EachPhaseHasItsOwnSpectrum) {
         c.Open();
         for (int i = 0; i < 3; ++i) {
             clock.sleep(500);
-            ASSERT_TRUE(c.Tick());
+            ASSERT_TRUE(i < 2 ? c.Tick() : c.LastTick());  // the next page finds the bus quiet
         }
         EXPECT_NE(c.Bars(0), c.Bars(1));
         EXPECT_NE(c.Bars(1), c.Bars(2));

@@ -237,7 +237,7 @@ TEST_F(SettingsCliTest, LimitsSetThatTheModuleRefusesOrDropsExitsOne) {
     EXPECT_EQ(
         err.str(),
         "kvt40ctl: the write to register 504 failed: Exception 4 from module 1: server device failure\n");
-    EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t264.00V\t230");  // the grid read back
+    EXPECT_EQ(Lines(out.str()).at(1), "Voltage Upper limit\t264.00V\t264.00");  // the grid read back
 
     // The voltages are dropped with a good echo; the currents are kept.
     BusFault ignored{BusFault::Kind::Ignored};
@@ -347,7 +347,8 @@ TEST_F(SettingsCliTest, CommExitsOneWhenTheModuleIsNotFoundAtItsNewSettings) {
     EXPECT_EQ(err.str(),
               "The module answers neither at address 9, 9600 bps nor at address 1, 9600 bps: Communication "
               "failed!\n"
-              "Communication failed!\n");
+              "Communication failed!\n"
+              "kvt40ctl: No reply from module 9\n");
     EXPECT_EQ(Lines(out.str()).size(), 3u);  // the grid, and no status
 }
 
