@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "calibration/RMSAdjustForm.h"
+#include "calibration/StandardSourceFollower.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/UpdateLog.h"
@@ -575,4 +577,23 @@ TEST_F(MainFrameTest, ASmallWindowScrollsItsFormSoTheLastOutletIsReachable) {
     EXPECT_GE(bottom.y(), 0);
     EXPECT_LE(bottom.y(), area->viewport()->height());
     EXPECT_TRUE(grid.GetItemText(last, 0).contains(QStringLiteral("30"))) << grid.GetItemText(last, 0).toStdString();
+}
+
+// The frame hands its forms the program's bench with the wait-cursor clock, so a calibration
+// on the built-in module still sets the module's source.
+TEST_F(MainFrameTest, FormsGetTheProgramsBench) {
+    struct CountingBench final : StandardSourceFollower {
+        bool Follow(const LinkState&, const StandardValues&, int) override { return ++calls > 0; }
+        int calls = 0;
+    } bench;
+    SetInternalItems(1);
+    port.Open(9600);
+    link.deviceAddress = 5;
+    CMainFrame f(FormContext{link, clock, sink, wall, &bench});
+    ASSERT_TRUE(f.SwitchToForm(CRMSAdjustForm::kFormId));
+    auto* form = qobject_cast<CRMSAdjustForm*>(f.Form());
+    ASSERT_NE(form, nullptr);
+    form->Cycle().OnIncomingLine();
+    form->Cycle().OnStartRun(AdjustMode::Test);
+    EXPECT_EQ(bench.calls, 1);
 }
