@@ -8,7 +8,9 @@
 #include "link/ConnectSequence.h"
 #include "link/SerialPort.h"
 #include "link/WallClock.h"
-#include "support/Pty.h"
+#if !defined(_WIN32)
+#include "support/Pty.h"  // pseudo-terminals: POSIX only
+#endif
 #include "support/ScriptedPort.h"
 
 namespace {
@@ -120,6 +122,7 @@ TEST_F(ModbusSessionTest, TellsEachKindOfFailureApartAndNotesItOnTheLink) {
     EXPECT_EQ(FailureText(ExchangeFailure::NoReply, 1), "No reply from module 1");
 }
 
+#if !defined(_WIN32)
 // The other end of the line goes away: the exchange says the port was lost, and why.
 TEST(ModbusSessionPty, AVanishedPortIsItsOwnFailureWithTheSystemsReason) {
     auto pty = std::make_unique<Pty>();
@@ -141,6 +144,7 @@ TEST(ModbusSessionPty, AVanishedPortIsItsOwnFailureWithTheSystemsReason) {
     EXPECT_FALSE(s.Connected());
     EXPECT_EQ(FailureText(record), "Port lost: Input/output error");
 }
+#endif
 
 TEST_F(ModbusSessionTest, WritesLeaveTheEchoUnlessConfirmed) {
     const std::array<std::int32_t, 3> v{32, 4660, 5};
