@@ -26,19 +26,6 @@ inline constexpr int IDD_COMM_SETTING = 137;
 inline constexpr int IDD_TRAFFIC = 178;
 inline constexpr int IDD_MODE_SELECT = 170;
 
-// Form (view) ids.
-inline constexpr int IDD_MEASURES = 101;
-inline constexpr int IDD_DMD = 139;
-inline constexpr int IDD_TIME_E = 140;
-inline constexpr int IDD_HARMONIC = 142;
-inline constexpr int IDD_ALARM = 147;
-inline constexpr int IDD_STATUS = 148;
-inline constexpr int IDD_SET_PARM = 149;
-inline constexpr int IDD_SET_ALARM = 150;
-inline constexpr int IDD_SET_DEVICE = 151;
-inline constexpr int IDD_RMS_ADJUST = 164;
-inline constexpr int IDD_UPDATE = 174;
-
 // Control ids of template 137 and 178.
 inline constexpr int IDC_ADDRESS = 1000;
 inline constexpr int IDC_PORT = 1001;

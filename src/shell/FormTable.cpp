@@ -1,4 +1,6 @@
 #include <QCoreApplication>
+#include <cstddef>
+#include <iterator>
 
 #include "calibration/RMSAdjustForm.h"
 #include "monitor/AlarmForm.h"
@@ -7,7 +9,6 @@
 #include "monitor/MeasuresForm.h"
 #include "monitor/StatusForm.h"
 #include "monitor/TimeEForm.h"
-#include "resources/Resources.h"
 #include "settings/SetAlarmForm.h"
 #include "settings/SetDeviceForm.h"
 #include "settings/SetParmForm.h"
@@ -22,21 +23,42 @@ CFormView* Make(FormContext& ctx, QWidget* parent) {
     return new Form(ctx, parent);
 }
 
+// A form's id is its class's kFormId: the row cannot name one form and build another.
+template <typename Form>
+constexpr FormRow Row(const char* text, FormPlace place, int image, bool internal) {
+    return {Form::kFormId, text, place, image, internal, &Make<Form>};
+}
+
 using P = FormPlace;
 
 constexpr FormRow kForms[] = {
-    {res::IDD_MEASURES, "Single-phase", P::RealTimeData, 0, false, &Make<CMeasuresForm>},
-    {res::IDD_TIME_E, "Three-phase circuit", P::RealTimeData, 1, false, &Make<CTimeEForm>},
-    {res::IDD_ALARM, "Alarm", P::RealTimeData, 2, false, &Make<CAlarmForm>},
-    {res::IDD_SET_PARM, "Device setting", P::Setting, 5, false, &Make<CSetParmForm>},
-    {res::IDD_SET_ALARM, "Alarm setting", P::Setting, 6, false, &Make<CSetAlarmForm>},
-    {res::IDD_SET_DEVICE, "设备设置", P::Setting, 7, true, &Make<CSetDeviceForm>},
-    {res::IDD_RMS_ADJUST, "仪表校准", P::Setting, 8, true, &Make<CRMSAdjustForm>},
-    {res::IDD_UPDATE, "在线升级", P::Setting, 8, true, &Make<CUpdateForm>},
-    {res::IDD_DMD, "Demand", P::ViewMenu, 0, false, &Make<CDMDForm>},
-    {res::IDD_HARMONIC, "Harmonics", P::ViewMenu, 0, false, &Make<CHarmonicForm>},
-    {res::IDD_STATUS, "Digital input and relay status", P::ViewMenu, 0, false, &Make<CStatusForm>},
+    Row<CMeasuresForm>("Single-phase", P::RealTimeData, 0, false),
+    Row<CTimeEForm>("Three-phase circuit", P::RealTimeData, 1, false),
+    Row<CAlarmForm>("Alarm", P::RealTimeData, 2, false),
+    Row<CSetParmForm>("Device setting", P::Setting, 5, false),
+    Row<CSetAlarmForm>("Alarm setting", P::Setting, 6, false),
+    Row<CSetDeviceForm>("设备设置", P::Setting, 7, true),
+    Row<CRMSAdjustForm>("仪表校准", P::Setting, 8, true),
+    Row<CUpdateForm>("在线升级", P::Setting, 8, true),
+    Row<CDMDForm>("Demand", P::ViewMenu, 0, false),
+    Row<CHarmonicForm>("Harmonics", P::ViewMenu, 0, false),
+    Row<CStatusForm>("Digital input and relay status", P::ViewMenu, 0, false),
 };
+
+constexpr bool SameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// Two rows with one id would make the second unreachable; two with one text, two items
+// the user cannot tell apart.
+constexpr bool RowsDistinct() {
+    for (std::size_t i = 0; i < std::size(kForms); ++i)
+        for (std::size_t j = i + 1; j < std::size(kForms); ++j)
+            if (kForms[i].viewId == kForms[j].viewId || SameText(kForms[i].text, kForms[j].text)) return false;
+    return true;
+}
+static_assert(RowsDistinct(), "every form row needs its own view id and its own text");
 
 }  // namespace
 

@@ -28,6 +28,7 @@
 #include "monitor/AlarmForm.h"
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
+#include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
 #include "shell/PlaceholderForm.h"
 #include "shell/TrafficDlg.h"
@@ -249,6 +250,18 @@ TEST_F(MainFrameTest, ClickingAnItemSetsTheTitleAndBuildsAFreshFormEachTime) {
     bar.ClickItem(1, 1);
     EXPECT_EQ(f.FormId(), 150);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("KVT40-Testing Software-V1.0.4 - Alarm setting"));
+}
+
+TEST_F(MainFrameTest, EveryRowOfTheFormTableBuildsTheFormItNames) {
+    SetInternalItems(1);
+    CMainFrame& f = Frame();
+    for (const FormRow& row : FormTable()) {
+        ASSERT_TRUE(f.SwitchToForm(row.viewId)) << row.viewId;
+        EXPECT_EQ(f.FormId(), row.viewId);
+        ASSERT_NE(f.Form(), nullptr);
+        EXPECT_EQ(static_cast<CFormView*>(f.Form())->FormId(), row.viewId);
+        EXPECT_FALSE(qobject_cast<CPlaceholderForm*>(f.Form())) << row.viewId;
+    }
 }
 
 TEST_F(MainFrameTest, SwitchingBackToTheMeasuresFormRestartsItsCycle) {
