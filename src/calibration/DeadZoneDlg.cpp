@@ -6,6 +6,7 @@
 
 #include "calibration/AdjustIds.h"
 #include "widgets/CellColours.h"
+#include "widgets/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 CDeadZoneDlg::CDeadZoneDlg(LinkState& link, Clock& clock, MessageSink& sink, QWidget* parent)
@@ -54,9 +55,7 @@ CDeadZoneDlg::CDeadZoneDlg(LinkState& link, Clock& clock, MessageSink& sink, QWi
 }
 
 void CDeadZoneDlg::Paint() {
-    CellTable& cells = zones_.Cells();
-    for (const CellPos& p : cells.TakeChanged())
-        grid_->SetItemText(p.row, p.col, QString::fromStdString(cells.Text(p.row, p.col)));
+    PaintChangedCells(*grid_, zones_.Cells(), FixedCellColours::KeepGrids);
     grid_->Refit();
 }
 

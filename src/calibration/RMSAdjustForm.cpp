@@ -19,6 +19,7 @@
 #include "calibration/StdSourceDlg.h"
 #include "calibration/StandardSourceFollower.h"
 #include "widgets/CellColours.h"
+#include "widgets/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 using namespace adjust;
@@ -203,15 +204,8 @@ void CRMSAdjustForm::PushControls() {
 }
 
 void CRMSAdjustForm::Paint() {
-    CellTable& cells = cycle_.Cells();
-    for (const CellPos& p : cells.TakeChanged()) {
-        grid_->SetItemText(p.row, p.col, QString::fromStdString(cells.Text(p.row, p.col)));
-        const CellRole role = cells.Role(p.row, p.col);
-        grid_->SetItemFgColour(p.row, p.col, cellcolours::Foreground(role));
-        // An NG result cell turns red; the fixed headings keep their own colour.
-        if (p.row >= grid_->GetFixedRowCount() && p.col >= grid_->GetFixedColumnCount())
-            grid_->SetItemBkColour(p.row, p.col, cellcolours::Background(role, grid_->GetDefaultBkColour()));
-    }
+    // An NG result cell turns red; the fixed headings keep their own colour.
+    PaintChangedCells(*grid_, cycle_.Cells(), FixedCellColours::KeepGrids);
 }
 
 void CRMSAdjustForm::Sync() {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "widgets/CellColours.h"
+#include "widgets/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 namespace settingsgrid {
@@ -47,13 +48,7 @@ void FitToContents(CGridCtrl& grid, int minChars) {
 }
 
 void Paint(CGridCtrl& grid, CellTable& cells) {
-    const QColor normal = grid.GetDefaultBkColour();
-    for (const CellPos& p : cells.TakeChanged()) {
-        grid.SetItemText(p.row, p.col, QString::fromStdString(cells.Text(p.row, p.col)));
-        const CellRole role = cells.Role(p.row, p.col);
-        grid.SetItemBkColour(p.row, p.col, cellcolours::Background(role, normal));
-        grid.SetItemFgColour(p.row, p.col, cellcolours::Foreground(role));
-    }
+    PaintChangedCells(grid, cells);
 }
 
 QHBoxLayout* ButtonRow(QPushButton* read, QPushButton* set) {

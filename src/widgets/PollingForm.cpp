@@ -1,6 +1,7 @@
 #include "widgets/PollingForm.h"
 
 #include "widgets/CellColours.h"
+#include "widgets/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 CPollingForm::CPollingForm(int formId, FormContext& ctx, std::unique_ptr<PollingCycle> cycle, QWidget* parent)
@@ -25,7 +26,6 @@ void CPollingForm::OnInitialUpdate() {
     grid_->SetRowCount(cells.Rows());
     grid_->SetColumnCount(cells.Cols());
     SetUpGrid();
-    normal_ = grid_->GetDefaultBkColour();
     const bool run = cycle_->Open();
     PaintChanged();
     grid_->Refit();
@@ -69,11 +69,5 @@ void CPollingForm::ReportStopped() {
 }
 
 void CPollingForm::PaintChanged() {
-    CellTable& cells = cycle_->Cells();
-    for (const CellPos& p : cells.TakeChanged()) {
-        grid_->SetItemText(p.row, p.col, QString::fromStdString(cells.Text(p.row, p.col)));
-        const CellRole role = cells.Role(p.row, p.col);
-        grid_->SetItemBkColour(p.row, p.col, cellcolours::Background(role, normal_));
-        grid_->SetItemFgColour(p.row, p.col, cellcolours::Foreground(role));
-    }
+    PaintChangedCells(*grid_, cycle_->Cells());
 }

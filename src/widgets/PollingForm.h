@@ -70,6 +70,5 @@ private:
     std::unique_ptr<PollingCycle> cycle_;
     QTimer timer_;
     CGridCtrl* grid_;
-    QColor normal_;
     QString stopNotice_;
 };
