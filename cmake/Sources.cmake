@@ -69,8 +69,10 @@ function(kvt40_check_sources)
 
   # A .cpp that no list declares would silently stay out of every build. The lists are
   # recorded whatever the system and options, so every configure checks the whole tree.
+  # CONFIGURE_DEPENDS: a new file re-runs this check at the next build, not only at the next
+  # configure.
   set(declared ${core} ${sim} ${cli} ${app} ${program} ${manual})
-  file(GLOB_RECURSE all_cpp ${PROJECT_SOURCE_DIR}/src/*.cpp)
+  file(GLOB_RECURSE all_cpp CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
   set(missing)
   foreach(f ${all_cpp})
     if(NOT f IN_LIST declared)
@@ -82,6 +84,22 @@ function(kvt40_check_sources)
     list(JOIN missing "\n  " text)
     message(FATAL_ERROR "Sources that no CMakeLists.txt declares (add each to its folder's "
                         "kvt40_core_sources(), kvt40_app_sources() or the like):\n  ${text}")
+  endif()
+
+  # A file in two lists would be built into two libraries.
+  set(seen)
+  set(dup)
+  foreach(f ${core} ${sim} ${cli} ${app} ${program} ${manual})
+    if(f IN_LIST seen)
+      file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${f})
+      list(APPEND dup ${rel})
+    endif()
+    list(APPEND seen ${f})
+  endforeach()
+  if(dup)
+    list(REMOVE_DUPLICATES dup)
+    list(JOIN dup "\n  " text)
+    message(FATAL_ERROR "Sources declared more than once (each belongs to one list):\n  ${text}")
   endif()
 
   # The toolkit-free folders and the app files among them, written out for the ctest check,
