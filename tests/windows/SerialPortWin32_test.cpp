@@ -92,7 +92,9 @@ public:
         EXPECT_EQ(port.Write(StreamCommand(size, everyMs, pieces)), 5);
     }
     bool Quiet(CSerialPort& port) override { return MakeQuiet(port); }
-    int WriteCounted(CSerialPort& port, const Frame& payload) override { return port.Write(Counted(payload)) - 5; }
+    int WriteCounted(CSerialPort& port, const Frame& payload) override {
+        return port.Write(Counted(payload)) - 5;
+    }
     bool Reaches(CSerialPort& port, const std::string&) override {
         return Exchange(port, Counted({0x42})) == Frame{0x00, 0x01, 0x00, 0x42};
     }
