@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   qt6-base-dev libgl-dev fonts-wqy-microhei
   libmodbus-dev libcli11-dev
   xvfb xauth

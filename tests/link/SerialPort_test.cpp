@@ -1,3 +1,5 @@
+// The POSIX serial port: the shared cases (SerialPortCases.cpp) against pseudo-terminals,
+// then what only a POSIX device shows.
 #include "link/SerialPort.h"
 
 #include <fcntl.h>
@@ -11,127 +13,91 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "link/SerialPortCases.h"
 #include "support/ForkedChild.h"
 #include "support/Pty.h"
 #include "support/PtyTrickle.h"
 
-namespace {
+namespace serial_cases {
 
-using Frame = std::vector<std::uint8_t>;
-using Ms = std::chrono::milliseconds;
-using SteadyClock = std::chrono::steady_clock;
+// Two pseudo-terminals whose master ends the test holds.
+class PtyPeer final : public SerialPeer {
+public:
+    bool ok() const { return a_.ok() && b_.ok(); }
+    std::string PortA() const override { return a_.path(); }
+    std::string PortB() const override { return b_.path(); }
 
-// Bytes written to the master reach the slave's queue a moment later: polls with a bound.
-// Reports the Read that first found bytes waiting: what it got and how long that one call took.
-struct TimedRead {
-    int got = 0;
-    SteadyClock::duration took{};
+    void Stream(CSerialPort&, std::uint8_t size, std::uint8_t everyMs, std::uint8_t pieces) override {
+        trickle_.reset();
+        trickle_ = std::make_unique<PtyTrickle>(a_, size, everyMs, pieces);
+    }
+    bool Quiet(CSerialPort&) override {
+        trickle_.reset();
+        return true;
+    }
+    int WriteCounted(CSerialPort& port, const Frame& payload) override {
+        const int wrote = port.Write(payload);
+        if (a_.Receive(payload.size()) != payload) return -1;
+        unsigned sum = 0;
+        for (auto b : payload) sum += b;
+        a_.Send({static_cast<std::uint8_t>(payload.size() >> 8), static_cast<std::uint8_t>(payload.size()),
+                 static_cast<std::uint8_t>(sum >> 8), static_cast<std::uint8_t>(sum)});
+        return wrote;
+    }
+    bool Reaches(CSerialPort& port, const std::string& name) override {
+        const Pty& far = name == a_.path() ? a_ : b_;
+        const Frame ping{0x42};
+        return port.Write(ping) == 1 && far.Receive(1) == ping;
+    }
+
+    std::string MissingName() const override { return "/dev/no-such-serial-port"; }
+    std::vector<FailedOpen> FailedOpens() override {
+        using E = CSerialPort::OpenError;
+        const int fd = ::mkstemp(file_);
+        EXPECT_GE(fd, 0);
+        if (fd >= 0) {
+            ::close(fd);
+            madeFile_ = true;
+        }
+        held_ = std::make_unique<Pty>();
+        holder_ = std::make_unique<CSerialPort>();
+        EXPECT_TRUE(holder_->Open(held_->path(), 9600, 8, 0, 0));
+        return {
+            {"/dev/no-such-serial-port", 9600, E::NoSuchFile, "no such file"},
+            {"", 9600, E::NoSuchFile, "no such file"},
+            {"/dev/null", 9600, E::NotSerial, "not a serial device"},
+            {file_, 9600, E::NotSerial, "not a serial device"},
+            {"/tmp", 9600, E::NotSerial, "not a serial device"},
+            {held_->path(), 9600, E::InUse, "in use by another program"},
+            {a_.path(), 0, E::Other, nullptr},  // the character time divides by the rate
+        };
+    }
+    ~PtyPeer() override {
+        trickle_.reset();
+        if (madeFile_) ::unlink(file_);
+    }
+
+private:
+    Pty a_;
+    Pty b_;
+    std::unique_ptr<PtyTrickle> trickle_;
+    std::unique_ptr<Pty> held_;
+    std::unique_ptr<CSerialPort> holder_;
+    char file_[29] = "/tmp/kvt40-not-a-port-XXXXXX";
+    bool madeFile_ = false;
 };
-TimedRead ReadTimedWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf) {
-    const auto until = SteadyClock::now() + std::chrono::seconds(2);
-    TimedRead r;
-    while (r.got == 0 && SteadyClock::now() < until) {
-        const auto t0 = SteadyClock::now();
-        r.got = port.Read(buf);
-        r.took = SteadyClock::now() - t0;
-        if (r.got == 0) std::this_thread::yield();
-    }
-    return r;
+
+std::unique_ptr<SerialPeer> MakeSerialPeer(std::string&) {
+    auto peer = std::make_unique<PtyPeer>();
+    if (!peer->ok()) ADD_FAILURE() << "no pseudo-terminal for the peer";
+    return peer;
 }
 
-int ReadWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf) { return ReadTimedWhenArrived(port, buf).got; }
-
-// The rate only sets the time-outs on a pseudo-terminal; 300 baud makes every wait long
-// (c = 34 ms, gap 102 ms, 6.8 s for 200 bytes), so "at once" cannot be mistaken for either.
-TEST(SerialPort, ReadWithNothingWaitingReturnsAtOnceWithTheBufferZeroed) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 300, 8, 0, 0));
-    EXPECT_EQ(port.CharTimeMs(), 34);
-    std::array<std::uint8_t, 200> buf;
-    buf.fill(0xAA);
-    const auto t0 = SteadyClock::now();
-    EXPECT_EQ(port.Read(buf), 0);
-    EXPECT_LT(SteadyClock::now() - t0, Ms(50));
-    for (auto b : buf) ASSERT_EQ(b, 0);
-}
-
-Frame Counting(std::uint8_t from, std::size_t count) {
-    Frame f(count);
-    for (std::size_t i = 0; i < count; ++i) f[i] = static_cast<std::uint8_t>(from + i);
-    return f;
-}
-
-// At 1200 baud c = 9 ms and the gap that ends a reply is 27 ms.
-TEST(SerialPort, AReplyInPiecesWithPausesBelowTheGapIsOneReply) {
-    struct Case {
-        std::size_t size;
-        int everyMs;
-        std::size_t pieces;
-    };
-    for (const Case c : {Case{1, 1, 50}, Case{10, 5, 6}}) {
-        SCOPED_TRACE(testing::Message() << c.pieces << " pieces of " << c.size << " every " << c.everyMs << " ms");
-        Pty pty;
-        CSerialPort port;
-        ASSERT_TRUE(port.Open(pty.path(), 1200, 8, 0, 0));
-        PtyTrickle peer(pty, c.size, c.everyMs, c.pieces);
-        std::array<std::uint8_t, 200> buf;
-        const TimedRead r = ReadTimedWhenArrived(port, buf);
-        const std::size_t whole = c.size * c.pieces;
-        ASSERT_EQ(r.got, static_cast<int>(whole));
-        EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, whole));
-        // Fewer bytes than asked: the Read ends only after one gap of silence.
-        EXPECT_GE(r.took, Ms(27));
-    }
-}
-
-TEST(SerialPort, APauseAboveTheGapEndsTheReplyAndTheRestWaitsForTheNextRead) {
-    Pty pty;
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 1200, 8, 0, 0));
-    PtyTrickle peer(pty, 10, 150, 2);
-    std::array<std::uint8_t, 200> buf;
-    const TimedRead first = ReadTimedWhenArrived(port, buf);
-    ASSERT_EQ(first.got, 10);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(0, 10));
-    EXPECT_LT(first.took, Ms(120));  // the gap ended it, not the 1.8 s bound for 200 bytes
-    const TimedRead second = ReadTimedWhenArrived(port, buf);
-    ASSERT_EQ(second.got, 10);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(10, 10));
-}
-
-// 300 baud: c = 34 ms, gap 102 ms. A byte every 40 ms never leaves a gap and never fills
-// 30 bytes within the 30 x 34 = 1020 ms bound, so only that bound can end the Read.
-TEST(SerialPort, APeerThatNeverStopsIsCutAtTheTotalBound) {
-    Pty pty;
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 300, 8, 0, 0));
-    PtyTrickle peer(pty, 1, 40);
-    std::array<std::uint8_t, 30> buf;
-    const TimedRead r = ReadTimedWhenArrived(port, buf);
-    EXPECT_GE(r.took, Ms(1020));
-    EXPECT_LT(r.took, Ms(1020 + 300));
-    EXPECT_GT(r.got, 10);
-    EXPECT_LT(r.got, 30);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, static_cast<std::size_t>(r.got)));
-}
-
-TEST(SerialPort, ShortReplyReadWithLengthTwoHundredLeavesTheRestZero) {
-    Pty pty;
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
-    const Frame reply{0x01, 0x05, 0x00, 0x00, 0xFF, 0x00, 0x8C, 0x3A};
-    pty.Send(reply);
-    std::array<std::uint8_t, 200> buf;
-    buf.fill(0xAA);
-    ASSERT_EQ(ReadWhenArrived(port, buf), 8);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 8), reply);
-    for (std::size_t i = 8; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0) << i;
-}
+namespace {
 
 TEST(SerialPort, WritePurgesAnUnreadReplyAndSendsEveryByte) {
     Pty pty;
@@ -153,46 +119,6 @@ TEST(SerialPort, WritePurgesAnUnreadReplyAndSendsEveryByte) {
     EXPECT_EQ(pty.Receive(300), request);
     std::array<std::uint8_t, 16> buf{};
     EXPECT_EQ(port.Read(buf), 0);  // the stale bytes are gone
-}
-
-TEST(SerialPort, SameNameReconfiguresAndOtherNameSwitchesOnlyWhenItOpens) {
-    Pty a;
-    Pty b;
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(a.path(), 9600, 8, 0, 0));
-    EXPECT_EQ(port.CharTimeMs(), 2);
-    ASSERT_TRUE(port.Open(a.path(), 4800, 8, 0, 0));  // same name: kept, new settings
-    EXPECT_EQ(port.CharTimeMs(), 3);
-    EXPECT_EQ(port.Name(), a.path());
-
-    EXPECT_FALSE(port.Open("/dev/no-such-serial-port", 9600, 8, 0, 0));
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_EQ(port.Name(), a.path());
-    const Frame ping{0x42};
-    EXPECT_EQ(port.Write(ping), 1);
-    EXPECT_EQ(a.Receive(1), ping);
-
-    ASSERT_TRUE(port.Open(b.path(), 9600, 8, 2, 2));
-    EXPECT_EQ(port.Name(), b.path());
-    EXPECT_EQ(port.Write(ping), 1);
-    EXPECT_EQ(b.Receive(1), ping);
-}
-
-TEST(SerialPort, ClosedPortDoesNothingAndReopensByItsFormerName) {
-    Pty pty;
-    CSerialPort port;
-    std::array<std::uint8_t, 10> buf;
-    buf.fill(7);
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.Write(std::span<const std::uint8_t>(buf)), 0);
-    EXPECT_EQ(port.Read(buf), 0);
-    EXPECT_EQ(buf[0], 0);  // zero-filled even while closed
-    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.Name(), "");
-    EXPECT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
-    EXPECT_TRUE(port.IsOpen());
 }
 
 // The other end vanishes while the port is idle, while it writes, or in the middle of a
@@ -307,47 +233,6 @@ TEST(SerialPort, APtyHeldByAClientThatWasKilledOpensAgain) {
     EXPECT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
 }
 
-// Each reason the command-line tool can print; the old port stays open through them all.
-TEST(SerialPort, EachFailedOpenSaysWhy) {
-    using E = CSerialPort::OpenError;
-    char file[] = "/tmp/kvt40-not-a-port-XXXXXX";
-    const int fd = ::mkstemp(file);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    Pty pty;
-    Pty other;
-    CSerialPort holder;
-    ASSERT_TRUE(holder.Open(other.path(), 9600, 8, 0, 0));
-
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(pty.path(), 9600, 8, 0, 0));
-    const struct {
-        std::string name;
-        int baud;
-        E error;
-        const char* text;
-    } cases[] = {
-        {"/dev/no-such-serial-port", 9600, E::NoSuchFile, "no such file"},
-        {"", 9600, E::NoSuchFile, "no such file"},
-        {"/dev/null", 9600, E::NotSerial, "not a serial device"},
-        {file, 9600, E::NotSerial, "not a serial device"},
-        {"/tmp", 9600, E::NotSerial, "not a serial device"},
-        {other.path(), 9600, E::InUse, "in use by another program"},
-        {pty.path(), 0, E::Other, nullptr},  // the character time divides by the rate
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(port.Open(c.name, c.baud, 8, 0, 0));
-        EXPECT_EQ(port.LastOpenError(), c.error);
-        if (c.text != nullptr) {
-            EXPECT_EQ(port.OpenFailureText(), c.text);
-        }
-        EXPECT_EQ(port.Name(), pty.path());
-    }
-    EXPECT_FALSE(port.OpenFailureText().empty());  // Other: the system's words
-    ::unlink(file);
-}
-
 // The device nodes of a machine belong to root and a group (dialout); a user outside it is
 // told how to get in. Needs root to play that user from a child.
 TEST(SerialPort, AUserWithoutAccessIsToldHowToGetIt) {
@@ -368,3 +253,4 @@ TEST(SerialPort, AUserWithoutAccessIsToldHowToGetIt) {
 }
 
 }  // namespace
+}  // namespace serial_cases

@@ -1,6 +1,7 @@
-// The Windows serial port against real COM ports. Under Wine, tests/windows/wine_test.sh maps
-// two COM ports to the pseudo-terminals of serial_peer and names them in KVT40_TEST_PORTS
-// ("COM5,COM6"); the peer obeys the commands below. Without that variable the tests skip.
+// The Windows serial port against real COM ports: the shared cases (SerialPortCases.cpp),
+// then what only Windows shows. Under Wine, tests/windows/wine_test.sh maps two COM ports to
+// the pseudo-terminals of serial_peer and names them in KVT40_TEST_PORTS ("COM5,COM6"); the
+// peer obeys the commands below. Without that variable the tests skip.
 #include "link/SerialPort.h"
 
 #include <gtest/gtest.h>
@@ -10,17 +11,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/PortList.h"
+#include "link/SerialPortCases.h"
 
+namespace serial_cases {
 namespace {
-
-using Frame = std::vector<std::uint8_t>;
-using Ms = std::chrono::milliseconds;
-using SteadyClock = std::chrono::steady_clock;
 
 std::vector<std::string> TestPorts() {
     std::vector<std::string> ports;
@@ -43,7 +44,7 @@ std::vector<std::string> TestPorts() {
 
 // Peer commands: a stream of `pieces` pieces (0: endless) of `size` bytes, `everyMs` apart;
 // a count-and-sum echo of a payload; a stop with a marker after which the line is quiet.
-Frame Stream(std::uint8_t size, std::uint8_t everyMs, std::uint8_t pieces) {
+Frame StreamCommand(std::uint8_t size, std::uint8_t everyMs, std::uint8_t pieces) {
     return {0xA5, 'T', size, everyMs, pieces};
 }
 Frame Counted(const Frame& payload) {
@@ -57,29 +58,6 @@ Frame Counted(const Frame& payload) {
 }
 const Frame kQuiet{0xA5, 'Y', 0, 0, 0};
 const Frame kQuietMarker{0x5A, 0xA5, 0x5A, 0xA5};
-
-Frame Counting(std::uint8_t from, std::size_t count) {
-    Frame f(count);
-    for (std::size_t i = 0; i < count; ++i) f[i] = static_cast<std::uint8_t>(from + i);
-    return f;
-}
-
-struct TimedRead {
-    int got = 0;
-    SteadyClock::duration took{};
-};
-// Polls until a Read finds bytes; reports that Read: what it got and how long it took.
-TimedRead ReadTimedWhenArrived(CSerialPort& port, std::span<std::uint8_t> buf, Ms bound = Ms(3000)) {
-    const auto until = SteadyClock::now() + bound;
-    TimedRead r;
-    while (r.got == 0 && SteadyClock::now() < until) {
-        const auto t0 = SteadyClock::now();
-        r.got = port.Read(buf);
-        r.took = SteadyClock::now() - t0;
-        if (r.got == 0) std::this_thread::yield();
-    }
-    return r;
-}
 
 Frame Exchange(CSerialPort& port, const Frame& request) {
     if (port.Write(request) != static_cast<int>(request.size())) return {};
@@ -103,169 +81,54 @@ bool MakeQuiet(CSerialPort& port) {
     return false;
 }
 
-Ms AsMs(SteadyClock::duration d) { return std::chrono::duration_cast<Ms>(d); }
+// serial_peer behind the two COM ports, driven by the commands above.
+class WinePeer final : public SerialPeer {
+public:
+    WinePeer(std::string a, std::string b) : a_(std::move(a)), b_(std::move(b)) {}
+    std::string PortA() const override { return a_; }
+    std::string PortB() const override { return b_; }
 
-// 300 baud: c = 34 ms, gap 102 ms, 6.8 s for 200 bytes, so "at once" is neither.
-TEST(SerialPortWin32, ReadWithNothingWaitingReturnsAtOnceWithTheBufferZeroed) {
-    NEED_PORTS();
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 300, 8, 0, 0));
-    EXPECT_EQ(port.CharTimeMs(), 34);
-    ASSERT_TRUE(MakeQuiet(port));
-    std::array<std::uint8_t, 200> buf;
-    buf.fill(0xAA);
-    const auto t0 = SteadyClock::now();
-    EXPECT_EQ(port.Read(buf), 0);
-    EXPECT_LT(SteadyClock::now() - t0, Ms(50));
-    for (auto b : buf) ASSERT_EQ(b, 0);
-}
-
-TEST(SerialPortWin32, WriteSendsEveryByteAndAShortReplyLeavesTheRestZero) {
-    NEED_PORTS();
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 19200, 8, 0, 0));
-    EXPECT_EQ(port.CharTimeMs(), 1);
-    Frame payload(300);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < payload.size(); ++i) sum += payload[i] = static_cast<std::uint8_t>(i * 7);
-    ASSERT_EQ(port.Write(Counted(payload)), 305);
-    std::array<std::uint8_t, 200> buf;
-    buf.fill(0xAA);
-    ASSERT_EQ(ReadTimedWhenArrived(port, buf).got, 4);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 4),
-              (Frame{0x01, 0x2C, static_cast<std::uint8_t>(sum >> 8), static_cast<std::uint8_t>(sum)}));
-    for (std::size_t i = 4; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0) << i;
-}
-
-// At 1200 baud c = 9 ms and the gap that ends a reply is 27 ms.
-TEST(SerialPortWin32, AReplyInPiecesWithPausesBelowTheGapIsOneReply) {
-    NEED_PORTS();
-    struct Case {
-        std::uint8_t size;
-        std::uint8_t everyMs;
-        std::uint8_t pieces;
-    };
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 1200, 8, 0, 0));
-    for (const Case c : {Case{1, 1, 50}, Case{10, 5, 6}}) {
-        SCOPED_TRACE(testing::Message() << int{c.pieces} << " pieces of " << int{c.size} << " every "
-                                        << int{c.everyMs} << " ms");
-        ASSERT_EQ(port.Write(Stream(c.size, c.everyMs, c.pieces)), 5);
-        std::array<std::uint8_t, 200> buf;
-        const TimedRead r = ReadTimedWhenArrived(port, buf);
-        const std::size_t whole = std::size_t{c.size} * c.pieces;
-        ASSERT_EQ(r.got, static_cast<int>(whole));
-        EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, whole));
-        EXPECT_GE(r.took, Ms(27));  // fewer bytes than asked: it ends only after a gap of silence
+    void Stream(CSerialPort& port, std::uint8_t size, std::uint8_t everyMs, std::uint8_t pieces) override {
+        EXPECT_EQ(port.Write(StreamCommand(size, everyMs, pieces)), 5);
     }
-}
+    bool Quiet(CSerialPort& port) override { return MakeQuiet(port); }
+    int WriteCounted(CSerialPort& port, const Frame& payload) override {
+        return port.Write(Counted(payload)) - 5;
+    }
+    bool Reaches(CSerialPort& port, const std::string&) override {
+        return Exchange(port, Counted({0x42})) == Frame{0x00, 0x01, 0x00, 0x42};
+    }
 
-TEST(SerialPortWin32, APauseAboveTheGapEndsTheReplyAndTheRestWaitsForTheNextRead) {
-    NEED_PORTS();
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 1200, 8, 0, 0));
-    ASSERT_EQ(port.Write(Stream(10, 150, 2)), 5);
-    std::array<std::uint8_t, 200> buf;
-    const TimedRead first = ReadTimedWhenArrived(port, buf);
-    ASSERT_EQ(first.got, 10);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(0, 10));
-    EXPECT_LT(first.took, Ms(120)) << AsMs(first.took).count();  // the gap ended it, not the 1.8 s bound
-    const TimedRead second = ReadTimedWhenArrived(port, buf);
-    ASSERT_EQ(second.got, 10);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + 10), Counting(10, 10));
-}
-
-// 300 baud: c = 34 ms, gap 102 ms. A byte every 40 ms never leaves a gap and never fills 30
-// bytes within the 30 x 34 = 1020 ms bound, so only that bound can end the Read.
-TEST(SerialPortWin32, APeerThatNeverStopsIsCutAtTheTotalBound) {
-    NEED_PORTS();
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 300, 8, 0, 0));
-    ASSERT_EQ(port.Write(Stream(1, 40, 0)), 5);
-    std::array<std::uint8_t, 30> buf;
-    const TimedRead r = ReadTimedWhenArrived(port, buf);
+    std::string MissingName() const override { return "COM199"; }
+    std::vector<FailedOpen> FailedOpens() override {
+        using E = CSerialPort::OpenError;
+        return {
+            {"COM199", 9600, E::NoSuchFile, "no such file"},
+            {"", 9600, E::NoSuchFile, "no such file"},
+            {"NUL", 9600, E::NotSerial, "not a serial device"},
+            {b_, 0, E::Other, nullptr},  // the character time divides by the rate
+        };
+    }
     // Wine's waits end up to a few tens of ms early on a busy machine; the cut is what counts.
-    EXPECT_GE(r.took, Ms(1020 - 60)) << AsMs(r.took).count();
-    EXPECT_LT(r.took, Ms(1020 + 300)) << AsMs(r.took).count();
-    EXPECT_GT(r.got, 10);
-    EXPECT_LT(r.got, 30);
-    EXPECT_EQ(Frame(buf.begin(), buf.begin() + r.got), Counting(0, static_cast<std::size_t>(r.got)));
-    EXPECT_TRUE(MakeQuiet(port));
-}
+    Ms EarlyBy() const override { return Ms(60); }
 
-TEST(SerialPortWin32, SameNameReconfiguresAndOtherNameSwitchesOnlyWhenItOpens) {
-    NEED_PORTS();
-    const Frame ping{0x42};
-    const Frame pong{0x00, 0x01, 0x00, 0x42};
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 9600, 8, 0, 0));
-    EXPECT_EQ(port.CharTimeMs(), 2);
-    ASSERT_TRUE(port.Open(portA, 4800, 8, 0, 0));  // same name: kept, new settings
-    EXPECT_EQ(port.CharTimeMs(), 3);
-    EXPECT_EQ(port.Name(), portA);
-    EXPECT_EQ(Exchange(port, Counted(ping)), pong);
+private:
+    std::string a_;
+    std::string b_;
+};
 
-    EXPECT_FALSE(port.Open("COM199", 9600, 8, 0, 0));
-    EXPECT_EQ(port.LastOpenError(), CSerialPort::OpenError::NoSuchFile);
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_EQ(port.Name(), portA);
-    EXPECT_EQ(port.CharTimeMs(), 3);
-    EXPECT_EQ(Exchange(port, Counted(ping)), pong);
+}  // namespace
 
-    ASSERT_TRUE(port.Open(portB, 9600, 8, 2, 2));
-    EXPECT_EQ(port.Name(), portB);
-    EXPECT_EQ(port.LastOpenError(), CSerialPort::OpenError::None);
-    EXPECT_EQ(Exchange(port, Counted(ping)), pong);
-}
-
-TEST(SerialPortWin32, ClosedPortDoesNothingAndReopensByItsFormerName) {
-    NEED_PORTS();
-    CSerialPort port;
-    std::array<std::uint8_t, 10> buf;
-    buf.fill(7);
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.Write(std::span<const std::uint8_t>(buf)), 0);
-    EXPECT_EQ(port.Read(buf), 0);
-    EXPECT_EQ(buf[0], 0);  // zero-filled even while closed
-    ASSERT_TRUE(port.Open(portA, 9600, 8, 0, 0));
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.Name(), "");
-    EXPECT_EQ(port.Write(std::span<const std::uint8_t>(buf)), 0);
-    EXPECT_TRUE(port.Open(portA, 9600, 8, 0, 0));
-    EXPECT_TRUE(port.IsOpen());
-}
-
-TEST(SerialPortWin32, EachFailedOpenSaysWhy) {
-    NEED_PORTS();
-    using E = CSerialPort::OpenError;
-    CSerialPort port;
-    ASSERT_TRUE(port.Open(portA, 9600, 8, 0, 0));
-    const struct {
-        std::string name;
-        int baud;
-        E error;
-        const char* text;
-    } cases[] = {
-        {"COM199", 9600, E::NoSuchFile, "no such file"},
-        {"", 9600, E::NoSuchFile, "no such file"},
-        {"NUL", 9600, E::NotSerial, "not a serial device"},
-        {portB, 0, E::Other, nullptr},  // the character time divides by the rate
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(port.Open(c.name, c.baud, 8, 0, 0));
-        EXPECT_EQ(port.LastOpenError(), c.error);
-        if (c.text != nullptr) {
-            EXPECT_EQ(port.OpenFailureText(), c.text);
-        }
-        EXPECT_EQ(port.Name(), portA);
+std::unique_ptr<SerialPeer> MakeSerialPeer(std::string& whyNot) {
+    const std::vector<std::string> ports = TestPorts();
+    if (ports.size() < 2) {
+        whyNot = "KVT40_TEST_PORTS names no two peer ports";
+        return nullptr;
     }
-    // Other: the system's words, on one line.
-    const std::string why = port.OpenFailureText();
-    EXPECT_FALSE(why.empty());
-    EXPECT_EQ(why.find_first_of("\r\n"), std::string::npos) << why;
+    return std::make_unique<WinePeer>(ports[0], ports[1]);
 }
+
+namespace {
 
 // The pause closes the port from the user-interface thread while the update worker is inside
 // a Read that waits for the rest of a reply: a byte every 5 ms, far below the 102 ms gap at
@@ -277,7 +140,7 @@ TEST(SerialPortWin32Threads, CloseWhileAReadWaitsForTheRestOfAReply) {
         SCOPED_TRACE(round);
         CSerialPort port;
         ASSERT_TRUE(port.Open(portA, 300, 8, 0, 0));
-        ASSERT_EQ(port.Write(Stream(1, 5, 0)), 5);
+        ASSERT_EQ(port.Write(StreamCommand(1, 5, 0)), 5);
 
         std::atomic<int> calls{0};
         std::atomic<long long> callStartedUs{0};
@@ -314,7 +177,7 @@ TEST(SerialPortWin32Threads, CloseWhileAReadWaitsForTheRestOfAReply) {
         port.Close();
         const auto closeTook = SteadyClock::now() - t0;
         worker.join();
-        EXPECT_LT(closeTook, Ms(300)) << AsMs(closeTook).count();
+        EXPECT_LT(closeTook, Ms(300)) << AsMs(closeTook);
         EXPECT_EQ(got.load(), 0);
         EXPECT_EQ(nonzeroAfter.load(), 0);
         EXPECT_FALSE(port.IsOpen());
@@ -335,3 +198,4 @@ TEST(PortListWin32, TheMappedPortsAreListedInNaturalOrder) {
 }
 
 }  // namespace
+}  // namespace serial_cases
