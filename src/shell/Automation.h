@@ -14,32 +14,51 @@
 //   --quit-when-shown             prints "shown" once the main window is up, then exits
 //   --print-cycles                prints the wall time of each measurement cycle in ms
 
+#include <optional>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
 class CMainFrame;
 class QApplication;
 
-struct Options {
-    bool internal = false;
-    bool sim = false;
-    std::string connectPort;
-    int address = 1;
-    int baudIndex = 1;
-    int form = 0;
-    int tab = -1;
-    std::vector<int> clicks;
-    int printAfterMs = -1;
-    int printRow = 0;
-    int printCol = 0;
-    std::string screenshot;
-    int shotAfterMs = 1000;
-    bool quitWhenShown = false;
-    bool printCycles = false;
+class Automation {
+public:
+    // Declares the options on kvt40's command line; those with a text show in its help.
+    void Declare(CLI::App& app);
+    // After the parse: the usage error's message when a value is wrong, else nothing.
+    std::optional<std::string> Check();
+    // --sim: the built-in virtual module and its readings unless the line says otherwise.
+    void StartOnVirtualModule();
+    // A scripted run answers message boxes on stderr instead of showing them.
+    bool Scripted() const;
+    // Runs the options against the frame shown, then the event loop; returns the exit code.
+    int Run(QApplication& app, CMainFrame& frame);
+
+private:
+    // As given on the line; Check turns them into the values below.
+    std::string addressText_;
+    std::string baudText_;
+    std::string formText_;
+    std::string tabText_;
+    std::vector<std::string> clickTexts_;
+    std::vector<std::string> printCellTexts_;
+    std::string afterMsText_;
+
+    bool interactiveSim_ = false;  // a failed connect then leaves the window up, unconnected
+    std::string connectPort_;
+    int address_ = 1;
+    int baudIndex_ = 1;
+    int form_ = 0;
+    int tab_ = -1;
+    std::vector<int> clicks_;
+    int printAfterMs_ = -1;
+    int printRow_ = 0;
+    int printCol_ = 0;
+    std::string screenshot_;
+    int shotAfterMs_ = 1000;
+    bool quitWhenShown_ = false;
+    bool printCycles_ = false;
 };
-
-bool Parse(int argc, char** argv, Options& o);
-
-// Runs the options against the frame shown, then the event loop; returns the exit code.
-// With interactiveSim a failed connect leaves the window up, unconnected.
-int RunAutomation(QApplication& app, CMainFrame& frame, Options& o, bool interactiveSim);

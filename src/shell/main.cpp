@@ -8,18 +8,21 @@
 #include <unistd.h>
 #endif
 
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "calibration/StandardSourceFollower.h"
+#include "cli/OptionStyle.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/WallClock.h"
-#include "monitor/MeasuresForm.h"
 #include "shell/Automation.h"
 #include "shell/MainFrame.h"
 #include "shell/MessageBoxSink.h"
@@ -76,67 +79,44 @@ void InstallStopSignals(QObject* owner) {
 }
 #endif
 
-constexpr const char* kUsage =
-    "usage: kvt40 [--internal] [--sim] [--connect PORT [--address N] [--baud 4800|9600|19200]]\n"
-    "             [--form ID] [--screenshot FILE [--after-ms M]]\n"
-    "\n"
-    "The KVT40 test, calibration and service tool.\n"
-    "\n"
-    "options:\n"
-    "  --internal            offer the internal items (device settings, calibration, update)\n"
-    "  --sim                 connect to the built-in virtual module and show the readings\n"
-    "  --connect PORT        connect to PORT at start (\"Virtual module\" for the built-in one)\n"
-    "  --address N           module address for --connect, 1 to 247 (default 1)\n"
-    "  --baud RATE           baud rate for --connect: 4800, 9600 or 19200 (default 9600)\n"
-    "  --form ID             open form ID after start (101 readings, 140, 147, 149, 150, ...)\n"
-    "  --screenshot FILE     save the main window to FILE after --after-ms M ms (default 1000) and exit\n"
-    "  --help                this text\n"
-    "  --version             the version\n"
-    "\n"
-    "Serial ports need the dialout group: sudo usermod -aG dialout $USER, then log in again.\n";
+// The help's rows are the options' own texts (main's and Automation's).
+ProgramHelp Help() {
+    return {"kvt40", KVT40_VERSION,
+            "kvt40 [--internal] [--sim] [--connect PORT [--address N] [--baud 4800|9600|19200]]\n"
+            "             [--form ID] [--screenshot FILE [--after-ms M]]",
+            "The KVT40 test, calibration and service tool.",
+            "Serial ports need the dialout group: sudo usermod -aG dialout $USER, then log in again.\n"};
+}
 
-// --help and --version answer before the toolkit starts, so they work without a display.
-bool AnswerBeforeToolkit(int argc, char** argv, int& rc) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            rc = 0;
-            return true;
-        }
-        if (a == "--version") {
-            std::printf("kvt40 %s\n", KVT40_VERSION);
-            rc = 0;
-            return true;
-        }
-    }
-    return false;
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return {argv + 1, argv + argc};
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (int rc = 0; AnswerBeforeToolkit(argc, argv, rc)) return rc;
+    CLI::App cli{"kvt40", "kvt40"};
+    bool internal = false;
+    bool sim = false;
+    cli.add_flag("--internal", internal, "offer the internal items (device settings, calibration, update)");
+    cli.add_flag("--sim", sim, "connect to the built-in virtual module and show the readings");
+    Automation automation;
+    automation.Declare(cli);
+    // Parsed before the toolkit starts, so that --help, --version and a wrong option need no
+    // display; what the toolkit takes for itself (-platform NAME, ...) is left over until then.
+    if (const auto rc = ParseProgramOptions(cli, Help(), Arguments(argc, argv), std::cout, std::cerr, true))
+        return *rc;
+    if (const auto bad = automation.Check()) return UsageError(std::cerr, "kvt40", *bad);
     QApplication app(argc, argv);
+    if (const auto rc = ParseProgramOptions(cli, Help(), Arguments(argc, argv), std::cout, std::cerr))
+        return *rc;
     // The toolkit takes the user's locale for the C library too; readings are formatted and
     // typed values parsed with a decimal point whatever the desktop's language.
     std::setlocale(LC_NUMERIC, "C");
-    Options o;
-    if (!Parse(argc, argv, o)) {
-        std::fprintf(stderr, "kvt40: unknown or incomplete option (try --help)\n");
-        return 2;
-    }
-    // A newcomer's start: the same path as choosing the virtual module in the Connect
-    // dialog, with the usual message boxes, then the live readings.
-    const bool interactiveSim = o.sim && o.connectPort.empty();
-    if (o.sim) {
-        if (o.connectPort.empty()) o.connectPort = kVirtualModuleName;
-        if (o.form == 0) o.form = CMeasuresForm::kFormId;
-    }
-    SetInternalItems(o.internal ? 1 : 0);
+    if (sim) automation.StartOnVirtualModule();
+    SetInternalItems(internal ? 1 : 0);
     RegisterVirtualModulePort();
 
-    const bool scripted =
-        (!o.connectPort.empty() && !interactiveSim) || o.printAfterMs >= 0 || !o.screenshot.empty();
+    const bool scripted = automation.Scripted();
     CMessageBoxSink boxes;
     StderrSink quiet;
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
@@ -150,7 +130,7 @@ int main(int argc, char** argv) {
         boxes.SetParent(&frame);
         frame.show();
 
-        rc = RunAutomation(app, frame, o, interactiveSim);
+        rc = automation.Run(app, frame);
     }
     TheSerialPort().Close();
     StopVirtualModule();
