@@ -115,7 +115,8 @@ int Automation::Run(QApplication& app, CMainFrame& frame) {
         frame.SetDialogRunner([this](CCommSettingDlg& dlg) {
             dlg.AddressEdit()->setText(QString::number(address_));
             const int idx = dlg.PortList()->findText(QString::fromStdString(connectPort_));
-            if (idx >= 0) dlg.PortList()->setCurrentIndex(idx);
+            if (idx >= 0)
+                dlg.PortList()->setCurrentIndex(idx);
             else {
                 dlg.PortList()->addItem(QString::fromStdString(connectPort_));
                 dlg.PortList()->setCurrentIndex(dlg.PortList()->count() - 1);
@@ -128,8 +129,10 @@ int Automation::Run(QApplication& app, CMainFrame& frame) {
         if (frame.StatusText() == QString::fromUtf8(kNoConnectionStatus)) {
             std::fprintf(stderr, "kvt40: could not connect to %s\n", connectPort_.c_str());
             // The user has seen the message boxes; leave the window up, unconnected.
-            if (interactiveSim_) form_ = 0;
-            else rc = 1;
+            if (interactiveSim_)
+                form_ = 0;
+            else
+                rc = 1;
         }
     }
     if (rc == 0) {
@@ -169,7 +172,8 @@ int Automation::Run(QApplication& app, CMainFrame& frame) {
             since->start();
             QObject::connect(poll, &QTimer::timeout, &frame, [this, &frame, &rc, poll, since] {
                 auto* form = qobject_cast<CPollingForm*>(frame.Form());
-                const QString text = form != nullptr ? form->Grid().GetItemText(printRow_, printCol_) : QString();
+                const QString text =
+                    form != nullptr ? form->Grid().GetItemText(printRow_, printCol_) : QString();
                 if (text.isEmpty() && since->elapsed() < printAfterMs_) return;
                 poll->stop();
                 delete since;
