@@ -1,7 +1,8 @@
 #pragma once
 // kvt40's scripted runs (tests, screenshots, benchmarks): connect at start without showing
 // the Connect dialog, open a form and a tab, click buttons, then print a cell, save the
-// window, say it is shown or report each measurement cycle. Not shown in the usage:
+// window, say it is shown or report each measurement cycle. Its options (--tab, --click,
+// --print-cell-within-ms, --after-ms, --quit-when-shown and --print-cycles are not in the help):
 //   --connect PORT [--address N] [--baud 4800|9600|19200]
 //                                 runs the Connect dialog's code path without showing it
 //   --form ID                     switches to form ID after start (and after --connect)
