@@ -23,26 +23,6 @@ public:
     std::string last;
 };
 
-std::string OneLine(std::string s) {
-    std::replace(s.begin(), s.end(), '\n', ' ');
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
-
-// The first option of the app or of a command given on the line whose value is empty:
-// an unset variable in a script, which must not quietly become the default.
-std::optional<std::string> EmptyValueOption(const CLI::App& app) {
-    std::vector<const CLI::App*> apps{&app};
-    for (const CLI::App* sub : app.get_subcommands()) apps.push_back(sub);
-    for (const CLI::App* a : apps)
-        for (const CLI::Option* o : a->get_options()) {
-            if (o->count() == 0 || o->get_type_size() == 0) continue;  // not given, or a flag
-            for (const std::string& value : o->results())
-                if (value.empty()) return o->get_name();
-        }
-    return std::nullopt;
-}
-
 }  // namespace
 
 bool ParseIntArg(const std::string& text, long long lo, long long hi, int& out) {
@@ -217,9 +197,7 @@ std::string CliUsage() {
         "\n"
         "commands:\n";
     for (const CommandInfo& c : CliCommands()) {
-        std::string line = std::string("  ") + c.synopsis;
-        line.resize(std::max<std::size_t>(line.size() + 1, 24), ' ');
-        u += line + c.summary + "\n";
+        u += HelpRow(c.synopsis, c.summary);
     }
     u +=
         "\n"

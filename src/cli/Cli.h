@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/OptionStyle.h"  // kExitUsage, the help and error style kvt40 and kvt40-sim share
 #include "link/Clock.h"
 #include "link/CommPort.h"
 #include "link/ConnectSequence.h"
@@ -18,7 +19,6 @@
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
 // calibrate: the run ended and was judged, but its report could not be written (3 is its NG).
 inline constexpr int kExitReportNotWritten = 4;
 inline constexpr int kExitInterrupted = 130;

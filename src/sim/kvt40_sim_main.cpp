@@ -11,18 +11,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <algorithm>
-#include <set>
 #include <tuple>
 #include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/OptionStyle.h"
 #include "link/Clock.h"
 #include "sim/Bootloader.h"
 #include "sim/PtyBusServer.h"
@@ -32,9 +34,6 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]... [--trace]"
-    " [--reply-delay MS] [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
 constexpr const char* kFaultHelp =
     "faults of a module's bootloader (N a data block, 1 the first):\n"
     "  no-handshake       never answers the update's handshake\n"
@@ -42,7 +41,7 @@ constexpr const char* kFaultHelp =
     "  drop:N[:TIMES]     leaves block N unanswered (once by default)\n"
     "  snapshot           its calibration snapshot (376..405) changes across the update\n"
     "  in-bootloader      starts in its bootloader, as left by a failed update\n"
-    "  vanish:N[:SECONDS] falls silent at block N, back in its bootloader after SECONDS (600)";
+    "  vanish:N[:SECONDS] falls silent at block N, back in its bootloader after SECONDS (600)\n";
 
 struct FaultArg {
     int address = 0;
@@ -97,8 +96,7 @@ bool ParseFault(std::string_view text, FaultArg& f) {
 }
 
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "kvt40-sim: %s; %s\n", what.c_str(), kUsage);
-    return 2;
+    return ::UsageError(std::cerr, "kvt40-sim", what);
 }
 
 bool ParseAddress(std::string_view text, int& address) {
@@ -136,83 +134,118 @@ void RemoveLink(const std::string& link, const std::string& target) {
     if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) (void)unlink(link.c_str());
 }
 
+// What the command line asks for, its values still as given.
+struct Line {
+    std::vector<std::string> addresses;
+    std::string baud;
+    std::string link;
+    std::vector<std::string> faults;
+    bool trace = false;
+    std::string replyDelay;
+    bool bench = false;
+    std::string volts[3];
+    std::string amps;
+    std::string pf;
+};
+
+void Declare(CLI::App& app, Line& line) {
+    // Repeatable ones take one value each time; of the others the last one counts.
+    app.add_option("--address", line.addresses,
+                   "a module at address N, 1 to 247; repeat for more (default one at 1)")
+        ->type_name("N")
+        ->allow_extra_args(false);
+    app.add_option("--baud", line.baud, "the modules' line rate: 4800, 9600 or 19200 (default 9600)")
+        ->type_name("RATE")
+        ->take_last();
+    app.add_option("--link", line.link, "also make PATH a symbolic link to the terminal, removed at exit")
+        ->type_name("PATH")
+        ->take_last();
+    app.add_option("--fault", line.faults, "a fault of module ADDRESS's bootloader (below); repeatable")
+        ->type_name("ADDRESS:FAULT")
+        ->allow_extra_args(false);
+    app.add_flag("--trace", line.trace,
+                 "print each bootloader step on stdout (\"5 block 3\"), after the path");
+    app.add_option("--reply-delay", line.replyDelay,
+                   "every module answers MS ms (0 to 10000) later than its own turnaround")
+        ->type_name("MS")
+        ->take_last();
+    app.add_flag("--bench", line.bench, "put every module on a test bench fed by a standard source");
+    for (int phase = 0; phase < 3; ++phase) {
+        const std::string name(1, static_cast<char>('a' + phase));
+        app.add_option("--u" + name, line.volts[phase],
+                       "the source's voltage of phase " + std::string(1, static_cast<char>('A' + phase)) +
+                           ", 0 to 1000 (default 220)")
+            ->type_name("V")
+            ->take_last();
+    }
+    app.add_option("--ia", line.amps, "the source's current, 0 to 100 (default 5)")
+        ->type_name("A")
+        ->take_last();
+    app.add_option("--pf", line.pf, "the source's power factor: 1.0, 0.866L, 0.5L, 0.866C or 0.5C")
+        ->type_name("STEP")
+        ->take_last();
+}
+
+ProgramHelp Help() {
+    return {"kvt40-sim", KVT40_VERSION,
+            "kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]...\n"
+            "                 [--trace] [--reply-delay MS] [--bench] [--ua V] [--ub V] [--uc V] [--ia A]\n"
+            "                 [--pf 1.0|0.866L|0.5L|0.866C|0.5C]",
+            "A bus of virtual modules on a pseudo-terminal: prints its path and serves until SIGINT,\n"
+            "SIGTERM or SIGHUP. A source option puts the modules on a bench as --bench does.",
+            kFaultHelp};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app{"kvt40-sim", "kvt40-sim"};
+    Line line;
+    Declare(app, line);
+    if (const auto rc = ParseProgramOptions(app, Help(), {argv + 1, argv + argc}, std::cout, std::cerr))
+        return *rc;
+
     std::vector<int> addresses;
-    std::vector<FaultArg> faults;
-    std::string link;
-    bool trace = false;
-    int baudIndex = 1;
-    int replyDelayMs = 0;
-    bool bench = false;
-    StandardSource source;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n%s\n", kUsage, kFaultHelp);
-            return 0;
-        }
-        if (arg == "--trace") {
-            trace = true;
-            continue;
-        }
-        if (arg == "--bench") {
-            bench = true;
-            continue;
-        }
-        const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
-        const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
-        if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" &&
-            arg != "--reply-delay" && !sourceOption)
-            return UsageError("unknown argument '" + std::string(arg) + "'");
-        if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
-        const std::string_view value = argv[++i];
-        if (sourceOption) {
-            bench = true;
-            double amount = 0;
-            if (arg == "--pf") {
-                if (!source.SetPowerFactor(value)) return UsageError("bad power factor '" + std::string(value) + "'");
-            } else if (volts) {
-                if (!ParseAmount(value, 1000.0, amount)) return UsageError("bad voltage '" + std::string(value) + "' (0..1000)");
-                source.volts[static_cast<std::size_t>(arg[3] - 'a')] = amount;
-            } else {
-                if (!ParseAmount(value, 100.0, amount)) return UsageError("bad current '" + std::string(value) + "' (0..100)");
-                source.amps = amount;
-            }
-            continue;
-        }
-        if (arg == "--link") {
-            if (value.empty()) return UsageError("--link needs a path");
-            link = value;
-            continue;
-        }
-        if (arg == "--fault") {
-            FaultArg f;
-            if (!ParseFault(value, f)) return UsageError("bad fault '" + std::string(value) + "'");
-            faults.push_back(f);
-            continue;
-        }
-        if (arg == "--reply-delay") {
-            if (!ParseCount(value, 0, 10000, replyDelayMs))
-                return UsageError("bad reply delay '" + std::string(value) + "' (0..10000 ms)");
-            continue;
-        }
-        if (arg == "--baud") {
-            int baud = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
-            const auto index = VirtualModule::BaudIndexOf(baud);
-            if (ec != std::errc{} || end != value.data() + value.size() || !index)
-                return UsageError("bad baud rate '" + std::string(value) + "' (4800, 9600 or 19200)");
-            baudIndex = *index;
-            continue;
-        }
+    for (const std::string& text : line.addresses) {
         int address = 0;
-        if (!ParseAddress(value, address)) return UsageError("bad address '" + std::string(value) + "' (1..247)");
-        if (std::set<int>(addresses.begin(), addresses.end()).count(address) != 0)
+        if (!ParseAddress(text, address)) return UsageError("bad address '" + text + "' (1..247)");
+        if (std::find(addresses.begin(), addresses.end(), address) != addresses.end())
             return UsageError("address " + std::to_string(address) + " given twice");
         addresses.push_back(address);
     }
+    int baudIndex = 1;
+    if (!line.baud.empty()) {
+        int baud = 0;
+        const auto [end, ec] = std::from_chars(line.baud.data(), line.baud.data() + line.baud.size(), baud);
+        const auto index = VirtualModule::BaudIndexOf(baud);
+        if (ec != std::errc{} || end != line.baud.data() + line.baud.size() || !index)
+            return UsageError("bad baud rate '" + line.baud + "' (4800, 9600 or 19200)");
+        baudIndex = *index;
+    }
+    std::vector<FaultArg> faults;
+    for (const std::string& text : line.faults) {
+        FaultArg f;
+        if (!ParseFault(text, f)) return UsageError("bad fault '" + text + "'");
+        faults.push_back(f);
+    }
+    int replyDelayMs = 0;
+    if (!line.replyDelay.empty() && !ParseCount(line.replyDelay, 0, 10000, replyDelayMs))
+        return UsageError("bad reply delay '" + line.replyDelay + "' (0..10000 ms)");
+    // Any source option puts the modules on the bench.
+    bool bench = line.bench || !line.amps.empty() || !line.pf.empty();
+    StandardSource source;
+    for (std::size_t phase = 0; phase < 3; ++phase) {
+        if (line.volts[phase].empty()) continue;
+        bench = true;
+        if (!ParseAmount(line.volts[phase], 1000.0, source.volts[phase]))
+            return UsageError("bad voltage '" + line.volts[phase] + "' (0..1000)");
+    }
+    if (!line.amps.empty() && !ParseAmount(line.amps, 100.0, source.amps))
+        return UsageError("bad current '" + line.amps + "' (0..100)");
+    if (!line.pf.empty() && !source.SetPowerFactor(line.pf))
+        return UsageError("bad power factor '" + line.pf + "'");
+    const std::string& link = line.link;
+    const bool trace = line.trace;
     if (addresses.empty()) addresses.push_back(1);
     for (const FaultArg& f : faults)
         if (std::find(addresses.begin(), addresses.end(), f.address) == addresses.end())

@@ -17,16 +17,25 @@ struct AppRun {
     std::string out;
 };
 
-AppRun RunApp(const std::string& args) {
-    const std::string cmd = std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH + " " + args +
-                            " 2>/dev/null";
+AppRun RunShell(const std::string& cmd) {
     AppRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return r;
-    char buf[256];
+    char buf[512];
     while (std::fgets(buf, sizeof buf, p) != nullptr) r.out += buf;
     r.status = pclose(p);
     return r;
+}
+
+AppRun RunApp(const std::string& args) {
+    return RunShell(std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH + " " + args +
+                    " 2>/dev/null");
+}
+
+// kvt40 where no display is reachable.
+std::string Headless(const std::string& args) {
+    return std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 30 ") + KVT40_APP_PATH +
+           " " + args;
 }
 }  // namespace
 
@@ -78,6 +87,25 @@ TEST(AppE2e, SaysWhyAScreenshotCannotBeWritten) {
 }
 
 TEST(AppE2e, RefusesAnUnknownOption) {
-    const AppRun r = RunApp("--no-such-option");
+    // Known only once the toolkit has taken its own options off the line.
+    const AppRun r = RunShell(std::string("timeout 30 ") + KVT40_APP_PATH +
+                              " -platform offscreen --no-such-option 2>&1 >/dev/null");
     EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    EXPECT_NE(r.out.find("kvt40: unexpected argument '--no-such-option' (try --help)\n"), std::string::npos)
+        << r.out;
+}
+
+TEST(AppE2e, HelpAndWrongValuesNeedNoDisplayAndTheToolkitsOptionsPassThrough) {
+    const AppRun help = RunShell(Headless("--help 2>&1"));
+    EXPECT_EQ(WEXITSTATUS(help.status), 0);
+    EXPECT_EQ(help.out.rfind("usage: kvt40 [--internal] [--sim] [--connect PORT [--address N]", 0), 0u)
+        << help.out;
+    EXPECT_NE(help.out.find("\n  --connect PORT        connect to PORT at start"), std::string::npos)
+        << help.out;
+    const AppRun bad = RunShell(Headless("--connect /dev/ttyUSB0 --baud 2400 2>&1 >/dev/null"));
+    EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    EXPECT_EQ(bad.out, "kvt40: --baud must be 4800, 9600 or 19200, not '2400'\n");
+    const AppRun shown = RunShell(Headless("-platform offscreen --quit-when-shown 2>/dev/null"));
+    EXPECT_EQ(WEXITSTATUS(shown.status), 0);
+    EXPECT_EQ(shown.out, "shown\n");
 }

@@ -92,6 +92,21 @@ TEST(CliE2E, UsageErrorsExitTwoWithOneLine) {
     }
 }
 
+TEST(CliE2E, SimHelpListsEveryOptionAndAUsageErrorSaysWhichArgument) {
+    const auto help = e2e::Run({KVT40_SIM_EXE, "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out.rfind("usage: kvt40-sim [--address N]... [--baud 4800|9600|19200]", 0), 0u)
+        << help.out;
+    for (const char* row :
+         {"\n  --address N           ", "\n  --fault ADDRESS:FAULT ", "\n  --reply-delay MS      ",
+          "\n  --pf STEP             ", "\n  vanish:N[:SECONDS] "})
+        EXPECT_NE(help.out.find(row), std::string::npos) << row;
+    // A repeatable option takes one value each time: a second one is not another module.
+    const auto extra = e2e::Run({KVT40_SIM_EXE, "--address", "1", "2"}, true);
+    EXPECT_EQ(extra.code, 2);
+    EXPECT_EQ(extra.out, "kvt40-sim: unexpected argument '2' (try --help)\n");
+}
+
 namespace {
 
 // The harmonics output without its noise: the THD values and the orders up to 7 move with
