@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QImageWriter>
 #include <QLineEdit>
@@ -17,6 +18,8 @@
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/MainFrame.h"
+#include "shell/WindowShot.h"
+#include "update/UpdateForm.h"
 #include "sim/VirtualModuleHost.h"
 #include "widgets/GridCtrl.h"
 
@@ -32,7 +35,7 @@ bool ParseInt(const char* s, int& out) {
 // Saves the window; on failure says what could not be written and why.
 bool SaveScreenshot(QWidget& window, const std::string& path) {
     QImageWriter writer(QString::fromStdString(path));
-    if (writer.write(window.grab().toImage())) return true;
+    if (writer.write(GrabWithDialogs(window))) return true;
     std::fprintf(stderr, "kvt40: cannot write the screenshot %s: %s\n", path.c_str(),
                  writer.errorString().toStdString().c_str());
     return false;
@@ -64,6 +67,8 @@ void Automation::Declare(CLI::App& app) {
     app.add_option("--after-ms", afterMsText_)->take_last();
     app.add_flag("--quit-when-shown", quitWhenShown_);
     app.add_flag("--print-cycles", printCycles_);
+    app.add_option("--step", stepTexts_)->allow_extra_args(false);
+    app.add_flag("--show-messages", showMessages_);
 }
 
 std::optional<std::string> Automation::Check() {
@@ -94,6 +99,28 @@ std::optional<std::string> Automation::Check() {
         if (auto bad = number("--print-cell-within-ms", printCellTexts_[2], printCol_)) return bad;
     }
     if (auto bad = number("--after-ms", afterMsText_, shotAfterMs_)) return bad;
+    steps_.clear();
+    for (const std::string& text : stepTexts_) {
+        const auto colon = text.find(':');
+        const std::string verb = text.substr(0, colon);
+        const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+        const std::string bad = "--step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not '" + text + "'";
+        Step step{Step::Kind::Wait, 0, {}};
+        if (verb == "file" && !rest.empty()) {
+            step = {Step::Kind::File, 0, rest};
+        } else if (verb == "edit") {
+            const auto eq = rest.find('=');
+            if (eq == std::string::npos || !ParseInt(rest.substr(0, eq).c_str(), step.number)) return bad;
+            step.kind = Step::Kind::Edit;
+            step.text = rest.substr(eq + 1);
+        } else if (verb == "wait" || verb == "click" || verb == "form") {
+            if (!ParseInt(rest.c_str(), step.number) || step.number < 0) return bad;
+            step.kind = verb == "wait" ? Step::Kind::Wait : verb == "click" ? Step::Kind::Click : Step::Kind::Form;
+        } else {
+            return bad;
+        }
+        steps_.push_back(step);
+    }
     return std::nullopt;
 }
 
@@ -203,14 +230,78 @@ int Automation::Run(QApplication& app, CMainFrame& frame) {
                 QObject::connect(form, &QObject::destroyed, [since] { delete since; });
             }
         }
+        if (!steps_.empty()) QTimer::singleShot(0, &frame, [this, &frame, &rc] { RunSteps(frame, 0, rc); });
         if (!screenshot_.empty()) {
             QTimer::singleShot(shotAfterMs_, &frame, [this, &frame, &rc] {
                 rc = SaveScreenshot(frame, screenshot_) ? 0 : 1;
-                QApplication::quit();
+                // A question still open runs a loop of its own, which a quit from inside it
+                // would not end: answer it (as Cancel), then quit from the main loop.
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* dialog = qobject_cast<QDialog*>(top); dialog != nullptr && dialog->isVisible())
+                        dialog->reject();
+                // exit, not quit: quit would close the window, and its close asks again.
+                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
             });
         }
         const int loop = app.exec();
         if (printAfterMs_ < 0 && screenshot_.empty() && !quitWhenShown_) rc = loop;
     }
     return rc;
+}
+
+void Automation::RunSteps(CMainFrame& frame, std::size_t next, int& rc) {
+    for (; next < steps_.size(); ++next) {
+        const Step& step = steps_[next];
+        if (step.kind == Step::Kind::Wait) {
+            QTimer::singleShot(step.number, &frame, [this, &frame, &rc, next] { RunSteps(frame, next + 1, rc); });
+            return;
+        }
+        if (!RunStep(frame, step)) {
+            rc = 2;
+            QApplication::quit();
+            return;
+        }
+    }
+}
+
+bool Automation::RunStep(CMainFrame& frame, const Step& step) {
+    QWidget* form = frame.Form();
+    switch (step.kind) {
+    case Step::Kind::Click: {
+        QAbstractButton* button = nullptr;
+        for (const char* kind : {"button", "check"})
+            if (button == nullptr && form != nullptr)
+                button = form->findChild<QAbstractButton*>(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(step.number));
+        if (button == nullptr || !button->isEnabled()) {
+            std::fprintf(stderr, "kvt40: the form shown has no enabled button %d\n", step.number);
+            return false;
+        }
+        button->click();
+        return true;
+    }
+    case Step::Kind::Edit: {
+        auto* edit = form != nullptr ? form->findChild<QLineEdit*>(QStringLiteral("edit%1").arg(step.number)) : nullptr;
+        if (edit == nullptr) {
+            std::fprintf(stderr, "kvt40: the form shown has no edit box %d\n", step.number);
+            return false;
+        }
+        edit->setText(QString::fromStdString(step.text));
+        return true;
+    }
+    case Step::Kind::File: {
+        auto* update = qobject_cast<CUpdateForm*>(form);
+        if (update == nullptr) {
+            std::fprintf(stderr, "kvt40: the form shown has no file dialog to answer\n");
+            return false;
+        }
+        update->SetImageChooser([path = QString::fromStdString(step.text)] { return path; });
+        return true;
+    }
+    case Step::Kind::Form:
+        // A form that may not be left keeps the window: that is what a screenshot shows.
+        frame.OpenForm(step.number);
+        return true;
+    case Step::Kind::Wait: break;
+    }
+    return true;
 }

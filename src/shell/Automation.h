@@ -14,9 +14,16 @@
 //   --screenshot FILE [--after-ms M]   saves the main window to FILE after M ms and exits
 //   --quit-when-shown             prints "shown" once the main window is up, then exits
 //   --print-cycles                prints the wall time of each measurement cycle in ms
+//   --step ACTION                 then, in order, each after the one before (repeatable):
+//                                 wait:MS, click:ID (a button or check box), edit:ID=TEXT,
+//                                 file:PATH (the update form's file dialog answers PATH),
+//                                 form:ID (leave for form ID as the user would)
+//   --show-messages               shows message boxes in a scripted run (for a screenshot
+//                                 of a question); the window picture includes them
 
 #include <optional>
 #include <string>
+#include <cstddef>
 #include <vector>
 
 namespace CLI {
@@ -35,6 +42,8 @@ public:
     void StartOnVirtualModule();
     // A scripted run answers message boxes on stderr instead of showing them.
     bool Scripted() const;
+    // Whether message boxes are shown even so (--show-messages).
+    bool ShowsMessages() const { return showMessages_; }
     // Runs the options against the frame shown, then the event loop; returns the exit code.
     int Run(QApplication& app, CMainFrame& frame);
 
@@ -62,4 +71,17 @@ private:
     int shotAfterMs_ = 1000;
     bool quitWhenShown_ = false;
     bool printCycles_ = false;
+    bool showMessages_ = false;
+
+    // One --step: what it does and to what.
+    struct Step {
+        enum class Kind { Wait, Click, Edit, File, Form } kind;
+        int number = 0;  // the wait's ms, the control's or the form's id
+        std::string text;
+    };
+    std::vector<std::string> stepTexts_;
+    std::vector<Step> steps_;
+    // Runs steps_ from `next` on; false (and a message on stderr) when one cannot be done.
+    void RunSteps(CMainFrame& frame, std::size_t next, int& rc);
+    bool RunStep(CMainFrame& frame, const Step& step);
 };

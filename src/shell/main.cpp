@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     SetInternalItems(internal ? 1 : 0);
     RegisterVirtualModulePort();
 
-    const bool scripted = automation.Scripted();
+    const bool scripted = automation.Scripted() && !automation.ShowsMessages();
     CMessageBoxSink boxes;
     StderrSink quiet;
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);

@@ -109,3 +109,14 @@ TEST(AppE2e, HelpAndWrongValuesNeedNoDisplayAndTheToolkitsOptionsPassThrough) {
     EXPECT_EQ(WEXITSTATUS(shown.status), 0);
     EXPECT_EQ(shown.out, "shown\n");
 }
+
+TEST(AppE2e, AScriptedStepThatCannotBeDoneEndsTheRunAndSaysWhich) {
+    const AppRun bad = RunShell(Headless("--step jump:3 2>&1 >/dev/null"));
+    EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    EXPECT_EQ(bad.out, "kvt40: --step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not 'jump:3'\n");
+    const AppRun missing = RunShell(std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH +
+                                    " --internal --form 174 --step edit:1076=1 --step wait:10 --step click:4242"
+                                    " --screenshot /dev/null --after-ms 20000 2>&1 >/dev/null");
+    EXPECT_EQ(WEXITSTATUS(missing.status), 2);
+    EXPECT_NE(missing.out.find("kvt40: the form shown has no enabled button 4242\n"), std::string::npos) << missing.out;
+}
