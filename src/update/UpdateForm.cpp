@@ -124,6 +124,9 @@ CUpdateForm::~CUpdateForm() {
     scanTimer_.stop();
     progressTimer_.stop();
     // The worker uses this form's batch and sequences: it must be gone before they are.
+    // One still transferring (the program quits under it) is ended as 暂停 ends it, by
+    // the closed port, rather than waited for through the rest of the image.
+    if (worker_.joinable() && batch_.Busy() && ctx_.link.port != nullptr) ctx_.link.port->Close();
     if (worker_.joinable()) worker_.join();
     // The shared link outlives the form: a scan cut short gives it back.
     if (query_->text() == kStop) shared_.ReleaseLink();
