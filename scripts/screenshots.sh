@@ -17,10 +17,10 @@ shot() {  # form-id file [extra options]
   # A full measurement cycle is 6 x 600 ms; wait a little longer so every cell is filled.
   if [ "${SCREENSHOT_PLATFORM:-offscreen}" = xcb ]; then
     xvfb-run -a -s "-screen 0 1280x1024x24" "$app" --connect "Virtual module" --form "$id" "$@" \
-      --screenshot "$out/$file" --after-ms 4500
+      --screenshot "$out/$file" --after-ms "${after_ms:-4500}"
   else
     QT_QPA_PLATFORM=offscreen "$app" --connect "Virtual module" --form "$id" "$@" \
-      --screenshot "$out/$file" --after-ms 4500
+      --screenshot "$out/$file" --after-ms "${after_ms:-4500}"
   fi 2>/dev/null
   echo "saved $out/$file"
 }
@@ -39,3 +39,12 @@ shot 151 device-settings-internal.png --internal
 # The meter test on an uncalibrated outlet: 出线, 读取CT模块, 仪表测试, so the table shows NG.
 shot 164 calibration.png --internal --click 1095 --click 1086 --click 1025
 shot 174 update.png --internal
+# Leaving the update form during a transfer asks first: scan 1..3, tick every row, choose a
+# 60 KiB image, 升级, and 14 s into the transfer click Single-phase.
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+image="$scratch/kvt40-firmware.bin"
+head -c 61440 /dev/zero >"$image"
+after_ms=17500 shot 174 update-leave.png --internal --show-messages \
+  --step edit:1076=1 --step edit:1077=3 --step click:1079 --step wait:2500 --step click:1078 \
+  --step "file:$image" --step click:1081 --step click:1082 --step wait:14000 --step form:101
