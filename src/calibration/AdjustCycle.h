@@ -153,7 +153,7 @@ private:
     bool FinishAngle();
     // The calibration block to 9257, its echo left unread; false (message shown) when it could not be sent.
     bool SendBlock(const CalibrationBlock& block);
-    Clock& clock() const { return session_.TheClock(); }
+    Clock& clock() const { return session_.GetClock(); }
     void Completed();
     void ResetSums();
 

@@ -9,10 +9,10 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        AlarmCycle cycle(ctx.Link(), ctx.TheClock());
+        AlarmCycle cycle(ctx.Link(), ctx.GetClock());
         if (!cycle.Open()) return ctx.Failed(kUnableToReadText);
         for (int i = 0; i < 2; ++i) {
-            ctx.TheClock().sleep(AlarmCycle::kPollMs);
+            ctx.GetClock().sleep(AlarmCycle::kPollMs);
             if (!(i == 1 ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
         }
         for (const AlarmCycle::Active& a : cycle.ActiveAlarms())

@@ -92,7 +92,7 @@ public:
 
         WarningSink sink;
         AdjustCycle::Memory().ForgetAll();  // a run keeps only what it calibrates or is given
-        AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
+        AdjustCycle cycle(ctx.Link(), ctx.GetClock(), sink);
         if (StandardSourceFollower* bench = ctx.env.bench) {
             const LinkState& link = ctx.Link();
             cycle.SetSourceFollower([bench, &link, this](const StandardValues& s, int pf) {

@@ -43,7 +43,7 @@ public:
     std::ostream& out;
     std::ostream& err;
 
-    Clock& TheClock() const { return *env.clock; }
+    Clock& GetClock() const { return *env.clock; }
     WallClock& Wall() const;
     LinkState& Link() { return link_; }
     // A session over this run's link (open it first).

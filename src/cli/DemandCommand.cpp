@@ -11,7 +11,7 @@ public:
     }
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DMDCycle cycle(ctx.Link(), ctx.TheClock());
+        DMDCycle cycle(ctx.Link(), ctx.GetClock());
         if (!cycle.Open()) return ctx.Failed(kDemandUnableText);
         if (clear_) {
             // The form reports success whatever happened; here the module's echo decides.
@@ -22,7 +22,7 @@ public:
             ctx.out << kDemandClearedText << "\n";
             return kExitOk;
         }
-        ctx.TheClock().sleep(DMDCycle::kPollMs);
+        ctx.GetClock().sleep(DMDCycle::kPollMs);
         if (!cycle.LastTick()) return ctx.Failed(kDemandUnableText);
         ctx.out << cycle.Cells().Tsv();
         return kExitOk;

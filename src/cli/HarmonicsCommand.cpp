@@ -11,7 +11,7 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        Clock& clock = ctx.TheClock();
+        Clock& clock = ctx.GetClock();
         ThdCycle thd(ctx.Link(), clock);
         thd.Open();
         clock.sleep(ThdCycle::kPollMs);

@@ -24,7 +24,7 @@ public:
         if (test && (!OnOff(relay1_, close1) || !OnOff(relay2_, close2)))
             return ctx.Usage("--relay1 and --relay2 take on or off");
         if (!ctx.OpenLink()) return ctx.Code();
-        StatusCycle cycle(ctx.Link(), ctx.TheClock());
+        StatusCycle cycle(ctx.Link(), ctx.GetClock());
         cycle.Open();
         if (!Ticks(ctx, cycle)) return ctx.Failed(kUnableToReadText);
         if (test) {
@@ -46,7 +46,7 @@ private:
     // command, never goes out while a reply is on its way.
     static bool Ticks(CliContext& ctx, StatusCycle& cycle) {
         for (int i = 0; i < kTicks; ++i) {
-            ctx.TheClock().sleep(StatusCycle::kPollMs);
+            ctx.GetClock().sleep(StatusCycle::kPollMs);
             if (!(i == kTicks - 1 ? cycle.LastTick() : cycle.Tick())) return false;
         }
         for (int l = 0; l < StatusCycle::kLamps; ++l)

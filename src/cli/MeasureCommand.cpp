@@ -23,11 +23,11 @@ public:
         if (!countText_.empty() && !ParseIntArg(countText_, 1, 1000000000, count))
             return ctx.Usage("--count must be a whole number of cycles from 1");
         if (!ctx.OpenLink()) return ctx.Code();
-        MeasuresCycle cycle(ctx.Link(), ctx.TheClock());
+        MeasuresCycle cycle(ctx.Link(), ctx.GetClock());
         if (watch_) return Watch(ctx, cycle, count);
         cycle.Open();
         for (int i = 0; i < MeasuresCycle::kSteps; ++i) {
-            ctx.TheClock().sleep(MeasuresCycle::kPollMs);
+            ctx.GetClock().sleep(MeasuresCycle::kPollMs);
             const bool last = i == MeasuresCycle::kSteps - 1;
             if (!(last ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
         }
@@ -57,7 +57,7 @@ private:
     // times, so a log with a gap says why. A lost port (an adapter pulled) is opened again
     // every second until it is back, then the cycle restarts.
     static int Watch(CliContext& ctx, MeasuresCycle& cycle, int count) {
-        Clock& clock = ctx.TheClock();
+        Clock& clock = ctx.GetClock();
         ctx.out << Header() << "\n" << std::flush;
         cycle.Open();
         bool stopped = false;

@@ -9,9 +9,9 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        TimeECycle cycle(ctx.Link(), ctx.TheClock());
+        TimeECycle cycle(ctx.Link(), ctx.GetClock());
         cycle.Open();
-        ctx.TheClock().sleep(TimeECycle::kPollMs);
+        ctx.GetClock().sleep(TimeECycle::kPollMs);
         if (!cycle.Tick()) return ctx.Failed(kUnableToReadText);
         ctx.out << cycle.Cells().Tsv();
         return kExitOk;

@@ -83,12 +83,12 @@ bool MeasuresCycle::ReadData(MessageSink* sink) {
 }
 
 bool MeasuresCycle::ClearEnergy(MessageSink* sink) {
-    session_.TheClock().sleep(kClearSettleMs);
+    session_.GetClock().sleep(kClearSettleMs);
     for (int i = 0; i < kOutlets; ++i) {
         const std::array<std::int32_t, 6> values{kEnergyPresetCommand, i, 0, 0, 0, 0};
         session_.WriteRegisters(kEnergyPresetStart, values, kClearPerOutletMs);
     }
-    session_.TheClock().sleep(kClearDoneMs);
+    session_.GetClock().sleep(kClearDoneMs);
     if (sink != nullptr) sink->Show(kEnergyClearedText, "KVT40", MsgIcon::None, MsgButtons::Ok);
     return ReadData(sink);
 }
