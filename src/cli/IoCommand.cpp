@@ -24,7 +24,7 @@ public:
         if (test && (!OnOff(relay1_, close1) || !OnOff(relay2_, close2)))
             return ctx.Usage("--relay1 and --relay2 take on or off");
         if (!ctx.OpenLink()) return ctx.Code();
-        StatusCycle cycle(ctx.Link(), ctx.GetClock());
+        StatusCycle cycle(ctx.Link(), ctx.GetClock(), ctx.Run().statusPollPhase);
         cycle.Open();
         if (!Ticks(ctx, cycle)) return ctx.Failed(kUnableToReadText);
         if (test) {

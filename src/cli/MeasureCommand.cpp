@@ -79,7 +79,7 @@ private:
                 ctx.err << FormatIsoTime(ctx.Wall().Now()) << " cycle restarted\n" << std::flush;
                 continue;
             }
-            const bool last = MeasuresCycle::PollStep() == MeasuresCycle::kSteps - 1;
+            const bool last = cycle.PollStep() == MeasuresCycle::kSteps - 1;
             // The counted run's very last tick asks for nothing more.
             const bool final = last && count != 0 && done + 1 == count;
             if (!(final ? cycle.LastTick() : cycle.Tick())) {

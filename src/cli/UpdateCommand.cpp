@@ -78,7 +78,7 @@ public:
                 allOk = false;
                 continue;
             }
-            const auto state = sequences.SequenceA(address, image->path, TheUpdateLog());
+            const auto state = sequences.SequenceA(address, image->path, ctx.Run().updateLog);
             bar.Clear();
             // Skipped by a pause that came between two modules: not handled, no line.
             if (!state && ctx.Interrupted()) break;

@@ -39,6 +39,7 @@
 #include "link/SerialPort.h"
 #include "link/WallClock.h"
 #include "monitor/MeasuresForm.h"
+#include "run/RunState.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/MainFrame.h"
 #include "shell/MessageBoxSink.h"
@@ -228,11 +229,11 @@ int main(int argc, char** argv) {
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
 
     InstallStopSignals(&app);
-    SystemWallClock wall;
+    RunState run;  // outlives the frame: every form is handed parts of it
     VirtualBench bench;
     int rc = 0;
     {
-        CMainFrame frame(FormContext{TheLink(), TheClock(), sink, wall, &bench});
+        CMainFrame frame(FormContext{run, run.link, run.clock, sink, run.wall, &bench});
         boxes.SetParent(&frame);
         frame.show();
 
@@ -334,7 +335,7 @@ int main(int argc, char** argv) {
             if (o.printAfterMs < 0 && o.screenshot.empty() && !o.quitWhenShown) rc = loop;
         }
     }
-    TheSerialPort().Close();
+    run.port.Close();  // before the virtual module behind it stops
     StopVirtualModule();
     return rc;
 }
