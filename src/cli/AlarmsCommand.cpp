@@ -1,7 +1,7 @@
 // kvt40ctl alarms: the alarm form's opening probe and two ticks; one line per red cell.
 #include "cli/CliCommand.h"
 #include "monitor/AlarmCycle.h"
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 class AlarmsCommand final : public CliCommand {

@@ -3,7 +3,7 @@
 // page's first request never goes out while a reply is still on its way.
 #include "cli/CliCommand.h"
 #include "monitor/HarmonicCycle.h"
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 class HarmonicsCommand final : public CliCommand {

@@ -1,7 +1,7 @@
 // kvt40ctl io [--relay1 on|off --relay2 on|off]: the status form's polls (three ticks fill
 // both lamp pairs) and, with the relays given, its "测试" and three ticks more.
 #include "cli/CliCommand.h"
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 #include "monitor/StatusCycle.h"
 
 namespace {

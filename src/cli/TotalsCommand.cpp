@@ -1,6 +1,6 @@
 // kvt40ctl totals: the circuit totals form's one request and the tick that collects it.
 #include "cli/CliCommand.h"
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 #include "monitor/TimeECycle.h"
 
 namespace {

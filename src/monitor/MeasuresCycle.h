@@ -20,9 +20,9 @@
 #include <string>
 
 #include "link/MessageSink.h"
+#include "monitor/ReadFailureText.h"
 #include "widgets/PollingCycle.h"
 
-inline constexpr const char* kUnableToReadText = "Unable to read meter data!";
 inline constexpr const char* kEnergyClearedText = "电度清除成功!";
 
 class MeasuresCycle final : public PollingCycle {

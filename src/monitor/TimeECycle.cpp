@@ -3,6 +3,7 @@
 #include <array>
 
 #include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 
