@@ -2,6 +2,7 @@
 // round of its three phases. Each page's last tick asks for nothing more, so the next
 // page's first request never goes out while a reply is still on its way.
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/HarmonicCycle.h"
 #include "monitor/ReadFailureText.h"
 
@@ -14,17 +15,12 @@ public:
         Clock& clock = ctx.GetClock();
         ThdCycle thd(ctx.Link(), clock);
         thd.Open();
-        clock.sleep(ThdCycle::kPollMs);
-        if (!thd.LastTick()) return ctx.Failed(kUnableToReadText);
+        if (!RunTicks(ctx, thd, 1)) return ctx.Failed(kUnableToReadText);
         HarmonicChartCycle volts(ctx.Link(), clock, HarmonicChartCycle::Kind::Voltage);
         HarmonicChartCycle amps(ctx.Link(), clock, HarmonicChartCycle::Kind::Current);
         for (HarmonicChartCycle* page : {&volts, &amps}) {
             page->Open();
-            for (int p = 0; p < HarmonicChartCycle::kPhases; ++p) {
-                clock.sleep(HarmonicChartCycle::kPollMs);
-                const bool last = p == HarmonicChartCycle::kPhases - 1;
-                if (!(last ? page->LastTick() : page->Tick())) return ctx.Failed(kUnableToReadText);
-            }
+            if (!RunTicks(ctx, *page, HarmonicChartCycle::kPhases)) return ctx.Failed(kUnableToReadText);
         }
         ctx.out << thd.Cells().Tsv() << volts.Cells().Tsv() << amps.Cells().Tsv();
         return kExitOk;

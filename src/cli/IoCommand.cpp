@@ -1,6 +1,7 @@
 // kvt40ctl io [--relay1 on|off --relay2 on|off]: the status form's polls (three ticks fill
 // both lamp pairs) and, with the relays given, its "测试" and three ticks more.
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/ReadFailureText.h"
 #include "monitor/StatusCycle.h"
 
@@ -45,10 +46,7 @@ private:
     // The last tick asks for nothing more: the relay test's first write, or the next
     // command, never goes out while a reply is on its way.
     static bool Ticks(CliContext& ctx, StatusCycle& cycle) {
-        for (int i = 0; i < kTicks; ++i) {
-            ctx.GetClock().sleep(StatusCycle::kPollMs);
-            if (!(i == kTicks - 1 ? cycle.LastTick() : cycle.Tick())) return false;
-        }
+        if (!RunTicks(ctx, cycle, kTicks)) return false;
         for (int l = 0; l < StatusCycle::kLamps; ++l)
             if (!cycle.Filled(l)) return false;
         return true;

@@ -3,6 +3,7 @@
 // for logging a load over hours.
 
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/MeasuresCycle.h"
 
 namespace {
@@ -26,13 +27,7 @@ public:
         MeasuresCycle cycle(ctx.Link(), ctx.GetClock());
         if (watch_) return Watch(ctx, cycle, count);
         cycle.Open();
-        for (int i = 0; i < MeasuresCycle::kSteps; ++i) {
-            ctx.GetClock().sleep(MeasuresCycle::kPollMs);
-            const bool last = i == MeasuresCycle::kSteps - 1;
-            if (!(last ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
-        }
-        ctx.out << cycle.Cells().Tsv();
-        return kExitOk;
+        return PrintAfterTicks(ctx, cycle, MeasuresCycle::kSteps);
     }
 
 private:

@@ -1,6 +1,6 @@
 // kvt40ctl totals: the circuit totals form's one request and the tick that collects it.
 #include "cli/CliCommand.h"
-#include "monitor/ReadFailureText.h"
+#include "cli/CycleTicks.h"
 #include "monitor/TimeECycle.h"
 
 namespace {
@@ -11,10 +11,7 @@ public:
         if (!ctx.OpenLink()) return ctx.Code();
         TimeECycle cycle(ctx.Link(), ctx.GetClock());
         cycle.Open();
-        ctx.GetClock().sleep(TimeECycle::kPollMs);
-        if (!cycle.Tick()) return ctx.Failed(kUnableToReadText);
-        ctx.out << cycle.Cells().Tsv();
-        return kExitOk;
+        return PrintAfterTicks(ctx, cycle, 1);  // the cycle asks for nothing after a tick
     }
 };
 }  // namespace
