@@ -80,10 +80,7 @@ CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStrea
     link_.lastExchange = &lastExchange_;
 }
 
-WallClock& CliContext::Wall() const {
-    static SystemWallClock system;
-    return env.wall != nullptr ? *env.wall : system;
-}
+WallClock& CliContext::Wall() const { return env.wall != nullptr ? *env.wall : env.run.wall; }
 
 int CliContext::Failed(const std::string& message) {
     if (Interrupted()) {

@@ -34,7 +34,7 @@ struct CliEnv {
     // test's own.
     RunState& run;
     Clock* clock = nullptr;
-    WallClock* wall = nullptr;  // the system's local time when not given
+    WallClock* wall = nullptr;  // the run's (the system's local time) when not given
     CCommPort* port = nullptr;
     PortOpener open;
     // Why the last open failed, for the line after "Cannot open...!"; empty when unknown.
