@@ -22,7 +22,8 @@ inline bool RunTicks(CliContext& ctx, PollingCycle& cycle, int ticks) {
 
 // The ticks, then the cycle's grid as tab-separated lines on stdout; on a failed tick,
 // `failure` and exit code 1.
-inline int PrintAfterTicks(CliContext& ctx, PollingCycle& cycle, int ticks, const char* failure = kUnableToReadText) {
+inline int PrintAfterTicks(CliContext& ctx, PollingCycle& cycle, int ticks,
+                           const char* failure = kUnableToReadText) {
     if (!RunTicks(ctx, cycle, ticks)) return ctx.Failed(failure);
     ctx.out << cycle.Cells().Tsv();
     return kExitOk;
