@@ -22,7 +22,7 @@ void ExchangeInMemory(benchmark::State& state) {
     port.Open(9600);
     const int count = static_cast<int>(state.range(0));
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, count == 10 ? 0 : 10, count);
+    CModbusRtu().BuildReadRegisters(req, 1, count == 10 ? 0 : 10, count);
     std::uint8_t rx[300];
     for (auto _ : state) {
         port.Write(req);
@@ -48,7 +48,7 @@ std::vector<std::uint8_t> Garbage(std::size_t n, bool worst) {
 void GarbageBurstThroughTheFramer(benchmark::State& state) {
     auto stream = Garbage(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     stream.insert(stream.end(), req, req + 8);
     for (auto _ : state) {
         RequestFramer framer;
@@ -96,7 +96,7 @@ void ExchangeOverPtyAfterGarbage(benchmark::State& state) {
     const int fd = OpenRawSlave(server.SlavePath());
     auto stream = Garbage(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     stream.insert(stream.end(), req, req + 8);
     std::uint8_t rx[25];
     for (auto _ : state) {
@@ -125,7 +125,7 @@ void ExchangeOverPty(benchmark::State& state) {
     }
     const int fd = OpenRawSlave(server.SlavePath());
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 10, 72);
+    CModbusRtu().BuildReadRegisters(req, 1, 10, 72);
     std::uint8_t rx[300];
     for (auto _ : state) {
         (void)!::write(fd, req, sizeof req);

@@ -98,7 +98,8 @@ bool RunUpdate(const std::string& path) {
     CSerialPort port;
     if (!port.Open(path, kBaud, 8, 0, 0)) return false;
     RealClock clock;
-    LinkState link{1, 2, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{1, 2, 8, 0, 0, &rtu, &port};
     char name[] = "/tmp/kvt40-bench-XXXXXX";
     const int fd = mkstemp(name);
     if (fd < 0) return false;
@@ -129,7 +130,8 @@ bool RunScan(const std::string& path) {
     CSerialPort port;
     if (!port.Open(path, kBaud, 8, 0, 0)) return false;
     RealClock clock;
-    LinkState link{1, 2, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{1, 2, 8, 0, 0, &rtu, &port};
     BusScan scan(link, clock);
     const auto t0 = Steady::now();
     if (scan.Start(1, 247) != BusScan::StartResult::Started) return false;

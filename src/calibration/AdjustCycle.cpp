@@ -19,7 +19,8 @@ constexpr Clock::Micros Ms(int ms) { return Clock::Micros(std::int64_t{ms} * 100
 
 }  // namespace
 
-AdjustCycle::AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink) : PollingCycle(link, clock), sink_(sink) {
+AdjustCycle::AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory)
+    : PollingCycle(link, clock), sink_(sink), memory_(memory) {
     AdjustTable::Build(cells_, view_);
 }
 
@@ -47,15 +48,6 @@ bool AdjustCycle::Enabled(int controlId) const {
     const auto& locked = RunSettingControls();
     if (std::find(locked.begin(), locked.end(), controlId) != locked.end()) return !Calibrating();
     return enabled_.count(controlId) != 0;
-}
-
-CalibrationMemory& AdjustCycle::Memory() {
-    static CalibrationMemory memory;
-    return memory;
-}
-
-void AdjustCycle::ResetLast() {
-    Memory().ForgetAll();
 }
 
 bool AdjustCycle::Open() {
@@ -300,7 +292,7 @@ bool AdjustCycle::FinishMeter() {
         const auto gain = AdjustFormulas::CurrentGain(sum0_, s.current);
         if (!power || !gain) return StopWith(kOutOfRange);
         clock().sleep(kFinishWaitMs);
-        Memory().Keep(session_.Link(), runCircuit_, {*gain, *power});
+        memory_.Keep(session_.Link(), runCircuit_, {*gain, *power});
         clock().sleep(kFinishWaitMs);
         if (!SendBlock(AdjustFormulas::Block(runCircuit_, *gain, *power, 0, 0))) return false;
         clock().sleep(kMeterBlockWaitMs);
@@ -320,7 +312,7 @@ bool AdjustCycle::FinishAngle() {
     if (!session_.ReadRegisters(AdjustFormulas::kVoltageGainRegister, 3, kGainReadWaitMs)) return StopWith(kCannotRead);
     clock().sleep(kFinishWaitMs);
     // Gains found for another circuit or module (or none yet) are not this circuit's: send the neutral ones.
-    const KeptGains kept = Memory()
+    const KeptGains kept = memory_
                                .Find(session_.Link(), runCircuit_)
                                .value_or(KeptGains{AdjustFormulas::kDefaultCurrentGain, 0});
     if (!SendBlock(
@@ -360,7 +352,7 @@ bool AdjustCycle::OnRestoreDefaults() {
     } else {
         sent = session_.WriteRegisters(AdjustFormulas::kBlockRegister, AdjustFormulas::RestoreBlock(n), kRestoreCircuitWaitMs);
         // The circuit is back at its defaults: what was found for it before no longer holds.
-        Memory().Forget(session_.Link(), n);
+        memory_.Forget(session_.Link(), n);
     }
     if (!sent) return StopWith(kCannotRead);
     sink_.Show(kDefaultsDone, kNotice, MsgIcon::Question, MsgButtons::Ok);

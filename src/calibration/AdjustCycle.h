@@ -5,7 +5,7 @@
 // mirrors this state into its widgets; kvt40ctl calibrate drives the same calls.
 //
 // A meter calibration of circuit 3 from a terminal:
-//     AdjustCycle cycle(link, clock, sink);
+//     AdjustCycle cycle(link, clock, sink, run.calibration);
 //     cycle.Open();
 //     cycle.OnReadCtModules();              // builds the circuit list (1..30 present)
 //     cycle.SelectCircuit(3);
@@ -56,7 +56,9 @@ public:
     // (the virtual module sets its source to them; a real bench has no follower).
     using SourceFollower = std::function<void(const StandardValues& standard, int pfStep)>;
 
-    AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink);
+    // `memory` keeps the gains for angle calibrations across every instance of the form for
+    // the run (each connect forgets them): the run's, handed in.
+    AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory);
 
     // Showing the form: the circuit view's table, the action buttons and 停止 disabled, the
     // steps at 100 %, 100 %, 1.0. No request; false (the timer starts with a run).
@@ -128,11 +130,7 @@ public:
     // Readings summed so far in the running calibration.
     int SampleCount() const { return static_cast<int>(count_); }
 
-    // The gains kept for angle calibrations, shared by every instance of the form for the
-    // program run (each connect forgets them).
-    static CalibrationMemory& Memory();
-    // Back to the start of the program run (tests).
-    static void ResetLast();
+    CalibrationMemory& Memory() const { return memory_; }
     // The circuit the running (or last) run reads and writes.
     int RunCircuit() const { return runCircuit_; }
 
@@ -153,11 +151,12 @@ private:
     bool FinishAngle();
     // The calibration block to 9257, its echo left unread; false (message shown) when it could not be sent.
     bool SendBlock(const CalibrationBlock& block);
-    Clock& clock() const { return session_.TheClock(); }
+    Clock& clock() const { return session_.GetClock(); }
     void Completed();
     void ResetSums();
 
     MessageSink& sink_;
+    CalibrationMemory& memory_;
     AdjustView view_ = AdjustView::Circuit;
     AdjustMode mode_ = AdjustMode::Test;
     std::vector<int> circuits_;

@@ -21,11 +21,12 @@
 #include "widgets/CellColours.h"
 #include "widgets/CellPainter.h"
 #include "widgets/GridCtrl.h"
+#include "run/RunState.h"
 
 using namespace adjust;
 
 CRMSAdjustForm::CRMSAdjustForm(FormContext& ctx, QWidget* parent)
-    : CFormView(kFormId, parent), ctx_(ctx), cycle_(ctx.link, ctx.clock, ctx.sink) {
+    : CFormView(kFormId, parent), ctx_(ctx), cycle_(ctx.link, ctx.clock, ctx.sink, ctx.run.calibration) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(AdjustCycle::kTimerMs);
     connect(&timer_, &QTimer::timeout, this, &CRMSAdjustForm::OnTimer);

@@ -91,8 +91,8 @@ public:
         if (!ctx.OpenLink()) return ctx.Code();
 
         WarningSink sink;
-        AdjustCycle::Memory().ForgetAll();  // a run keeps only what it calibrates or is given
-        AdjustCycle cycle(ctx.Link(), ctx.TheClock(), sink);
+        ctx.Run().calibration.ForgetAll();  // a run keeps only what it calibrates or is given
+        AdjustCycle cycle(ctx.Link(), ctx.GetClock(), sink, ctx.Run().calibration);
         if (StandardSourceFollower* bench = ctx.env.bench) {
             const LinkState& link = ctx.Link();
             cycle.SetSourceFollower([bench, &link, this](const StandardValues& s, int pf) {
@@ -119,7 +119,7 @@ public:
                 return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
             if (!SourceAtHalfLagging(ctx)) return ctx.Failed(kNoSwitchText);
         } else if (mode == AdjustMode::Angle) {
-            KeepGivenGains(ctx.Link(), cycle.Circuit());
+            KeepGivenGains(cycle.Memory(), ctx.Link(), cycle.Circuit());
         }
         if (!cycle.OnStartRun(mode)) return ctx.Failed(sink.last);
 
@@ -211,11 +211,11 @@ private:
         return std::nullopt;
     }
 
-    void KeepGivenGains(const LinkState& link, int circuit) const {
+    void KeepGivenGains(CalibrationMemory& memory, const LinkState& link, int circuit) const {
         if (gainOpt_->count() > 0)
-            AdjustCycle::Memory().Keep(link, circuit, {keptGain_, keptPower_});
+            memory.Keep(link, circuit, {keptGain_, keptPower_});
         else
-            AdjustCycle::Memory().Forget(link, circuit);
+            memory.Forget(link, circuit);
     }
 
     // The meter calibration at 1.0 to its end; then the steps of the angle calibration.

@@ -56,13 +56,11 @@ std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareC
 
 CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStream, std::ostream& errStream)
     : options(o), env(e), out(outStream), err(errStream) {
+    link_.protocol = &env.run.protocol;
     link_.lastExchange = &lastExchange_;
 }
 
-WallClock& CliContext::Wall() const {
-    static SystemWallClock system;
-    return env.wall != nullptr ? *env.wall : system;
-}
+WallClock& CliContext::Wall() const { return env.wall != nullptr ? *env.wall : env.run.wall; }
 
 int CliContext::Failed(const std::string& message) {
     if (Interrupted()) {
@@ -147,7 +145,6 @@ bool CliContext::OpenLink() {
     link_.deviceAddress = options.address;
     link_.baudIndex = BaudIndexOf(options.baud);
     link_.portName = *port;
-    link_.protocol = &TheModbusRtu();
     recorder_.Wrap(env.port);
     link_.port = &recorder_;
     portName_ = *port;

@@ -23,12 +23,18 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitReportNotWritten = 4;
 inline constexpr int kExitInterrupted = 130;
 
+class RunState;
 class StandardSourceFollower;
 
 // What the commands run on: the real port and clocks in kvt40ctl, test doubles in tests.
 struct CliEnv {
+    explicit CliEnv(RunState& runState) : run(runState) {}
+
+    // The run's state (protocol, update log, calibration memory, poll phase): main's, or a
+    // test's own.
+    RunState& run;
     Clock* clock = nullptr;
-    WallClock* wall = nullptr;  // the system's local time when not given
+    WallClock* wall = nullptr;  // the run's (the system's local time) when not given
     CCommPort* port = nullptr;
     PortOpener open;
     // Why the last open failed, for the line after "Cannot open...!"; empty when unknown.

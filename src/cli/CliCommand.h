@@ -24,6 +24,7 @@
 #include "cli/WriteRecorder.h"
 #include "link/LinkState.h"
 #include "link/ModbusSession.h"
+#include "run/RunState.h"
 
 struct GlobalOptions {
     std::string port;
@@ -43,7 +44,8 @@ public:
     std::ostream& out;
     std::ostream& err;
 
-    Clock& TheClock() const { return *env.clock; }
+    Clock& GetClock() const { return *env.clock; }
+    RunState& Run() const { return env.run; }
     WallClock& Wall() const;
     LinkState& Link() { return link_; }
     // A session over this run's link (open it first).

@@ -21,13 +21,13 @@ public:
             return ctx.Usage("--set-baud must be 4800, 9600 or 19200, not '" + baudText_ + "'");
         if (address_->count() > 0) {
             // Taken as the form takes it ("12abc" is 12), but refused before the module is read.
-            CommParameters typed(ctx.Link(), ctx.TheClock());
+            CommParameters typed(ctx.Link(), ctx.GetClock());
             typed.SetTyped(1, addressText_);
             if (typed.TypedAddress() < 1 || typed.TypedAddress() > 247)
                 return ctx.Usage("--set-address must be from 1 to 247, not '" + addressText_ + "'");
         }
         if (!ctx.OpenLink()) return ctx.Code();
-        CommParameters params(ctx.Link(), ctx.TheClock());
+        CommParameters params(ctx.Link(), ctx.GetClock());
         KeptMessages sink;
         if (!params.Read(sink)) return ctx.Failed(sink.Last());
         if (address_->count() == 0) {

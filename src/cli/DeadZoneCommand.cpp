@@ -16,7 +16,7 @@ public:
     }
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DeadZone dz(ctx.Link(), ctx.TheClock());
+        DeadZone dz(ctx.Link(), ctx.GetClock());
         bool ok = false;
         if (set_->count() > 0) {
             for (int r = 1; r <= 10; ++r) dz.Cells().Set(r, DeadZone::kSetCol, std::to_string(values_[static_cast<std::size_t>(r - 1)]));

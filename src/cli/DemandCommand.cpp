@@ -1,5 +1,6 @@
 // kvt40ctl demand [--clear]: the demand form's opening and first tick, or its "清除".
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/DMDCycle.h"
 #include "settings/WriteCheck.h"
 
@@ -11,7 +12,7 @@ public:
     }
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DMDCycle cycle(ctx.Link(), ctx.TheClock());
+        DMDCycle cycle(ctx.Link(), ctx.GetClock());
         if (!cycle.Open()) return ctx.Failed(kDemandUnableText);
         if (clear_) {
             // The form reports success whatever happened; here the module's echo decides.
@@ -22,10 +23,7 @@ public:
             ctx.out << kDemandClearedText << "\n";
             return kExitOk;
         }
-        ctx.TheClock().sleep(DMDCycle::kPollMs);
-        if (!cycle.LastTick()) return ctx.Failed(kDemandUnableText);
-        ctx.out << cycle.Cells().Tsv();
-        return kExitOk;
+        return PrintAfterTicks(ctx, cycle, 1, kDemandUnableText);
     }
 
 private:

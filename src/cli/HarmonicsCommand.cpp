@@ -2,8 +2,9 @@
 // round of its three phases. Each page's last tick asks for nothing more, so the next
 // page's first request never goes out while a reply is still on its way.
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/HarmonicCycle.h"
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 class HarmonicsCommand final : public CliCommand {
@@ -11,20 +12,15 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        Clock& clock = ctx.TheClock();
+        Clock& clock = ctx.GetClock();
         ThdCycle thd(ctx.Link(), clock);
         thd.Open();
-        clock.sleep(ThdCycle::kPollMs);
-        if (!thd.LastTick()) return ctx.Failed(kUnableToReadText);
+        if (!RunTicks(ctx, thd, 1)) return ctx.Failed(kUnableToReadText);
         HarmonicChartCycle volts(ctx.Link(), clock, HarmonicChartCycle::Kind::Voltage);
         HarmonicChartCycle amps(ctx.Link(), clock, HarmonicChartCycle::Kind::Current);
         for (HarmonicChartCycle* page : {&volts, &amps}) {
             page->Open();
-            for (int p = 0; p < HarmonicChartCycle::kPhases; ++p) {
-                clock.sleep(HarmonicChartCycle::kPollMs);
-                const bool last = p == HarmonicChartCycle::kPhases - 1;
-                if (!(last ? page->LastTick() : page->Tick())) return ctx.Failed(kUnableToReadText);
-            }
+            if (!RunTicks(ctx, *page, HarmonicChartCycle::kPhases)) return ctx.Failed(kUnableToReadText);
         }
         ctx.out << thd.Cells().Tsv() << volts.Cells().Tsv() << amps.Cells().Tsv();
         return kExitOk;

@@ -12,7 +12,7 @@ public:
 
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DeviceSettings device(ctx.Link(), ctx.TheClock());
+        DeviceSettings device(ctx.Link(), ctx.GetClock());
         KeptMessages sink;
         if (!device.ReadInfo(sink)) return ctx.Failed(sink.Last());
         ctx.out << device.Cells().Tsv();

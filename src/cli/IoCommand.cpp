@@ -1,7 +1,8 @@
 // kvt40ctl io [--relay1 on|off --relay2 on|off]: the status form's polls (three ticks fill
 // both lamp pairs) and, with the relays given, its "测试" and three ticks more.
 #include "cli/CliCommand.h"
-#include "monitor/MeasuresCycle.h"
+#include "cli/CycleTicks.h"
+#include "monitor/ReadFailureText.h"
 #include "monitor/StatusCycle.h"
 
 namespace {
@@ -24,7 +25,7 @@ public:
         if (test && (!OnOff(relay1_, close1) || !OnOff(relay2_, close2)))
             return ctx.Usage("--relay1 and --relay2 take on or off");
         if (!ctx.OpenLink()) return ctx.Code();
-        StatusCycle cycle(ctx.Link(), ctx.TheClock());
+        StatusCycle cycle(ctx.Link(), ctx.GetClock(), ctx.Run().statusPollPhase);
         cycle.Open();
         if (!Ticks(ctx, cycle)) return ctx.Failed(kUnableToReadText);
         if (test) {
@@ -45,10 +46,7 @@ private:
     // The last tick asks for nothing more: the relay test's first write, or the next
     // command, never goes out while a reply is on its way.
     static bool Ticks(CliContext& ctx, StatusCycle& cycle) {
-        for (int i = 0; i < kTicks; ++i) {
-            ctx.TheClock().sleep(StatusCycle::kPollMs);
-            if (!(i == kTicks - 1 ? cycle.LastTick() : cycle.Tick())) return false;
-        }
+        if (!RunTicks(ctx, cycle, kTicks)) return false;
         for (int l = 0; l < StatusCycle::kLamps; ++l)
             if (!cycle.Filled(l)) return false;
         return true;

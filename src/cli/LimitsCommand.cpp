@@ -82,7 +82,7 @@ public:
     int Run(CliContext& ctx) override {
         if (set_->count() > 0) return RunSet(ctx);
         if (!ctx.OpenLink()) return ctx.Code();
-        AlarmLimitSettings limits(ctx.Link(), ctx.TheClock());
+        AlarmLimitSettings limits(ctx.Link(), ctx.GetClock());
         KeptMessages sink;
         if (!limits.Open(sink)) return ctx.Failed(sink.Last());
         ctx.out << limits.Cells().Tsv();
@@ -124,7 +124,7 @@ private:
                 return ctx.Usage("line " + std::to_string(i + 1) + " of " + name +
                                  " is not a plain decimal number (such as 230 or 10.5)");
 
-        AlarmLimitSettings limits(ctx.Link(), ctx.TheClock());
+        AlarmLimitSettings limits(ctx.Link(), ctx.GetClock());
         for (std::size_t i = 0; i < lines.size(); ++i) limits.SetTyped(static_cast<int>(i) + 1, lines[i]);
         // Refused before the port is opened: nothing reaches the bus.
         if (const auto fault = limits.Check()) return ctx.Failed(*fault);

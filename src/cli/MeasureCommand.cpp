@@ -3,6 +3,7 @@
 // for logging a load over hours.
 
 #include "cli/CliCommand.h"
+#include "cli/CycleTicks.h"
 #include "monitor/MeasuresCycle.h"
 
 namespace {
@@ -23,16 +24,10 @@ public:
         if (!countText_.empty() && !ParseIntArg(countText_, 1, 1000000000, count))
             return ctx.Usage("--count must be a whole number of cycles from 1");
         if (!ctx.OpenLink()) return ctx.Code();
-        MeasuresCycle cycle(ctx.Link(), ctx.TheClock());
+        MeasuresCycle cycle(ctx.Link(), ctx.GetClock());
         if (watch_) return Watch(ctx, cycle, count);
         cycle.Open();
-        for (int i = 0; i < MeasuresCycle::kSteps; ++i) {
-            ctx.TheClock().sleep(MeasuresCycle::kPollMs);
-            const bool last = i == MeasuresCycle::kSteps - 1;
-            if (!(last ? cycle.LastTick() : cycle.Tick())) return ctx.Failed(kUnableToReadText);
-        }
-        ctx.out << cycle.Cells().Tsv();
-        return kExitOk;
+        return PrintAfterTicks(ctx, cycle, MeasuresCycle::kSteps);
     }
 
 private:
@@ -57,7 +52,7 @@ private:
     // times, so a log with a gap says why. A lost port (an adapter pulled) is opened again
     // every second until it is back, then the cycle restarts.
     static int Watch(CliContext& ctx, MeasuresCycle& cycle, int count) {
-        Clock& clock = ctx.TheClock();
+        Clock& clock = ctx.GetClock();
         ctx.out << Header() << "\n" << std::flush;
         cycle.Open();
         bool stopped = false;
@@ -79,7 +74,7 @@ private:
                 ctx.err << FormatIsoTime(ctx.Wall().Now()) << " cycle restarted\n" << std::flush;
                 continue;
             }
-            const bool last = MeasuresCycle::PollStep() == MeasuresCycle::kSteps - 1;
+            const bool last = cycle.PollStep() == MeasuresCycle::kSteps - 1;
             // The counted run's very last tick asks for nothing more.
             const bool final = last && count != 0 && done + 1 == count;
             if (!(final ? cycle.LastTick() : cycle.Tick())) {

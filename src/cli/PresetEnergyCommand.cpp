@@ -15,7 +15,7 @@ public:
     }
 
     int Run(CliContext& ctx) override {
-        DeviceSettings device(ctx.Link(), ctx.TheClock());
+        DeviceSettings device(ctx.Link(), ctx.GetClock());
         device.SetFields(outlet_, active_, reactive_);
         // Refused before the port is opened: nothing reaches the bus.
         if (const auto fault = device.CheckFields()) return ctx.Failed(*fault);

@@ -25,7 +25,7 @@ public:
 
         TerminalProgress bar(ctx.err);
         std::atomic<std::uint32_t> progress{0};
-        UpdateSequences sequences(ctx.Link(), ctx.TheClock(), progress);
+        UpdateSequences sequences(ctx.Link(), ctx.GetClock(), progress);
         sequences.LiftImageCap(force_);
         sequences.SetProgressObserver([&](std::uint32_t done) { bar.Show(TransferProgressLine(0, done, image->size)); });
         UpdateLog log;  // the bootloader's texts of this retry

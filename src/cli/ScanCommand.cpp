@@ -21,7 +21,7 @@ public:
             !ParseIntArg(to_, BusScan::kMinAddress, BusScan::kMaxAddress, to))
             return ctx.Usage(kRangeUsage);
         if (!ctx.OpenLink()) return ctx.Code();
-        BusScan scan(ctx.Link(), ctx.TheClock());
+        BusScan scan(ctx.Link(), ctx.GetClock());
         if (scan.Start(from, to) != BusScan::StartResult::Started)
             return ctx.Failed(std::string(update_text::kCannotConnect));
         TerminalProgress bar(ctx.err);

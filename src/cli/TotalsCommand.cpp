@@ -1,6 +1,6 @@
 // kvt40ctl totals: the circuit totals form's one request and the tick that collects it.
 #include "cli/CliCommand.h"
-#include "monitor/MeasuresCycle.h"
+#include "cli/CycleTicks.h"
 #include "monitor/TimeECycle.h"
 
 namespace {
@@ -9,12 +9,9 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        TimeECycle cycle(ctx.Link(), ctx.TheClock());
+        TimeECycle cycle(ctx.Link(), ctx.GetClock());
         cycle.Open();
-        ctx.TheClock().sleep(TimeECycle::kPollMs);
-        if (!cycle.Tick()) return ctx.Failed(kUnableToReadText);
-        ctx.out << cycle.Cells().Tsv();
-        return kExitOk;
+        return PrintAfterTicks(ctx, cycle, 1);  // the cycle asks for nothing after a tick
     }
 };
 }  // namespace

@@ -47,7 +47,7 @@ public:
         if (!ctx.OpenLink()) return ctx.Code();
         TerminalProgress bar(ctx.err);
         if (!scan_.empty()) {
-            BusScan scan(ctx.Link(), ctx.TheClock());
+            BusScan scan(ctx.Link(), ctx.GetClock());
             if (scan.Start(from, to) != BusScan::StartResult::Started)
                 return ctx.Failed(std::string(update_text::kCannotConnect));
             const int total = std::max(to - from + 1, 1);
@@ -61,7 +61,7 @@ public:
         }
 
         std::atomic<std::uint32_t> progress{0};
-        UpdateSequences sequences(ctx.Link(), ctx.TheClock(), progress);
+        UpdateSequences sequences(ctx.Link(), ctx.GetClock(), progress);
         sequences.LiftImageCap(force_);
         int current = 0;
         sequences.SetProgressObserver(
@@ -78,7 +78,7 @@ public:
                 allOk = false;
                 continue;
             }
-            const auto state = sequences.SequenceA(address, image->path, TheUpdateLog());
+            const auto state = sequences.SequenceA(address, image->path, ctx.Run().updateLog);
             bar.Clear();
             // Skipped by a pause that came between two modules: not handled, no line.
             if (!state && ctx.Interrupted()) break;

@@ -21,6 +21,7 @@
 #include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
+#include "run/RunState.h"
 #include "sim/StandardSource.h"
 #include "sim/VirtualModuleHost.h"
 
@@ -52,6 +53,13 @@ constexpr int kStopGraceMs = 2000;
 }
 
 std::atomic<bool> g_interrupted{false};
+// The run's serial port, for the stop handlers, which have no other way to reach it. Set
+// from main's RunState before any handler can run; only this file keeps such a pointer.
+std::atomic<CSerialPort*> g_runPort{nullptr};
+
+void CloseRunPort() {
+    if (CSerialPort* port = g_runPort.load()) port->Close();
+}
 
 #if defined(_WIN32)
 // The port the running command talks through, for the console's stop handler.
@@ -63,7 +71,7 @@ std::atomic<CCommPort*> g_linkPort{nullptr};
 BOOL WINAPI OnConsoleStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     g_interrupted = true;
-    TheSerialPort().Close();
+    CloseRunPort();
     if (CCommPort* port = g_linkPort.load()) port->Close();
     RealClock().sleep(kStopGraceMs);
     EndInterrupted();
@@ -77,7 +85,7 @@ void WatchStopSignals(const sigset_t& set) {
         while (sigwait(&set, &sig) != 0) {
         }
         g_interrupted = true;
-        TheSerialPort().Close();
+        CloseRunPort();
         RealClock().sleep(kStopGraceMs);
         EndInterrupted();
     }).detach();
@@ -87,11 +95,13 @@ void WatchStopSignals(const sigset_t& set) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RunState run;
+    g_runPort = &run.port;
 #if defined(_WIN32)
     // LF line ends, as on every system, so that scripts parse the same text.
     (void)_setmode(_fileno(stdout), _O_BINARY);
     (void)_setmode(_fileno(stderr), _O_BINARY);
-    g_linkPort = &TheSerialPort();
+    g_linkPort = &run.port;
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 #else
     // Blocked before any thread starts (the virtual module's too), so only sigwait sees them.
@@ -107,24 +117,22 @@ int main(int argc, char** argv) {
 #endif
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    RealClock clock;
-    SystemWallClock wall;
     int simAddress = 1;
-    CliEnv env;
-    env.clock = &clock;
-    env.wall = &wall;
-    env.port = &TheSerialPort();
+    CliEnv env{run};
+    env.clock = &run.clock;
+    env.wall = &run.wall;
+    env.port = &run.port;
     env.interrupted = &g_interrupted;
     VirtualBench bench(env.port);
     env.bench = &bench;
-    env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-        return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
+    env.open = [&simAddress, &run](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
+        return OpenLinkPort(run.port, name, baud, dataBits, parity, stopBits, simAddress);
     };
-    env.openFailure = [] { return TheSerialPort().OpenFailureText(); };
+    env.openFailure = [&run] { return run.port.OpenFailureText(); };
     env.listPorts = [] { return ListPorts(); };
-    env.startSim = [&simAddress, &env](int address, int, std::string&) -> std::optional<std::string> {
+    env.startSim = [&simAddress, &env, &run](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;
-        env.port = &LinkPortFor(TheSerialPort(), kVirtualModuleName);
+        env.port = &LinkPortFor(run.port, kVirtualModuleName);
 #if defined(_WIN32)
         g_linkPort = env.port;
 #endif
@@ -134,7 +142,8 @@ int main(int argc, char** argv) {
     std::cout.flush();
     const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
     env.port->Close();
-    TheSerialPort().Close();
+    g_runPort = nullptr;  // the run ends with main; a late stop finds the port closed already
+    run.port.Close();
 #if defined(_WIN32)
     g_linkPort = nullptr;
 #endif

@@ -13,11 +13,3 @@ void RealClock::sleepFor(Micros d) {
 Clock::Micros RealClock::now() const {
     return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
 }
-
-namespace {
-RealClock g_realClock;
-std::atomic<Clock*> g_clock{&g_realClock};
-}  // namespace
-
-Clock& TheClock() { return *g_clock.load(); }
-void SetTheClock(Clock* clock) { g_clock.store(clock != nullptr ? clock : &g_realClock); }

@@ -36,7 +36,3 @@ public:
 private:
     std::atomic<std::int64_t> us_{0};
 };
-
-// The clock of the run: RealClock unless a test or the CLI installs another.
-Clock& TheClock();
-void SetTheClock(Clock* clock);  // nullptr restores the real clock

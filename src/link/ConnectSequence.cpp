@@ -45,7 +45,6 @@ bool ConnectSequence::RunConnectButton(const CommSettings& s) {
             return false;
         }
     }
-    link_.protocol = &TheModbusRtu();
     link_.port = &port_;
     linkDescription_ = LinkDescriptionText(s.port, s.baudIndex);
 

@@ -1,7 +1,5 @@
 #include "link/LinkState.h"
 
-#include "link/SerialPort.h"
-
 int BaudRateOf(int baudIndex) {
     switch (baudIndex) {
     case 0: return 4800;
@@ -18,29 +16,3 @@ int BaudIndexOf(int baud) {
     default: return -1;
     }
 }
-
-CModbusRtu& TheModbusRtu() {
-    static CModbusRtu rtu;
-    return rtu;
-}
-
-CSerialPort& TheSerialPort() {
-    static CSerialPort port;
-    return port;
-}
-
-namespace {
-LinkState MakeStartState() {
-    LinkState s;
-    s.protocol = &TheModbusRtu();
-    s.port = &TheSerialPort();
-    return s;
-}
-}  // namespace
-
-LinkState& TheLink() {
-    static LinkState state = MakeStartState();
-    return state;
-}
-
-void ResetTheLink() { TheLink() = MakeStartState(); }

@@ -4,8 +4,8 @@
 //
 // Thread contract: written on the user-interface thread by the connect sequence (and the
 // CLI's prologue) while no worker runs; read by forms on that thread and by an update
-// worker, which copies nothing back. Code is handed a LinkState& and never reaches for
-// TheLink() itself, so tests build their own.
+// worker, which copies nothing back. The run's link lives in RunState; code is handed a
+// LinkState&, so tests build their own.
 
 #include <array>
 #include <string>
@@ -13,7 +13,6 @@
 #include "link/CommPort.h"
 #include "link/ModbusRtu.h"
 
-class CSerialPort;
 struct ExchangeRecord;
 
 struct LinkState {
@@ -42,10 +41,3 @@ inline constexpr std::array<const char*, 3> kStopBitsTexts{"1", "1.5", "2"};
 int BaudRateOf(int baudIndex);
 // The baud index of 4800, 9600 or 19200; -1 for any other rate.
 int BaudIndexOf(int baud);
-
-CModbusRtu& TheModbusRtu();
-CSerialPort& TheSerialPort();
-// Starts with the one CModbusRtu and the one CSerialPort.
-LinkState& TheLink();
-// Back to the start values (tests, and nothing else, need this).
-void ResetTheLink();

@@ -1,6 +1,6 @@
 #pragma once
 // Modbus RTU frames: CRC-16/MODBUS, 16-bit fields high byte first, CRC low byte first.
-// Stateless; the one instance is TheModbusRtu() in LinkState.h.
+// Stateless; the run's instance lives in RunState (src/run/RunState.h).
 
 #include "link/Protocol.h"
 

@@ -57,7 +57,7 @@ public:
     ModbusSession(LinkState& link, Clock& clock) : link_(link), clock_(clock) {}
 
     LinkState& Link() const { return link_; }
-    Clock& TheClock() const { return clock_; }
+    Clock& GetClock() const { return clock_; }
     int Address() const { return link_.deviceAddress; }
     // A protocol and an open port are there.
     bool Connected() const;

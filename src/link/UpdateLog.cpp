@@ -10,8 +10,3 @@ std::string UpdateLog::Text() const {
     const std::lock_guard lock(mutex_);
     return text_;
 }
-
-UpdateLog& TheUpdateLog() {
-    static UpdateLog log;
-    return log;
-}

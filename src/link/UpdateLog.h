@@ -1,5 +1,5 @@
 #pragma once
-// The process-wide text of bootloader replies: empty at start, appended block by block
+// The run's text of bootloader replies: empty at start, appended block by block
 // (each followed by "\r\n"), never cleared. The update worker appends while the
 // user-interface thread may take a snapshot, so it is guarded.
 
@@ -16,5 +16,3 @@ private:
     mutable std::mutex mutex_;
     std::string text_;
 };
-
-UpdateLog& TheUpdateLog();

@@ -1,6 +1,6 @@
 #include "monitor/AlarmCycle.h"
 
-#include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 

@@ -84,7 +84,7 @@ void DMDCycle::Decode(const RegisterValues& r) {
 }
 
 bool DMDCycle::Clear() {
-    session_.TheClock().sleep(kClearSettleMs);
+    session_.GetClock().sleep(kClearSettleMs);
     const std::array<std::int32_t, 1> command{kClearCommand};
     const bool confirmed = session_.WriteRegistersConfirmed(kClearRegister, command, kClearDoneMs);
     echoPending_ = true;

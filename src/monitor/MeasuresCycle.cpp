@@ -5,8 +5,6 @@
 
 namespace {
 
-std::uint8_t gPollStep = 0;  // one per program, survives the forms
-
 constexpr int kLineRegs = 10;
 constexpr int kBlockRegs = 72;
 constexpr int kOutletRegs = 12;
@@ -44,9 +42,6 @@ MeasuresCycle::MeasuresCycle(LinkState& link, Clock& clock) : PollingCycle(link,
     for (int n = 1; n <= kOutlets; ++n) cells_.Set(n + 2, 0, std::to_string(n));
 }
 
-std::uint8_t MeasuresCycle::PollStep() { return gPollStep; }
-void MeasuresCycle::SetPollStep(std::uint8_t step) { gPollStep = step; }
-
 MeasuresCycle::Request MeasuresCycle::RequestAfter(int step) {
     if (step >= 0 && step < 5) return {10 + step * kBlockRegs, kBlockRegs};
     return {0, kLineRegs};
@@ -54,12 +49,12 @@ MeasuresCycle::Request MeasuresCycle::RequestAfter(int step) {
 
 bool MeasuresCycle::Open() {
     session_.SendReadRegisters(0, kLineRegs);
-    gPollStep = 0;
+    step_ = 0;
     return true;
 }
 
 bool MeasuresCycle::Tick() {
-    const int step = gPollStep;
+    const int step = step_;
     const auto regs = session_.CollectRegisters(step == 0 ? kLineRegs : kBlockRegs);
     if (!regs) return false;
     if (step == 0) {
@@ -70,7 +65,7 @@ bool MeasuresCycle::Tick() {
     }
     const Request next = RequestAfter(step);
     if (SendsNext()) session_.SendReadRegisters(next.start, next.count);
-    gPollStep = static_cast<std::uint8_t>(step >= 5 ? 0 : step + 1);
+    step_ = static_cast<std::uint8_t>(step >= 5 ? 0 : step + 1);
     return true;
 }
 
@@ -83,12 +78,12 @@ bool MeasuresCycle::ReadData(MessageSink* sink) {
 }
 
 bool MeasuresCycle::ClearEnergy(MessageSink* sink) {
-    session_.TheClock().sleep(kClearSettleMs);
+    session_.GetClock().sleep(kClearSettleMs);
     for (int i = 0; i < kOutlets; ++i) {
         const std::array<std::int32_t, 6> values{kEnergyPresetCommand, i, 0, 0, 0, 0};
         session_.WriteRegisters(kEnergyPresetStart, values, kClearPerOutletMs);
     }
-    session_.TheClock().sleep(kClearDoneMs);
+    session_.GetClock().sleep(kClearDoneMs);
     if (sink != nullptr) sink->Show(kEnergyClearedText, "KVT40", MsgIcon::None, MsgButtons::Ok);
     return ReadData(sink);
 }

@@ -20,9 +20,9 @@
 #include <string>
 
 #include "link/MessageSink.h"
+#include "monitor/ReadFailureText.h"
 #include "widgets/PollingCycle.h"
 
-inline constexpr const char* kUnableToReadText = "Unable to read meter data!";
 inline constexpr const char* kEnergyClearedText = "电度清除成功!";
 
 class MeasuresCycle final : public PollingCycle {
@@ -52,9 +52,9 @@ public:
 
     const std::string& Cell(int row, int col) const { return cells_.Text(row, col); }
 
-    // The poll step is held once for the program, not per form.
-    static std::uint8_t PollStep();
-    static void SetPollStep(std::uint8_t step);
+    // The step of the next tick's reply; Open starts it at 0.
+    std::uint8_t PollStep() const { return step_; }
+    void SetPollStep(std::uint8_t step) { step_ = step; }
 
     // Register start and count of the request sent after a reply to `step` was decoded.
     struct Request {
@@ -71,4 +71,6 @@ public:
 private:
     void DecodeLine(const RegisterValues& regs);
     void DecodeOutlet(int outlet, const std::int32_t* regs);
+
+    std::uint8_t step_ = 0;
 };

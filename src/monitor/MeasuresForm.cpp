@@ -34,7 +34,7 @@ CMeasuresForm::CMeasuresForm(FormContext& ctx, QWidget* parent)
     connect(this, &CPollingForm::TickPassed, this, [this] {
         circuitNumber_ = circuit_->text().toInt();
         ctAddressSel_ = ctAddress_->currentIndex();
-        if (MeasuresCycle::PollStep() == 0) emit CycleCompleted();
+        if (Measures().PollStep() == 0) emit CycleCompleted();
     });
 
     auto* buttons = new QHBoxLayout;

@@ -2,18 +2,12 @@
 
 namespace {
 
-// The first tick ever flips it to phase 0.
-int gPollPhase = 1;
-
 constexpr int kRelayRegister = 38;
 constexpr int kInputs = 2;
 
 }  // namespace
 
-int StatusCycle::PollPhase() { return gPollPhase; }
-void StatusCycle::SetPollPhase(int phase) { gPollPhase = phase == 0 ? 0 : 1; }
-
-StatusCycle::StatusCycle(LinkState& link, Clock& clock) : PollingCycle(link, clock) {
+StatusCycle::StatusCycle(LinkState& link, Clock& clock, int& pollPhase) : PollingCycle(link, clock), phase_(pollPhase) {
     cells_.Resize(kLamps, 2);
     for (int l = 0; l < kLamps; ++l) cells_.Set(l, 0, Name(l));
 }
@@ -37,9 +31,9 @@ bool StatusCycle::Open() {
 }
 
 bool StatusCycle::Tick() {
-    gPollPhase = gPollPhase == 0 ? 1 : 0;
+    phase_ = phase_ == 0 ? 1 : 0;
     bool ok = false;
-    if (gPollPhase == 0) {
+    if (phase_ == 0) {
         const auto regs = session_.CollectRegisters(1);
         ok = regs.has_value();
         if (ok) {
@@ -57,10 +51,10 @@ bool StatusCycle::Tick() {
         if (SendsNext()) session_.SendReadRegisters(kRelayRegister, 1);
     }
     const Awaiting had = awaiting_;
-    const Awaiting asked = gPollPhase == 0 ? Awaiting::Inputs : Awaiting::Relays;
+    const Awaiting asked = phase_ == 0 ? Awaiting::Inputs : Awaiting::Relays;
     awaiting_ = SendsNext() ? asked : Awaiting::Nothing;
     // The reply checked this tick is the one the previous tick asked for.
-    const bool judged = had == (gPollPhase == 0 ? Awaiting::Relays : Awaiting::Inputs);
+    const bool judged = had == (phase_ == 0 ? Awaiting::Relays : Awaiting::Inputs);
     return ok || !judged;
 }
 

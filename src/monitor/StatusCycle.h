@@ -21,7 +21,9 @@ public:
     static constexpr int kPollMs = 500;
     static constexpr int kCoilWaitMs = 200;
 
-    StatusCycle(LinkState& link, Clock& clock);
+    // `pollPhase` is the run's (RunState::statusPollPhase): a view opened again goes on
+    // where the last one stopped.
+    StatusCycle(LinkState& link, Clock& clock, int& pollPhase);
 
     // Lamps dark; nothing is sent. The timer always starts.
     bool Open() override;
@@ -41,9 +43,8 @@ public:
     bool Filled(int lamp) const { return filled_[static_cast<std::size_t>(lamp)]; }
     static const char* Name(int lamp);
 
-    // The poll phase is held once for the program; the next tick flips it and acts on it.
-    static int PollPhase();
-    static void SetPollPhase(int phase);
+    // The phase of the last tick; the next tick flips it and acts on it.
+    int PollPhase() const { return phase_; }
 
 private:
     enum class Awaiting { Nothing, Relays, Inputs, Echo };
@@ -52,4 +53,5 @@ private:
     std::array<bool, kLamps> lit_{};
     std::array<bool, kLamps> filled_{};
     Awaiting awaiting_ = Awaiting::Nothing;
+    int& phase_;
 };

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "widgets/Lamp.h"
+#include "run/RunState.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ const char* const kClosed = "合";
 }  // namespace
 
 CStatusForm::CStatusForm(FormContext& ctx, QWidget* parent)
-    : CFormView(kFormId, parent), cycle_(ctx.link, ctx.clock) {
+    : CFormView(kFormId, parent), cycle_(ctx.link, ctx.clock, ctx.run.statusPollPhase) {
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &CStatusForm::OnTimer);
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "monitor/MeasuresCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 
@@ -48,10 +49,10 @@ bool TimeECycle::Tick() {
 
 bool TimeECycle::ClearEnergy(int circuit, MessageSink* sink) {
     if (circuit < 1 || circuit > kMaxOutlets) return false;
-    session_.TheClock().sleep(kClearSettleMs);
+    session_.GetClock().sleep(kClearSettleMs);
     const std::array<std::int32_t, 6> values{kEnergyPresetCommand, circuit - 1, 0, 0, 0, 0};
     session_.WriteRegisters(kEnergyPresetStart, values, 0);
-    session_.TheClock().sleep(kClearDoneMs);
+    session_.GetClock().sleep(kClearDoneMs);
     if (sink != nullptr) sink->Show(kEnergyClearedText, "KVT40", MsgIcon::None, MsgButtons::Ok);
     return true;
 }
@@ -69,10 +70,10 @@ std::vector<int> TimeECycle::PresentModules(int count, std::int32_t reg373, std:
 std::vector<int> TimeECycle::ReadCtModules() {
     int count = 0;
     const auto n = session_.ReadRegisters(503, 1, kCtWaitMs);
-    session_.TheClock().sleep(kCtWaitMs);
+    session_.GetClock().sleep(kCtWaitMs);
     if (n) count = (*n)[0];
     const auto bits = session_.ReadRegisters(373, 2, kCtWaitMs);
-    session_.TheClock().sleep(kCtWaitMs);
+    session_.GetClock().sleep(kCtWaitMs);
     if (!bits) return {};
     return PresentModules(count, (*bits)[0], (*bits)[1]);
 }

@@ -8,6 +8,7 @@
 #include "settings/SettingsGrid.h"
 #include "sim/VirtualModuleHost.h"
 #include "widgets/GridCtrl.h"
+#include "run/RunState.h"
 
 namespace {
 constexpr int kGridId = 1036;
@@ -80,7 +81,7 @@ void CSetParmForm::OnSet() {
 
 bool CSetParmForm::ReopenSerialPort(int baudIndex) {
     LinkState& link = ctx_.link;
-    CSerialPort& serial = TheSerialPort();
+    CSerialPort& serial = ctx_.run.port;
     // Only the port the Connect dialog opened can be opened again by its name.
     if (link.portName.empty() || link.port != &LinkPortFor(serial, link.portName)) return false;
     return OpenLinkPort(serial, link.portName, BaudRateOf(baudIndex), link.dataBits, link.parityIndex,

@@ -15,13 +15,14 @@
 #include "resources/Resources.h"
 #include "sim/VirtualModuleHost.h"
 
-CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, QWidget* parent)
-    : CCommSettingDlg(link, sink, clock, TheSerialPort(), PortOpener{}, parent) {
+CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CSerialPort& serial,
+                                 QWidget* parent)
+    : CCommSettingDlg(link, sink, clock, serial, PortOpener{}, parent) {
     // The built-in module is created at the address the user connects to.
     seq_ = std::make_unique<ConnectSequence>(
-        link, TheSerialPort(),
-        [this](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-            return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
+        link, serial,
+        [this, &serial](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
+            return OpenLinkPort(serial, name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
         },
         sink, clock);
 }

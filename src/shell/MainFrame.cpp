@@ -15,6 +15,7 @@
 #include "link/ConnectSequence.h"
 #include "link/LinkState.h"
 #include "resources/Resources.h"
+#include "run/RunState.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
@@ -32,7 +33,7 @@ constexpr int kMinHeight = 360;
 }  // namespace
 
 CMainFrame::CMainFrame(FormContext ctx, QWidget* parent)
-    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.link, cursorClock_, ctx.sink, ctx.wall, ctx.bench} {
+    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.run, ctx.link, cursorClock_, ctx.sink, ctx.wall, ctx.bench} {
     setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
     resize(900, 750);
     setMinimumSize(kMinWidth, kMinHeight);
@@ -214,7 +215,7 @@ void CMainFrame::UpdateCommandUi() {
 }
 
 void CMainFrame::OnConnect() {
-    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, this));
+    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, ctx_.run.port, this));
     dlg->PreselectPort(lastPort_);
     const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
     if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
@@ -240,7 +241,7 @@ void CMainFrame::OnItemWindow() {
 }
 
 CTrafficDlg* CMainFrame::OnTraffic() {
-    auto* dlg = new CTrafficDlg(this);
+    auto* dlg = new CTrafficDlg(ctx_.run.updateLog, this);
     dlg->adjustSize();
     dlg->move(geometry().center() - dlg->rect().center());
     dlg->show();

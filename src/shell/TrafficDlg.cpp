@@ -9,7 +9,7 @@
 #include "link/UpdateLog.h"
 #include "resources/Resources.h"
 
-CTrafficDlg::CTrafficDlg(QWidget* parent) : QDialog(parent) {
+CTrafficDlg::CTrafficDlg(const UpdateLog& updateLog, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Communication Traffic"));
     setObjectName(QStringLiteral("dialog%1").arg(res::IDD_TRAFFIC));
     setAttribute(Qt::WA_DeleteOnClose);  // nothing refers to a closed window
@@ -21,7 +21,7 @@ CTrafficDlg::CTrafficDlg(QWidget* parent) : QDialog(parent) {
     edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     edit_->setLineWrapMode(QPlainTextEdit::NoWrap);
     // Bootloaders may answer in GBK; the log keeps their bytes as they came.
-    QString log = QString::fromStdString(DeviceTextToUtf8(TheUpdateLog().Text()));
+    QString log = QString::fromStdString(DeviceTextToUtf8(updateLog.Text()));
     log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     edit_->setPlainText(log);
     text_ = edit_->toPlainText();  // the member is a copy: edits never reach the log

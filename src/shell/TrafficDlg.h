@@ -4,11 +4,12 @@
 #include <QDialog>
 
 class QPlainTextEdit;
+class UpdateLog;
 
 class CTrafficDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CTrafficDlg(QWidget* parent = nullptr);
+    explicit CTrafficDlg(const UpdateLog& updateLog, QWidget* parent = nullptr);
     QString Text() const { return text_; }
     QPlainTextEdit* Edit() const { return edit_; }
 

@@ -23,6 +23,7 @@
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/WallClock.h"
+#include "run/RunState.h"
 #include "shell/Automation.h"
 #include "shell/MainFrame.h"
 #include "shell/MessageBoxSink.h"
@@ -122,17 +123,17 @@ int main(int argc, char** argv) {
     MessageSink& sink = scripted ? static_cast<MessageSink&>(quiet) : static_cast<MessageSink&>(boxes);
 
     InstallStopSignals(&app);
-    SystemWallClock wall;
+    RunState run;  // outlives the frame: every form is handed parts of it
     VirtualBench bench;
     int rc = 0;
     {
-        CMainFrame frame(FormContext{TheLink(), TheClock(), sink, wall, &bench});
+        CMainFrame frame(FormContext{run, run.link, run.clock, sink, run.wall, &bench});
         boxes.SetParent(&frame);
         frame.show();
 
         rc = automation.Run(app, frame);
     }
-    TheSerialPort().Close();
+    run.port.Close();  // before the virtual module behind it stops
     StopVirtualModule();
     return rc;
 }

@@ -112,7 +112,7 @@ void PtyBusServer::Serve() {
         if ((p[1].revents & POLLIN) != 0) break;
         if ((p[0].revents & POLLIN) == 0) {
             // An error on the master without data: do not spin on it.
-            if (p[0].revents != 0) bus_.TheBusClock().sleep(kSliceMs);
+            if (p[0].revents != 0) bus_.BusClock().sleep(kSliceMs);
             continue;
         }
         std::uint8_t chunk[4096];
@@ -136,7 +136,7 @@ void PtyBusServer::HandleBuffer() {
 }
 
 void PtyBusServer::Wait(int ms) {
-    for (int left = ms; left > 0 && !stop_; left -= kSliceMs) bus_.TheBusClock().sleep(std::min(left, kSliceMs));
+    for (int left = ms; left > 0 && !stop_; left -= kSliceMs) bus_.BusClock().sleep(std::min(left, kSliceMs));
 }
 
 void PtyBusServer::Reply(const std::vector<std::uint8_t>& request) {

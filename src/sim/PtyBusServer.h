@@ -12,7 +12,7 @@
 //
 // Usage:
 //     RealClock clock; VirtualBus bus(clock); bus.AddModule(1);
-//     PtyBusServer server(bus);          // waits on bus.TheBusClock()
+//     PtyBusServer server(bus);          // waits on bus.BusClock()
 //     if (!server.Start()) ...;          // openpty failed
 //     CSerialPort port; port.Open(server.SlavePath(), 9600, 8, 0, 0);
 //     server.Stop();                     // bounded; the destructor stops too

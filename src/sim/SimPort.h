@@ -16,7 +16,7 @@
 //     VirtualClock clock; VirtualBus bus(clock); bus.AddModule(1);
 //     SimPort port(bus, clock);
 //     port.Open(9600);
-//     std::uint8_t req[8]; int n = TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+//     std::uint8_t req[8]; int n = CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
 //     port.Write({req, std::size_t(n)});
 //     clock.sleep(200);                       // or advance the clock some other way
 //     std::uint8_t rx[200]; port.Read(rx);    // the 25-byte reply

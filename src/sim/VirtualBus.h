@@ -81,7 +81,7 @@ public:
     bool SetRegister(int address, int reg, std::uint16_t value);
     bool WithModule(int address, const std::function<void(VirtualModule&)>& f);
 
-    Clock& TheBusClock() const { return clock_; }
+    Clock& BusClock() const { return clock_; }
 
 private:
     VirtualModule* FindLocked(int address);

@@ -3,7 +3,7 @@
 // bus started inside the program on a pseudo-terminal and reached through the real serial
 // port. The Connect dialog, kvt40 --sim and kvt40ctl --sim all resolve the name here.
 //
-//     OpenLinkPort(TheSerialPort(), "Virtual module", 9600, 8, 0, 0, /*address*/ 5);
+//     OpenLinkPort(run.port, "Virtual module", 9600, 8, 0, 0, /*address*/ 5);
 //
 // The module is created once, at the address and baud rate of the first connection; later
 // connections reach the same module (which may have been re-addressed since).

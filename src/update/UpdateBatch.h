@@ -7,7 +7,7 @@
 //     batch.SetFound(scan.Found());                     // rows 1..n say "等待"
 //     auto rows = batch.Queue({false, true, true});     // rows 1..n, "等待中" for the selected
 //     batch.Begin();
-//     std::thread worker([&] { batch.Run(rows, seq, path, TheUpdateLog()); });
+//     std::thread worker([&] { batch.Run(rows, seq, path, run.updateLog); });
 //     ... batch.State(2), batch.CurrentRow(), batch.Busy() from the user-interface thread ...
 //
 // Thread contract: SetFound and Queue belong to the user-interface thread while no batch

@@ -17,6 +17,7 @@
 #include "update/UpgradeRetryDlg.h"
 #include "widgets/CellColours.h"
 #include "widgets/GridCtrl.h"
+#include "run/RunState.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ W* Named(W* w, const char* kind, int id) {
 
 }  // namespace
 
-CUpdateForm::CUpdateForm(FormContext& ctx, QWidget* parent) : CUpdateForm(ctx, TheUpdateShared(), TheUpdateLog(), parent) {}
+CUpdateForm::CUpdateForm(FormContext& ctx, QWidget* parent) : CUpdateForm(ctx, ctx.run.update, ctx.run.updateLog, parent) {}
 
 CUpdateForm::CUpdateForm(FormContext& ctx, UpdateShared& shared, UpdateLog& log, QWidget* parent)
     : CFormView(kFormId, parent),

@@ -9,7 +9,7 @@
 //
 //     std::atomic<std::uint32_t> progress{0};
 //     UpdateSequences seq(link, clock, progress);
-//     auto state = seq.SequenceA(5, "/home/me/fw.bin", TheUpdateLog(), [](ModuleState s) { show(s); });
+//     auto state = seq.SequenceA(5, "/home/me/fw.bin", run.updateLog, [](ModuleState s) { show(s); });
 //     // nullopt: no bootloader answered, nothing was sent, the row keeps its text
 //
 // The pause closes the port: every wait then ends at once, the module in hand ends

@@ -14,11 +14,6 @@ std::string UpdateShared::ImagePath() const {
     return imagePath_;
 }
 
-UpdateShared& TheUpdateShared() {
-    static UpdateShared shared;
-    return shared;
-}
-
 std::string ProgressText(std::uint32_t progress, std::uint32_t imageSize) {
     return std::to_string(progress / 1024) + "k / " + std::to_string(imageSize / 1024) + "k";
 }

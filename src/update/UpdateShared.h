@@ -1,5 +1,5 @@
 #pragma once
-// What the update form, its worker and the retry dialogs share in the whole program: the
+// What the update form, its worker and the retry dialogs share for the whole run: the
 // progress counter (bytes acknowledged for the module in transfer), the image size, the
 // image path chosen in the form, and who owns the link for a transfer.
 //
@@ -40,8 +40,6 @@ private:
     std::string imagePath_;
     std::atomic<LinkUser> linkOwner_{LinkUser::None};
 };
-
-UpdateShared& TheUpdateShared();
 
 // Why a scan or a transfer may not start now: the message naming who holds the link; empty
 // when it is free.

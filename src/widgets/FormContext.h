@@ -1,5 +1,6 @@
 #pragma once
-// What every form is built with: the link it talks over, the clock its waits go through,
+// What every form is built with: the run it belongs to (its port, update log and shared
+// update state, calibration memory), the link it talks over, the clock its waits go through,
 // the sink that shows its message boxes and the wall clock for the times it shows, and the
 // bench whose standard source a calibration may set (the program's virtual module's).
 
@@ -8,9 +9,12 @@
 #include "link/MessageSink.h"
 #include "link/WallClock.h"
 
+class RunState;
 class StandardSourceFollower;
 
 struct FormContext {
+    RunState& run;
+    // The run's link and clock in the programs; a test may hand in its own.
     LinkState& link;
     Clock& clock;
     MessageSink& sink;

@@ -19,7 +19,6 @@ struct Write16 {
 class AdjustCycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AdjustCycle::ResetLast();
         module.Open();
         module.answerReads = true;
         link.protocol = &rtu;
@@ -68,9 +67,10 @@ protected:
         for (const auto& m : sink.messages) out.push_back(m.text);
         return out;
     }
-    AdjustCycle Cycle() { return AdjustCycle(link, clock, sink); }
+    AdjustCycle Cycle() { return AdjustCycle(link, clock, sink, memory); }
 
     CModbusRtu rtu;
+    CalibrationMemory memory;  // the run's, shared by every cycle of a test
     VirtualClock clock;
     ScriptedPort module{clock};
     LinkState link;
@@ -282,7 +282,7 @@ TEST_F(AdjustCycleTest, TenReadingsOnePercentHighWriteTheCalibrationBlock) {
     EXPECT_EQ(c.SampleCount(), 0);
     EXPECT_EQ(StartOf(module.writes.back()), 82);
     EXPECT_EQ(module.writeTimesMs.back() - w[0].atMs, 500);
-    EXPECT_EQ(AdjustCycle::Memory().Find(link, 7), (KeptGains{6314, 65210}));
+    EXPECT_EQ(memory.Find(link, 7), (KeptGains{6314, 65210}));
 }
 
 TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) {
@@ -301,7 +301,7 @@ TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) 
     EXPECT_EQ(module.ReadRequests()[10], (std::pair<int, int>{5000, 3}));  // the link check
     EXPECT_EQ(sink.messages.back().text, "校准完成!");
 
-    AdjustCycle::Memory().Keep(link, 3, {6314, 65210});
+    memory.Keep(link, 3, {6314, 65210});
     module.writes.clear();
     module.writeTimesMs.clear();
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Angle));
@@ -329,10 +329,10 @@ TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) 
         EXPECT_EQ(w[0].values[3], 6378) << change;
         EXPECT_EQ(w[0].values[4], 0) << change;
     }
-    EXPECT_FALSE(AdjustCycle::Memory().Find(link, 3));
+    EXPECT_FALSE(memory.Find(link, 3));
 
     // Circuit 3's gains are not circuit 4's.
-    AdjustCycle::Memory().Keep(link, 3, {6314, 65210});
+    memory.Keep(link, 3, {6314, 65210});
     SetCircuit(4, 5000, 5445, 9526);
     ASSERT_TRUE(c.SelectCircuit(4));
     module.writes.clear();
@@ -426,7 +426,7 @@ TEST_F(AdjustCycleTest, CoefficientRestore) {
     AdjustCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(9));
-    AdjustCycle::Memory().Keep(link, 9, {6314, 65210});
+    memory.Keep(link, 9, {6314, 65210});
     // Asked first, naming the circuit whose calibration goes; "No" sends nothing.
     sink.answers = {MsgResult::No};
     EXPECT_FALSE(c.OnRestoreDefaults());
@@ -449,7 +449,7 @@ TEST_F(AdjustCycleTest, CoefficientRestore) {
     EXPECT_EQ(sink.messages[1].icon, MsgIcon::Question);
     EXPECT_EQ(c.Mode(), AdjustMode::Test);
     EXPECT_TRUE(c.Running());
-    EXPECT_FALSE(AdjustCycle::Memory().Find(link, 9));  // an angle calibration now sends the defaults
+    EXPECT_FALSE(memory.Find(link, 9));  // an angle calibration now sends the defaults
 
     c.OnIncomingLine();
     module.writes.clear();

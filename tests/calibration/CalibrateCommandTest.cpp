@@ -14,6 +14,7 @@
 #include "sim/SimPort.h"
 #include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
+#include "support/CommandFixture.h"
 
 namespace {
 
@@ -39,25 +40,12 @@ private:
     char enter_ = '\n';
 };
 
-class CalibrateCommandTest : public ::testing::Test {
+class CalibrateCommandTest : public CommandFixture {
 protected:
-    CalibrateCommandTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
+    CalibrateCommandTest() {
         bus.WithModule(1, [](VirtualModule& m) { m.Bench().Connect(StandardSource{}); });
-        env.clock = &clock;
         env.wall = &wall;
-        env.port = &port;
-        env.open = [this](const std::string&, int baud, int, int, int) {
-            ++opens;
-            return port.Open(baud);
-        };
-        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
-    }
-    int Run(std::vector<std::string> args) {
-        out.str("");
-        err.str("");
-        args.insert(args.begin(), "--sim");
-        return RunCliArgs(args, env, out, err);
+        leading = {"--sim"};
     }
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
@@ -81,13 +69,7 @@ protected:
         }));
     }
 
-    VirtualClock clock;
     FixedWallClock wall{LocalTime{2024, 3, 5, 8, 7, 9}};
-    VirtualBus bus;
-    SimPort port;
-    CliEnv env;
-    std::ostringstream out, err;
-    int opens = 0;
 };
 
 }  // namespace

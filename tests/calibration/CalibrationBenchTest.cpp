@@ -9,17 +9,13 @@
 #include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
+#include "support/SimLink.h"
 
 namespace {
 
-class CalibrationBenchTest : public ::testing::Test {
+class CalibrationBenchTest : public ::testing::Test, protected SimLink {
 protected:
-    CalibrationBenchTest() : bus(clock), port(bus, clock), cycle(link, clock, sink) {
-        AdjustCycle::ResetLast();
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    CalibrationBenchTest() : cycle(link, clock, sink, run.calibration) {
         cycle.SetSourceFollower([this](const StandardValues& s, int pf) {
             bus.WithModule(1, [&](VirtualModule& m) { m.Bench().Connect(StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pf)); });
         });
@@ -61,10 +57,6 @@ protected:
         return *b;
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    LinkState link;
     RecordingSink sink;
     AdjustCycle cycle;
 };
@@ -221,7 +213,7 @@ TEST(CalibrationModelTest, ABlockForCircuitZeroIsRefusedOnTheWire) {
     bus.AddModule(1);
     const std::array<std::int32_t, 11> block{999, 65535, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0};
     std::vector<std::uint8_t> frame(9 + 22);
-    const int n = TheModbusRtu().BuildWriteRegisters(frame, 1, 9257, 11, block);
+    const int n = CModbusRtu().BuildWriteRegisters(frame, 1, 9257, 11, block);
     const auto reply = bus.Process(std::span<const std::uint8_t>(frame.data(), static_cast<std::size_t>(n)));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->bytes.at(1), 0x90);

@@ -7,6 +7,7 @@
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 
 namespace {
 
@@ -93,15 +94,9 @@ TEST_F(DeadZoneTest, AFailedReadLeavesTheCellsAndSaysSoOnce) {
     EXPECT_EQ(dz.Cells().Text(1, 1), "4");
 }
 
-TEST(DeadZoneOnTheVirtualModule, ASetReadsBackEachRowsOwnValue) {
-    VirtualClock clock;
-    VirtualBus bus(clock);
-    bus.AddModule(1);
-    SimPort port(bus, clock);
-    port.Open(9600);
-    LinkState link;
-    link.protocol = &TheModbusRtu();
-    link.port = &port;
+class DeadZoneOnTheVirtualModule : public ::testing::Test, protected SimLink {};
+
+TEST_F(DeadZoneOnTheVirtualModule, ASetReadsBackEachRowsOwnValue) {
     DeadZone dz(link, clock);
     ASSERT_TRUE(dz.Read(nullptr));
     for (int r = 1; r <= 10; ++r) EXPECT_EQ(dz.Cells().Text(r, 1), dz.Cells().Text(r, 2)) << r;  // the defaults

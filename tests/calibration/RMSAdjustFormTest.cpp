@@ -23,21 +23,17 @@
 #include "sim/VirtualBus.h"
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
+#include "support/SimLink.h"
 #include "widgets/GridCtrl.h"
 
 using namespace adjust;
 
 namespace {
 
-class RMSAdjustFormTest : public ::testing::Test {
+class RMSAdjustFormTest : public ::testing::Test, protected SimLink {
 protected:
-    RMSAdjustFormTest() : bus(clock), port(bus, clock) {
-        AdjustCycle::ResetLast();
-        bus.AddModule(1);
+    RMSAdjustFormTest() {
         bus.WithModule(1, [](VirtualModule& m) { m.Bench().Connect(StandardSource{}); });
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
         form = std::make_unique<CRMSAdjustForm>(ctx);
         form->resize(760, 620);
         form->OnInitialUpdate();
@@ -55,13 +51,9 @@ protected:
         return out;
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     RecordingSink sink;
-    LinkState link;
     FixedWallClock wall{LocalTime{2024, 3, 5, 8, 7, 9}};
-    FormContext ctx{link, clock, sink, wall};
+    FormContext ctx{run, link, clock, sink, wall};
     std::unique_ptr<CRMSAdjustForm> form;
 };
 

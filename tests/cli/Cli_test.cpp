@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "run/RunState.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,8 @@ protected:
 
     VirtualClock clock;
     ScriptedPort port;
-    CliEnv env;
+    RunState run;
+    CliEnv env{run};
     std::ostringstream out, err;
 };
 
@@ -162,30 +164,14 @@ TEST_F(CliTest, SimWithoutAVirtualModuleSaysSo) {
 
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
+#include "support/CommandFixture.h"
 
 namespace {
 
 // The jobs against the virtual module on the virtual clock, as `kvt40ctl --sim` runs them.
-class CliOnVirtualModule : public ::testing::Test {
+class CliOnVirtualModule : public CommandFixture {
 protected:
-    CliOnVirtualModule() : bus(clock), port(bus, clock) {
-        bus.AddModule(7);
-        env.clock = &clock;
-        env.port = &port;
-        env.open = [this](const std::string&, int baud, int, int, int) { return port.Open(baud); };
-        env.listPorts = [] { return std::vector<std::string>{}; };
-        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
-    }
-    int Run(std::vector<std::string> args) {
-        out.str("");
-        err.str("");
-        return RunCliArgs(args, env, out, err);
-    }
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    CliEnv env;
-    std::ostringstream out, err;
+    CliOnVirtualModule() : CommandFixture(7) {}
 };
 
 TEST_F(CliOnVirtualModule, MeasurePrintsTheWholeGrid) {

@@ -72,7 +72,7 @@ protected:
     BusRig<VirtualClock> rig;
     std::atomic<bool> interrupted{false};
     StoppingPort stopping;
-    CliEnv env;
+    CliEnv env{rig.run};
     int opens = 0;
     ImageFiles files;
     std::string image;

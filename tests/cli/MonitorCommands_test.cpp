@@ -9,6 +9,7 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/Frames.h"
+#include "support/CommandFixture.h"
 
 namespace {
 
@@ -57,31 +58,16 @@ private:
     Clock& clock_;
 };
 
-class MonitorCommands : public ::testing::Test {
+class MonitorCommands : public CommandFixture {
 protected:
-    MonitorCommands() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        env.clock = &clock;
+    MonitorCommands() {
         env.wall = &wall;
         env.port = &watch;
-        env.open = [this](const std::string&, int baud, int, int, int) { return port.Open(baud); };
-        env.listPorts = [] { return std::vector<std::string>{}; };
-        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
-    }
-    int Run(std::vector<std::string> args) {
-        out.str("");
-        err.str("");
-        args.insert(args.begin(), "--sim");
-        return RunCliArgs(args, env, out, err);
+        leading = {"--sim"};
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     WireWatch watch{port, clock};
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
-    CliEnv env;
-    std::ostringstream out, err;
 };
 
 TEST_F(MonitorCommands, TotalsPrintsElevenLinesOfFourCells) {

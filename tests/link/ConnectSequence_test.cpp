@@ -16,7 +16,7 @@ protected:
         : port(clock), seq(link, port, [this](const std::string& n, int b, int d, int p, int s) {
               return port.Open(n, b, d, p, s);
           }, sink, clock) {
-        link.protocol = &TheModbusRtu();
+        link.protocol = &rtu;
         link.port = &port;
     }
     CommSettings Settings(int addr, const std::string& name, int baudIndex = 1) {
@@ -28,6 +28,7 @@ protected:
     }
 
     VirtualClock clock;
+    CModbusRtu rtu;
     LinkState link;
     ScriptedPort port;
     RecordingSink sink;

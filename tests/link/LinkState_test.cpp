@@ -7,20 +7,26 @@
 #include "link/Clock.h"
 #include "link/SerialPort.h"
 #include "link/UpdateLog.h"
+#include "run/RunState.h"
 
 namespace {
 
-TEST(LinkState, StartValuesAndTheOneProtocolAndPort) {
-    ResetTheLink();
-    const LinkState& s = TheLink();
+// Each run owns its link, protocol and port: two runs share none of them.
+TEST(LinkState, StartValuesAndTheRunsOwnProtocolAndPort) {
+    RunState run;
+    RunState other;
+    const LinkState& s = run.link;
     EXPECT_EQ(s.deviceAddress, 1);
     EXPECT_EQ(s.baudIndex, 1);
     EXPECT_EQ(s.dataBits, 8);
     EXPECT_EQ(s.parityIndex, 0);
     EXPECT_EQ(s.stopBitsIndex, 0);
-    EXPECT_EQ(s.protocol, &TheModbusRtu());
-    EXPECT_EQ(s.port, static_cast<CCommPort*>(&TheSerialPort()));
+    EXPECT_EQ(s.protocol, &run.protocol);
+    EXPECT_EQ(s.port, static_cast<CCommPort*>(&run.port));
     EXPECT_FALSE(s.port->IsOpen());
+    EXPECT_NE(other.link.port, s.port);
+    EXPECT_EQ(run.statusPollPhase, 1);  // the first tick of the io view is phase 0
+    EXPECT_EQ(run.updateLog.Text(), "");
 }
 
 TEST(LinkState, BaudIndexTable) {
@@ -37,10 +43,6 @@ TEST(VirtualClockTest, SleepOnlyMovesTimeForward) {
     EXPECT_EQ(c.nowMs(), 200000);
     c.advance(std::chrono::microseconds(1500));
     EXPECT_EQ(c.now().count(), 200001500);
-    SetTheClock(&c);
-    EXPECT_EQ(&TheClock(), &c);
-    SetTheClock(nullptr);
-    EXPECT_NE(&TheClock(), &c);
 }
 
 TEST(UpdateLogTest, AppendsBlocksWithLineEndsAndIsSafeAcrossThreads) {

@@ -19,12 +19,13 @@ class ModbusSessionTest : public ::testing::Test {
 protected:
     ModbusSessionTest() : port(clock) {
         port.Open();
-        link.protocol = &TheModbusRtu();
+        link.protocol = &rtu;
         link.port = &port;
         link.deviceAddress = 7;
     }
     VirtualClock clock;
     ScriptedPort port;
+    CModbusRtu rtu;
     LinkState link;
     ModbusSession s{link, clock};
 };
@@ -131,7 +132,8 @@ TEST(ModbusSessionPty, AVanishedPortIsItsOwnFailureWithTheSystemsReason) {
     VirtualClock clock;
     ExchangeRecord record;
     LinkState link;
-    link.protocol = &TheModbusRtu();
+    CModbusRtu rtu;
+    link.protocol = &rtu;
     link.port = &serial;
     link.lastExchange = &record;
     ModbusSession s(link, clock);

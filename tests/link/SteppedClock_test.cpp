@@ -15,7 +15,8 @@ TEST(SteppedClock, HoldsAWorkerAtAChosenBlockUntilTheTestActs) {
     port.Open();
     port.answerReads = true;
     LinkState link;
-    link.protocol = &TheModbusRtu();
+    CModbusRtu rtu;
+    link.protocol = &rtu;
     link.port = &port;
 
     std::atomic<int> blocks{0};

@@ -9,6 +9,7 @@
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedLink.h"
+#include "support/SimLink.h"
 
 namespace {
 
@@ -122,17 +123,11 @@ TEST_F(AlarmCycleTest, ActiveAlarmsNameTheirCells) {
     EXPECT_EQ(active[2].name, "Outlet 30 Current Upper limit");
 }
 
+class AlarmCycleOnVirtualModule : public ::testing::Test, protected SimLink {};
+
 // On the virtual module the current alarm of outlet 30 comes and goes by itself, and a
 // voltage limit below the reading raises its alarm.
-TEST(AlarmCycleOnVirtualModule, AlarmsComeAndGoAsReadingsAndLimitsCross) {
-    VirtualClock clock;
-    VirtualBus bus(clock);
-    bus.AddModule(1);
-    SimPort port(bus, clock);
-    port.Open(9600);
-    LinkState link;
-    link.protocol = &TheModbusRtu();
-    link.port = &port;
+TEST_F(AlarmCycleOnVirtualModule, AlarmsComeAndGoAsReadingsAndLimitsCross) {
     AlarmCycle c(link, clock);
     ASSERT_TRUE(c.Open());
     int on = 0;

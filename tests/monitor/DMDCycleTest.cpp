@@ -8,6 +8,7 @@
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedLink.h"
+#include "support/SimLink.h"
 
 namespace {
 
@@ -104,16 +105,10 @@ TEST_F(DMDCycleTest, AMissedPollReplyKeepsTheValuesAndTheNextRequestGoesOut) {
     EXPECT_EQ(c.Cells().Text(2, 1), "2.000A");
 }
 
+class DMDCycleOnVirtualModule : public ::testing::Test, protected SimLink {};
+
 // On the virtual module: the clear command's frame, its echo and the demand that grows again.
-TEST(DMDCycleOnVirtualModule, ClearSendsTheCommandAndTheEchoIsNotJudged) {
-    VirtualClock clock;
-    VirtualBus bus(clock);
-    bus.AddModule(1);
-    SimPort port(bus, clock);
-    port.Open(9600);
-    LinkState link;
-    link.protocol = &TheModbusRtu();
-    link.port = &port;
+TEST_F(DMDCycleOnVirtualModule, ClearSendsTheCommandAndTheEchoIsNotJudged) {
     clock.advanceMs(300 * 1000);  // the demand has risen by now
 
     DMDCycle c(link, clock);

@@ -10,17 +10,14 @@
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 #include "widgets/FormContext.h"
 
-class FormFixture : public ::testing::Test {
+class FormFixture : public ::testing::Test, protected SimLink {
 protected:
-    FormFixture() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
+    FormFixture() {
         scripted.Open();
         scripted.answerReads = true;
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
     }
     // Exact registers instead of the virtual module's live ones.
     void UseScriptedModule() { link.port = &scripted; }
@@ -31,12 +28,8 @@ protected:
         form.OnTimer();
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     ScriptedPort scripted{clock};
     RecordingSink sink;
-    LinkState link;
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
-    FormContext ctx{link, clock, sink, wall};
+    FormContext ctx{run, link, clock, sink, wall};
 };

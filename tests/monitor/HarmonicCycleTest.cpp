@@ -6,6 +6,7 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/ScriptedLink.h"
+#include "support/SimLink.h"
 
 namespace {
 
@@ -90,16 +91,10 @@ TEST_F(HarmonicCycleTest, AFailedPhaseWaitsThreeTicksForItsTurn) {
     EXPECT_DOUBLE_EQ(v.Bars(1)[0], 5.0);
 }
 
+class HarmonicCycleOnVirtualModule : public ::testing::Test, protected SimLink {};
+
 // The virtual module's harmonics differ from phase to phase.
-TEST(HarmonicCycleOnVirtualModule, EachPhaseHasItsOwnSpectrum) {
-    VirtualClock clock;
-    VirtualBus bus(clock);
-    bus.AddModule(1);
-    SimPort port(bus, clock);
-    port.Open(9600);
-    LinkState link;
-    link.protocol = &TheModbusRtu();
-    link.port = &port;
+TEST_F(HarmonicCycleOnVirtualModule, EachPhaseHasItsOwnSpectrum) {
     for (auto kind : {HarmonicChartCycle::Kind::Voltage, HarmonicChartCycle::Kind::Current}) {
         HarmonicChartCycle c(link, clock, kind);
         c.Open();
@@ -122,15 +117,8 @@ TEST(HarmonicCycleOnVirtualModule, EachPhaseHasItsOwnSpectrum) {
 
 // Before another page talks, the reply on its way is waited for and dropped (a silent
 // module is given up one poll period after the request); a last tick asks for nothing.
-TEST(HarmonicCycleOnVirtualModule, SettleWaitsOutTheReplyInFlightAndLastTickSendsNothing) {
-    VirtualClock clock;
-    VirtualBus bus(clock);
-    bus.AddModule(1).SetTurnaroundMs(55);
-    SimPort port(bus, clock);
-    port.Open(9600);
-    LinkState link;
-    link.protocol = &TheModbusRtu();
-    link.port = &port;
+TEST_F(HarmonicCycleOnVirtualModule, SettleWaitsOutTheReplyInFlightAndLastTickSendsNothing) {
+    bus.WithModule(1, [](VirtualModule& m) { m.SetTurnaroundMs(55); });
     ThdCycle thd(link, clock);
     thd.Settle();
     EXPECT_EQ(clock.nowMs(), 0);  // nothing in flight

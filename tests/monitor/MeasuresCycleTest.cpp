@@ -57,11 +57,11 @@ TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply)
 TEST_F(MeasuresCycleTest, CycleOrderFramesAndStep)
 {
     MeasuresCycle c(link, clock);
-    MeasuresCycle::SetPollStep(4);
+    c.SetPollStep(4);
     RunCycle(c);
     const std::vector<std::pair<int, int>> want{{0, 10}, {10, 72}, {82, 72}, {154, 72}, {226, 72}, {298, 72}, {0, 10}};
     EXPECT_EQ(Requests(), want);
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(c.PollStep(), 0);
     // The first frame: address 5, function 3, start 0, count 10, CRC low byte first.
     const std::vector<std::uint8_t> probe{0x05, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC4, 0x49};
     EXPECT_EQ(module.writes.front(), probe);
@@ -116,7 +116,7 @@ TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
     ASSERT_TRUE(c.Tick());
     const auto before = module.writes.size();
     EXPECT_FALSE(c.Tick());
-    EXPECT_EQ(MeasuresCycle::PollStep(), 3);
+    EXPECT_EQ(c.PollStep(), 3);
     EXPECT_EQ(module.writes.size(), before);  // nothing sent after a failed check
     for (int n = 1; n <= 12; ++n)
         EXPECT_EQ(c.Cell(n + 2, 1), "2.000") << n;
@@ -155,13 +155,13 @@ TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick)
 TEST_F(MeasuresCycleTest, ReadDataWaits300MsAndRestartsAtStepZero)
 {
     MeasuresCycle c(link, clock);
-    MeasuresCycle::SetPollStep(3);
+    c.SetPollStep(3);
     RecordingSink sink;
     const auto t0 = clock.nowMs();
     EXPECT_TRUE(c.ReadData(&sink));
     EXPECT_EQ(clock.nowMs() - t0, 300);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(c.PollStep(), 0);
     const std::vector<std::pair<int, int>> want{{0, 10}, {0, 10}};
     EXPECT_EQ(Requests(), want);
     EXPECT_EQ(c.Cell(1, 1), "");  // the probe's values are not shown
@@ -172,14 +172,14 @@ TEST_F(MeasuresCycleTest, ReadDataFailureShowsWarning)
 {
     module.mute = true;
     MeasuresCycle c(link, clock);
-    MeasuresCycle::SetPollStep(2);
+    c.SetPollStep(2);
     RecordingSink sink;
     EXPECT_FALSE(c.ReadData(&sink));
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].text, "Unable to read meter data!");
     EXPECT_EQ(sink.messages[0].caption, "Warning");
     EXPECT_EQ(sink.messages[0].icon, MsgIcon::Stop);
-    EXPECT_EQ(MeasuresCycle::PollStep(), 2);
+    EXPECT_EQ(c.PollStep(), 2);
     EXPECT_EQ(module.writes.size(), 1u);
 }
 

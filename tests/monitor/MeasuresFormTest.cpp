@@ -11,17 +11,14 @@
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
 #include "support/Frames.h"
+#include "support/SimLink.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
 
-class MeasuresFormTest : public ::testing::Test {
+class MeasuresFormTest : public ::testing::Test, protected SimLink {
 protected:
-    MeasuresFormTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    MeasuresFormTest() {
         form = std::make_unique<CMeasuresForm>(ctx);
         form->resize(700, 600);
     }
@@ -41,13 +38,9 @@ protected:
         return rows;
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     RecordingSink sink;
-    LinkState link;
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
-    FormContext ctx{link, clock, sink, wall};
+    FormContext ctx{run, link, clock, sink, wall};
     std::unique_ptr<CMeasuresForm> form;
 };
 }  // namespace
@@ -73,7 +66,7 @@ TEST_F(MeasuresFormTest, SetUpWritesHeadersColoursAndTheFirstRequest) {
     EXPECT_EQ(port.Sent()[0], WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     EXPECT_TRUE(form->TimerActive());
     EXPECT_EQ(form->TimerIntervalMs(), 600);
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(form->Measures().PollStep(), 0);
 
     // Built, but nothing shows or enables them.
     EXPECT_FALSE(form->ClearEnergyButton()->isVisibleTo(form.get()));
@@ -87,7 +80,7 @@ TEST_F(MeasuresFormTest, SixTicksWalkTheRegisterMapAndFillTheGrid) {
     for (int i = 0; i < 6; ++i) Tick();
     EXPECT_EQ(port.Sent().size(), 7u);
     EXPECT_TRUE(form->TimerActive());
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(form->Measures().PollStep(), 0);
 
     EXPECT_NEAR(Text(1, 1).toDouble(), 220.0, 15.0);
     EXPECT_NEAR(Text(1, 5).toDouble(), 50.0, 1.0);
@@ -114,7 +107,7 @@ TEST_F(MeasuresFormTest, AFailedReplyInStepThreeLeavesOutletsThirteenOnStaleAndS
     const std::size_t sent = port.Sent().size();
     Tick();  // step 3 fails
     EXPECT_FALSE(form->TimerActive());
-    EXPECT_EQ(MeasuresCycle::PollStep(), 3);
+    EXPECT_EQ(form->Measures().PollStep(), 3);
     EXPECT_EQ(port.Sent().size(), sent);  // nothing more went out
     EXPECT_TRUE(sink.messages.empty());   // a failed poll is silent
 
@@ -130,7 +123,7 @@ TEST_F(MeasuresFormTest, AFailedReplyInStepThreeLeavesOutletsThirteenOnStaleAndS
     clock.advanceMs(600);
     form->OnReadData();  // only Read data starts it again, at step 0
     EXPECT_TRUE(form->TimerActive());
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(form->Measures().PollStep(), 0);
 }
 
 TEST_F(MeasuresFormTest, NoModuleAnswering) {
@@ -153,7 +146,7 @@ TEST_F(MeasuresFormTest, ReadDataWaitsThreeHundredMsThenRestartsAtStepZero) {
     form->OnInitialUpdate();
     Tick();
     Tick();
-    ASSERT_EQ(MeasuresCycle::PollStep(), 2);
+    ASSERT_EQ(form->Measures().PollStep(), 2);
     const auto t0 = clock.nowMs();
     const std::size_t sent = port.Sent().size();
     form->OnReadData();
@@ -164,7 +157,7 @@ TEST_F(MeasuresFormTest, ReadDataWaitsThreeHundredMsThenRestartsAtStepZero) {
     ASSERT_EQ(port.Sent().size(), sent + 2);  // the probe, then the first request again
     EXPECT_EQ(StartOf(port.Sent()[sent]), 0);
     EXPECT_EQ(StartOf(port.Sent()[sent + 1]), 0);
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(form->Measures().PollStep(), 0);
     EXPECT_TRUE(form->TimerActive());
     EXPECT_TRUE(sink.messages.empty());
 }

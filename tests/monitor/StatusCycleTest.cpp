@@ -1,4 +1,4 @@
-// The input and relay cycle: the alternating poll, the program-wide phase and the relay
+// The input and relay cycle: the alternating poll, the run's phase and the relay
 // test with its echo.
 #include "monitor/StatusCycle.h"
 
@@ -7,18 +7,12 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 
 namespace {
 
-class StatusCycleTest : public ::testing::Test {
+class StatusCycleTest : public ::testing::Test, protected SimLink {
 protected:
-    StatusCycleTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
-        StatusCycle::SetPollPhase(1);  // as at program start: the first tick is phase 0
-    }
     bool Tick(StatusCycle& c) {
         clock.sleep(StatusCycle::kPollMs);
         return c.Tick();
@@ -28,11 +22,6 @@ protected:
         bus.WithModule(1, [&](VirtualModule& m) { on = m.Coil(n); });
         return on;
     }
-
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    LinkState link;
 };
 
 TEST_F(StatusCycleTest, PhasesAlternateAndEachTickReadsTheRequestOfTheTickBefore) {
@@ -40,11 +29,11 @@ TEST_F(StatusCycleTest, PhasesAlternateAndEachTickReadsTheRequestOfTheTickBefore
         m.SetInputOverride(0, true);
         m.SetInputOverride(1, false);
     });
-    StatusCycle c(link, clock);
+    StatusCycle c(link, clock, run.statusPollPhase);
     c.Open();
     EXPECT_TRUE(port.Sent().empty());  // opening sends nothing
     EXPECT_TRUE(Tick(c));              // phase 0 finds nothing: not judged
-    EXPECT_EQ(StatusCycle::PollPhase(), 0);
+    EXPECT_EQ(run.statusPollPhase, 0);
     ASSERT_EQ(port.Sent().size(), 1u);
     EXPECT_EQ(port.Sent()[0], WithCrc({0x01, 0x02, 0x00, 0x00, 0x00, 0x02}));
     EXPECT_FALSE(c.Filled(StatusCycle::kDi1));
@@ -64,8 +53,8 @@ TEST_F(StatusCycleTest, RegisterThirtyEightBitsLightTheRelayLamps) {
     module.answerReads = true;
     module.regs[38] = 2;
     link.port = &module;
-    StatusCycle::SetPollPhase(0);  // the next tick is phase 1: it sends the relay request
-    StatusCycle c(link, clock);
+    run.statusPollPhase = 0;  // the next tick is phase 1: it sends the relay request
+    StatusCycle c(link, clock, run.statusPollPhase);
     c.Open();
     EXPECT_TRUE(Tick(c));
     EXPECT_TRUE(Tick(c));
@@ -80,7 +69,7 @@ TEST_F(StatusCycleTest, RegisterThirtyEightBitsLightTheRelayLamps) {
 }
 
 TEST_F(StatusCycleTest, TestSendsBothCoilsTwiceAndTheEchoIsNotJudged) {
-    StatusCycle c(link, clock);
+    StatusCycle c(link, clock, run.statusPollPhase);
     c.Open();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(Tick(c));
     EXPECT_FALSE(c.Lit(StatusCycle::kDo1));
@@ -111,20 +100,20 @@ TEST_F(StatusCycleTest, TestSendsBothCoilsTwiceAndTheEchoIsNotJudged) {
 
 TEST_F(StatusCycleTest, ThePollPhaseCarriesOverToTheNextOpening) {
     {
-        StatusCycle c(link, clock);
+        StatusCycle c(link, clock, run.statusPollPhase);
         c.Open();
         ASSERT_TRUE(Tick(c));
     }
-    EXPECT_EQ(StatusCycle::PollPhase(), 0);
-    StatusCycle again(link, clock);
+    EXPECT_EQ(run.statusPollPhase, 0);
+    StatusCycle again(link, clock, run.statusPollPhase);
     again.Open();
     ASSERT_TRUE(Tick(again));
-    EXPECT_EQ(StatusCycle::PollPhase(), 1);  // this tick asked for the relay bits
+    EXPECT_EQ(run.statusPollPhase, 1);  // this tick asked for the relay bits
     EXPECT_EQ(StartOf(port.Sent().back()), 38);
 }
 
 TEST_F(StatusCycleTest, TheVirtualModulesInputsToggle) {
-    StatusCycle c(link, clock);
+    StatusCycle c(link, clock, run.statusPollPhase);
     c.Open();
     int changes = 0;
     bool was = false;

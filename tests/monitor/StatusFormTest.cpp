@@ -12,7 +12,6 @@ namespace {
 class StatusFormTest : public FormFixture {
 protected:
     StatusFormTest() {
-        StatusCycle::SetPollPhase(1);
         form = std::make_unique<CStatusForm>(ctx);
         form->resize(600, 580);
         form->OnInitialUpdate();

@@ -11,18 +11,15 @@
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 
 namespace {
 
 const Frame kReadBlock = WithCrc(Hex("01 03 01 F8 00 21"));  // 33 registers from 504
 
-class AlarmLimitSettingsTest : public ::testing::Test {
+class AlarmLimitSettingsTest : public ::testing::Test, protected SimLink {
 protected:
-    AlarmLimitSettingsTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    AlarmLimitSettingsTest() {
     }
     // Column 2 as a user leaves it: voltages and every outlet limit.
     void Type(const std::string& upper, const std::string& lower, const std::string& outlets) {
@@ -32,10 +29,6 @@ protected:
     }
     std::string Cell(int r, int c) const { return limits.Cells().Text(r, c); }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    LinkState link;
     RecordingSink sink;
     AlarmLimitSettings limits{link, clock};
 };

@@ -10,25 +10,18 @@
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 
 namespace {
 
 const Frame kReadBlock = WithCrc(Hex("01 03 01 F4 00 07"));  // 7 registers from 500
 
-class CommParametersTest : public ::testing::Test {
+class CommParametersTest : public ::testing::Test, protected SimLink {
 protected:
-    CommParametersTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    CommParametersTest() {
     }
     std::string Cell(int r, int c) const { return params.Cells().Text(r, c); }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    LinkState link;
     RecordingSink sink;
     CommParameters params{link, clock};
 };

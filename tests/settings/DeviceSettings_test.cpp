@@ -9,23 +9,16 @@
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 
 namespace {
 
-class DeviceSettingsTest : public ::testing::Test {
+class DeviceSettingsTest : public ::testing::Test, protected SimLink {
 protected:
-    DeviceSettingsTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    DeviceSettingsTest() {
     }
     std::string Cell(int r, int c) const { return device.Cells().Text(r, c); }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    LinkState link;
     RecordingSink sink;
     DeviceSettings device{link, clock};
 };

@@ -12,6 +12,7 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/Frames.h"
+#include "support/CommandFixture.h"
 
 namespace {
 
@@ -32,29 +33,19 @@ std::string LimitsFile(const std::string& upper, const std::string& lower, const
 
 long LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
-class SettingsCliTest : public ::testing::Test {
+class SettingsCliTest : public CommandFixture {
 protected:
-    SettingsCliTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        env.clock = &clock;
-        env.port = &port;
+    SettingsCliTest() {
         // Opening again (the probe after a re-addressing) starts a new record; keep the old.
         env.open = [this](const std::string&, int baud, int, int, int) {
             const auto sent = port.Sent();
             wire.insert(wire.end(), sent.begin(), sent.end());
-            opens.push_back(baud);
+            openBauds.push_back(baud);
             return port.Open(baud);
         };
-        env.listPorts = [] { return std::vector<std::string>{}; };
-        env.startSim = [](int, int, std::string&) { return std::optional<std::string>("Virtual module"); };
     }
     ~SettingsCliTest() override { std::filesystem::remove_all(dir); }
 
-    int Run(std::vector<std::string> args) {
-        out.str("");
-        err.str("");
-        return RunCliArgs(args, env, out, err);
-    }
     // Every frame sent so far, across reopenings.
     std::vector<Frame> Wire() const {
         std::vector<Frame> all = wire;
@@ -71,13 +62,8 @@ protected:
         return path;
     }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
-    CliEnv env;
-    std::ostringstream out, err;
     std::vector<Frame> wire;
-    std::vector<int> opens;
+    std::vector<int> openBauds;
     std::filesystem::path dir = std::filesystem::temp_directory_path() /
                                 ("kvt40-settings-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -161,7 +147,7 @@ TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
     EXPECT_EQ(Run({"--sim", "limits", "--set", dir.string()}), kExitUsage);
     EXPECT_EQ(err.str(), "kvt40ctl: cannot read '" + dir.string() + "': it is a directory\n");
     EXPECT_TRUE(out.str().empty());
-    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(openBauds.empty());
     EXPECT_TRUE(Wire().empty());
 }
 
@@ -209,7 +195,7 @@ TEST_F(SettingsCliTest, LimitsFileLinesAreRefusedUnlessPlainDecimals) {
              "' is cut short UTF-16 text: save it as UTF-8 or ANSI text, one number a line\n"},
     };
     for (const auto& [text, message] : files) {
-        opens.clear();
+        openBauds.clear();
         const std::size_t sent = Wire().size();
         const int code = Run({"--sim", "limits", "--set", WriteFile(text)});
         if (message.empty()) {
@@ -222,7 +208,7 @@ TEST_F(SettingsCliTest, LimitsFileLinesAreRefusedUnlessPlainDecimals) {
         EXPECT_EQ(code, kExitUsage) << text;
         EXPECT_EQ(err.str(), message) << text;
         EXPECT_TRUE(out.str().empty());
-        EXPECT_TRUE(opens.empty());
+        EXPECT_TRUE(openBauds.empty());
         EXPECT_EQ(Wire().size(), sent);
     }
 }
@@ -287,7 +273,7 @@ TEST_F(SettingsCliTest, PresetEnergyRefusalsSendNothing) {
     EXPECT_EQ(err.str(), "The reactive energy must be a number from 0.0 to 99999999.9.\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1"}), kExitUsage);
-    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(openBauds.empty());
     EXPECT_TRUE(Wire().empty());
 }
 
@@ -328,7 +314,7 @@ TEST_F(SettingsCliTest, CommReaddressesAndProbesTheNewSettings) {
     EXPECT_EQ(frames[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 09 00 02")));
     EXPECT_EQ(frames[2], WithCrc(Hex("09 03 01 F4 00 07")));
     EXPECT_EQ(frames[3], WithCrc(Hex("09 03 00 00 00 0A")));
-    EXPECT_EQ(opens, (std::vector<int>{9600, 19200, 19200}));
+    EXPECT_EQ(openBauds, (std::vector<int>{9600, 19200, 19200}));
 }
 
 // "1abc" is 1, as the form takes it; the read-back puts the module's value in its place.
@@ -368,7 +354,7 @@ TEST_F(SettingsCliTest, CommRefusalsAndUsageErrors) {
         EXPECT_EQ(Run(args), kExitUsage) << args.back();
         EXPECT_EQ(err.str().rfind("kvt40ctl: ", 0), 0u) << err.str();
     }
-    EXPECT_TRUE(opens.empty());
+    EXPECT_TRUE(openBauds.empty());
     EXPECT_TRUE(Wire().empty());
 }
 

@@ -14,29 +14,22 @@
 #include "sim/VirtualBus.h"
 #include "support/Frames.h"
 #include "support/RecordingSink.h"
+#include "support/SimLink.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
 
 const QColor kValueBk(255, 255, 213);
 
-class SettingsFormsTest : public ::testing::Test {
+class SettingsFormsTest : public ::testing::Test, protected SimLink {
 protected:
-    SettingsFormsTest() : bus(clock), port(bus, clock) {
-        bus.AddModule(1);
-        port.Open(9600);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
+    SettingsFormsTest() {
     }
     static QString T(const CGridCtrl& g, int r, int c) { return g.GetItemText(r, c); }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     RecordingSink sink;
-    LinkState link;
     FixedWallClock wall;
-    FormContext ctx{link, clock, sink, wall};
+    FormContext ctx{run, link, clock, sink, wall};
 };
 
 TEST_F(SettingsFormsTest, TheRegistryBuildsEachSettingsForm) {

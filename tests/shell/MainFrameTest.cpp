@@ -37,6 +37,7 @@
 #include "support/Pty.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
+#include "support/SimLink.h"
 #include "update/UpdateFixture.h"
 #include "update/UpdateForm.h"
 #include "widgets/BusyCursor.h"
@@ -44,13 +45,10 @@
 #include "widgets/ItemBar.h"
 
 namespace {
-class MainFrameTest : public ::testing::Test {
+class MainFrameTest : public ::testing::Test, protected SimLink {
 protected:
-    MainFrameTest() : bus(clock), port(bus, clock) {
+    MainFrameTest() : SimLink(5, PortAtStart::Closed) {
         SetInternalItems(0);
-        bus.AddModule(5);
-        link.protocol = &TheModbusRtu();
-        link.port = &port;
     }
     ~MainFrameTest() override {
         frame.reset();
@@ -58,7 +56,7 @@ protected:
     }
     CMainFrame& Frame() {
         if (!frame) {
-            frame = std::make_unique<CMainFrame>(FormContext{link, clock, sink, wall});
+            frame = std::make_unique<CMainFrame>(FormContext{run, link, clock, sink, wall});
             frame->SetDialogFactory([this](QWidget* parent) {
                 return new CCommSettingDlg(link, sink, clock, port,
                                            [this](const std::string&, int baud, int, int, int) {
@@ -84,11 +82,7 @@ protected:
     bool Enabled(int id) { return Frame().Action(id)->isEnabled(); }
     QAction* ToolButton(int pos) { return Frame().ToolBar()->actions().value(pos); }
 
-    VirtualClock clock;
-    VirtualBus bus;
-    SimPort port;
     RecordingSink sink;
-    LinkState link;
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
     std::unique_ptr<CMainFrame> frame;
 };
@@ -276,19 +270,19 @@ TEST_F(MainFrameTest, SwitchingBackToTheMeasuresFormRestartsItsCycle) {
         clock.advanceMs(600);
         form->OnTimer();
     }
-    ASSERT_EQ(MeasuresCycle::PollStep(), 3);
+    ASSERT_EQ(form->Measures().PollStep(), 3);
     const std::size_t sent = port.Sent().size();
     f.ItemBar().OutBar().ClickItem(0, 0);
     EXPECT_TRUE(form.isNull());
     auto* fresh = qobject_cast<CMeasuresForm*>(f.Form());
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(MeasuresCycle::PollStep(), 0);
+    EXPECT_EQ(fresh->Measures().PollStep(), 0);
     ASSERT_EQ(port.Sent().size(), sent + 1);
     EXPECT_EQ(port.Sent().back(), WithCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x0A}));
     EXPECT_TRUE(fresh->TimerActive());
     clock.advanceMs(600);
     fresh->OnTimer();
-    EXPECT_EQ(MeasuresCycle::PollStep(), 1);
+    EXPECT_EQ(fresh->Measures().PollStep(), 1);
 }
 
 TEST_F(MainFrameTest, InternalItemsAppearOnlyWithTheSwitch) {
@@ -327,22 +321,22 @@ TEST_F(MainFrameTest, FormsWithoutANavigationItemAreReachedFromTheViewMenu) {
 }
 
 TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
-    const QString before = QString::fromStdString(TheUpdateLog().Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString before = QString::fromStdString(run.updateLog.Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QPointer<CTrafficDlg> a = Frame().OnTraffic();
     EXPECT_EQ(a->windowTitle(), QStringLiteral("Communication Traffic"));
     EXPECT_FALSE(a->isModal());
     EXPECT_TRUE(a->isVisible());
     EXPECT_EQ(a->Edit()->toPlainText(), before);
 
-    TheUpdateLog().Append("C");
-    TheUpdateLog().Append("\xC9\xFD\xBC\xB6ok");  // a bootloader that answers in GBK
+    run.updateLog.Append("C");
+    run.updateLog.Append("\xC9\xFD\xBC\xB6ok");  // a bootloader that answers in GBK
     QPointer<CTrafficDlg> b = Frame().OnTraffic();
     EXPECT_NE(a.data(), b.data());
     EXPECT_EQ(a->Edit()->toPlainText(), before);  // not refreshed
     EXPECT_TRUE(b->Edit()->toPlainText().endsWith(QStringLiteral("C\n升级ok\n")));
 
     b->Edit()->setPlainText(QStringLiteral("typed"));
-    EXPECT_NE(TheUpdateLog().Text(), "typed");
+    EXPECT_NE(run.updateLog.Text(), "typed");
 
     QPushButton* exitBtn = nullptr;
     for (QPushButton* p : b->findChildren<QPushButton*>())
@@ -488,7 +482,7 @@ TEST_F(MainFrameTest, EveryWaitOfASwitchOrAHandlerShowsTheWaitCursorUntilTheEven
     port.Open(9600);
     link.deviceAddress = 5;
     CursorProbeClock probe(clock);
-    CMainFrame f(FormContext{link, probe, sink, wall});
+    CMainFrame f(FormContext{run, link, probe, sink, wall});
     f.show();
     QCoreApplication::processEvents();
     ASSERT_FALSE(BusyCursor::Shown());
@@ -559,7 +553,7 @@ TEST_F(MainFrameTest, LeavingTheUpdateFormOrClosingTheWindowDuringATransferAsksF
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(gone.isNull());
     EXPECT_FALSE(f.isVisible());
-    EXPECT_FALSE(TheUpdateShared().LinkOwned());
+    EXPECT_FALSE(run.update.LinkOwned());
     EXPECT_EQ(sink.messages.size(), asked + 3);
 }
 
@@ -602,7 +596,7 @@ TEST_F(MainFrameTest, FormsGetTheProgramsBench) {
     SetInternalItems(1);
     port.Open(9600);
     link.deviceAddress = 5;
-    CMainFrame f(FormContext{link, clock, sink, wall, &bench});
+    CMainFrame f(FormContext{run, link, clock, sink, wall, &bench});
     ASSERT_TRUE(f.SwitchToForm(CRMSAdjustForm::kFormId));
     auto* form = qobject_cast<CRMSAdjustForm*>(f.Form());
     ASSERT_NE(form, nullptr);

@@ -21,7 +21,7 @@ namespace {
 
 std::vector<std::uint8_t> ReadFrame(int addr, int start, int count) {
     std::vector<std::uint8_t> req(8);
-    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    CModbusRtu().BuildReadRegisters(req, addr, start, count);
     return req;
 }
 
@@ -165,18 +165,18 @@ TEST(PtyBusServerSerialPort, RealPortAndFrameLayerReadAndWrite) {
     std::vector<std::int32_t> regs(128);
     auto rx = Exchange(s.server, port, ReadFrame(1, 0, 10), 25);
     rx.resize(200);
-    ASSERT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    ASSERT_TRUE(CModbusRtu().CheckReadRegistersReply(rx, regs));
     EXPECT_NEAR(regs[0], 22000, 100);
 
     std::vector<std::uint8_t> req(13);
     const std::vector<std::int32_t> limits{25000, 19000};
-    TheModbusRtu().BuildWriteRegisters(req, 1, 504, 2, limits);
+    CModbusRtu().BuildWriteRegisters(req, 1, 504, 2, limits);
     rx = Exchange(s.server, port, req, 8);
     rx.resize(200);
-    EXPECT_TRUE(TheModbusRtu().CheckWriteRegistersReply(rx));
+    EXPECT_TRUE(CModbusRtu().CheckWriteRegistersReply(rx));
     rx = Exchange(s.server, port, ReadFrame(1, 504, 2), 9);
     rx.resize(200);
-    ASSERT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    ASSERT_TRUE(CModbusRtu().CheckReadRegistersReply(rx, regs));
     EXPECT_EQ(regs[0], 25000);
     EXPECT_EQ(regs[1], 19000);
 }
@@ -186,7 +186,7 @@ TEST(PtyBusServerSerialPort, ModuleFollowsItsBaudAndThePortReconnects) {
     CSerialPort port;
     ASSERT_TRUE(port.Open(s.server.SlavePath(), 9600, 8, 0, 0));
     std::vector<std::uint8_t> req(11);
-    TheModbusRtu().BuildWriteRegisters(req, 1, 501, 1, std::vector<std::int32_t>{2});
+    CModbusRtu().BuildWriteRegisters(req, 1, 501, 1, std::vector<std::int32_t>{2});
     EXPECT_EQ(Exchange(s.server, port, req, 8).size(), 8u);
     EXPECT_TRUE(Exchange(s.server, port, ReadFrame(1, 0, 10), 0).empty());
     port.Close();
@@ -213,7 +213,7 @@ TEST(PtyBusServerSerialPort, PauseInsideAReplyEndsTheRealPortsReadAndTheRestCome
     rx.insert(rx.end(), rest.begin(), rest.end());
     ASSERT_EQ(rx.size(), 25u);
     std::vector<std::int32_t> regs(16);
-    EXPECT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    EXPECT_TRUE(CModbusRtu().CheckReadRegistersReply(rx, regs));
 }
 
 TEST(PtyBusServerSerialPort, StopIsPromptWithALateReplyPendingAndSafeTwice) {
@@ -223,7 +223,7 @@ TEST(PtyBusServerSerialPort, StopIsPromptWithALateReplyPendingAndSafeTwice) {
     s.bus.InjectFault(1, late);
     RawSlave slave(s.server.SlavePath());
     std::vector<std::uint8_t> req(11);
-    TheModbusRtu().BuildWriteRegisters(req, 1, 1023, 1, std::vector<std::int32_t>{77});
+    CModbusRtu().BuildWriteRegisters(req, 1, 1023, 1, std::vector<std::int32_t>{77});
     slave.Send(req);
     // The module has acted on the request: the server is waiting out the delay.
     ASSERT_TRUE(WaitUntil([&] { return s.bus.ReadRegister(1, 1023) == 77; }));

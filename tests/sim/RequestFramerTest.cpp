@@ -14,7 +14,7 @@ using F = RequestFramer::Framing;
 
 Frame ReadFrame(int addr, int start, int count) {
     Frame req(8);
-    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    CModbusRtu().BuildReadRegisters(req, addr, start, count);
     return req;
 }
 

@@ -26,12 +26,12 @@ struct SimHarness {
     // A reply still arriving after waitMs is collected by the Read, as on the serial port.
     std::vector<std::uint8_t> Read(int addr, int start, int count, int waitMs = 200) {
         std::uint8_t req[8];
-        TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+        CModbusRtu().BuildReadRegisters(req, addr, start, count);
         return Exchange(req, waitMs);
     }
     std::vector<std::uint8_t> Write(int addr, int start, std::vector<std::int32_t> values, int waitMs = 200) {
         std::vector<std::uint8_t> req(9 + 2 * values.size());
-        TheModbusRtu().BuildWriteRegisters(req, addr, start, static_cast<int>(values.size()), values);
+        CModbusRtu().BuildWriteRegisters(req, addr, start, static_cast<int>(values.size()), values);
         return Exchange(req, waitMs);
     }
     // Registers of a good function-03 reply; empty when the check fails.
@@ -39,7 +39,7 @@ struct SimHarness {
         auto rx = Read(addr, start, count, waitMs);
         std::vector<std::int32_t> regs(128);
         rx.resize(300);
-        if (!TheModbusRtu().CheckReadRegistersReply(rx, regs)) return {};
+        if (!CModbusRtu().CheckReadRegistersReply(rx, regs)) return {};
         regs.resize(static_cast<std::size_t>(count));
         return regs;
     }

@@ -14,7 +14,7 @@ namespace {
 
 std::vector<std::uint8_t> ReadFrame(int addr, int start, int count) {
     std::vector<std::uint8_t> req(8);
-    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    CModbusRtu().BuildReadRegisters(req, addr, start, count);
     return req;
 }
 
@@ -44,7 +44,7 @@ TEST(SimPortReadRules, BytesArriveOneByOneAndAReadCollectsThoseStillComing) {
     EXPECT_EQ(h.clock.now(), Clock::Micros(39374) + kThreeChars);
     rx.resize(25);
     std::vector<std::int32_t> regs(16);
-    EXPECT_TRUE(TheModbusRtu().CheckReadRegistersReply(rx, regs));
+    EXPECT_TRUE(CModbusRtu().CheckReadRegistersReply(rx, regs));
 
     // A buffer the reply fills returns with its last byte, without the closing gap.
     h.port.Write(ReadFrame(1, 0, 10));
@@ -118,7 +118,7 @@ TEST(SimPortReadRules, FasterLineAndLongerTurnaroundMoveTheDueTimes) {
 TEST(SimPortReadRules, ReadTakesWhatFitsAndTheRestLater) {
     SimHarness h;
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     h.port.Write(req);
     h.clock.sleep(100);
     std::vector<std::uint8_t> rx(10, 0xEE);
@@ -133,11 +133,11 @@ TEST(SimPortReadRules, ReadTakesWhatFitsAndTheRestLater) {
 TEST(SimPortReadRules, WritePurgesAnUnreadReply) {
     SimHarness h;
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     h.port.Write(req);
     h.clock.sleep(200);
     // The next tick's request to an absent module: the old reply is gone, nothing comes.
-    TheModbusRtu().BuildReadRegisters(req, 9, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 9, 0, 10);
     h.port.Write(req);
     h.clock.sleep(200);
     std::vector<std::uint8_t> rx(300);
@@ -169,7 +169,7 @@ TEST(SimPortReadRules, ClosedPortNeitherSendsNorReceives) {
     SimHarness h;
     h.port.Close();
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     EXPECT_EQ(h.port.Write(req), 0);
     std::vector<std::uint8_t> rx(300);
     EXPECT_EQ(h.port.Read(rx), 0);

@@ -58,7 +58,7 @@ private:
 
 std::vector<std::uint8_t> ReadFrame(int addr, int start, int count) {
     std::vector<std::uint8_t> req(8);
-    TheModbusRtu().BuildReadRegisters(req, addr, start, count);
+    CModbusRtu().BuildReadRegisters(req, addr, start, count);
     return req;
 }
 

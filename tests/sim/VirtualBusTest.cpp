@@ -19,7 +19,7 @@ TEST(VirtualBusAddressing, OnlyTheAddressedModuleAnswers) {
 TEST(VirtualBusAddressing, BadCrcAndBroadcastGetNoReply) {
     SimHarness h;
     std::uint8_t req[8];
-    TheModbusRtu().BuildReadRegisters(req, 1, 0, 10);
+    CModbusRtu().BuildReadRegisters(req, 1, 0, 10);
     req[7] ^= 1;
     EXPECT_TRUE(h.Exchange(req).empty());
     // A broadcast write acts on every module without a reply.

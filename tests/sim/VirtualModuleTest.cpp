@@ -9,7 +9,7 @@ namespace {
 
 std::vector<std::uint8_t> WriteFrame(int addr, int start, const std::vector<std::int32_t>& values) {
     std::vector<std::uint8_t> req(9 + 2 * values.size());
-    TheModbusRtu().BuildWriteRegisters(req, addr, start, static_cast<int>(values.size()), values);
+    CModbusRtu().BuildWriteRegisters(req, addr, start, static_cast<int>(values.size()), values);
     return req;
 }
 
@@ -177,10 +177,10 @@ TEST(VirtualModuleAlarms, CircuitFaultBitsIn373And374) {
 TEST(VirtualModuleCoils, RelayStatusFollowsTheCoils) {
     SimHarness h;
     std::uint8_t req[8];
-    TheModbusRtu().BuildWriteCoil(req, 1, 1, 1);
+    CModbusRtu().BuildWriteCoil(req, 1, 1, 1);
     EXPECT_EQ(h.Exchange(req), std::vector<std::uint8_t>(req, req + 8));
     EXPECT_EQ(h.Regs(1, 38, 1), (std::vector<std::int32_t>{2}));
-    TheModbusRtu().BuildReadCoils(req, 1, 0, 2);
+    CModbusRtu().BuildReadCoils(req, 1, 0, 2);
     EXPECT_EQ(h.Exchange(req), WithCrc({1, 0x01, 1, 0x02}));
 }
 

@@ -45,7 +45,7 @@ protected:
     Frame Data(std::uint8_t number, std::uint8_t fill) { return Packet(0x02, number, std::vector<std::uint8_t>(1024, fill)); }
     Frame ReadRegister(int address, int reg) {
         Frame f(8);
-        TheModbusRtu().BuildReadRegisters(f, address, reg, 1);
+        CModbusRtu().BuildReadRegisters(f, address, reg, 1);
         return f;
     }
     void Enter() {

@@ -75,7 +75,8 @@ TEST(BusScanRun, AReplyWithAnotherAddressInRegister500OrABadFrameIsNoModule) {
     VirtualClock clock;
     ScriptedPort port(clock);
     port.Open();
-    LinkState link{1, 1, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{1, 1, 8, 0, 0, &rtu, &port};
     BusScan scan(link, clock);
     ASSERT_EQ(scan.Start(3, 6), BusScan::StartResult::Started);
     Frame noRegister = WithCrc({4, 0x03, 0x00});

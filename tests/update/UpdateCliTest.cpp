@@ -33,7 +33,7 @@ protected:
     }
 
     BusRig<VirtualClock> rig;
-    CliEnv env;
+    CliEnv env{rig.run};
     int opens = 0;
     ImageFiles files;
     std::string image;

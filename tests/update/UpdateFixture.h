@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "run/RunState.h"
 #include "link/LinkState.h"
 #include "link/UpdateLog.h"
 #include "sim/Bootloader.h"
@@ -51,7 +52,8 @@ struct BusRig {
     ClockType clock;
     VirtualBus bus{clock};
     SimPort port{bus, clock};
-    LinkState link;
+    RunState run;
+    LinkState& link = run.link;
     UpdateLog log;
     std::atomic<std::uint32_t> progress{0};
     UpdateSequences sequences{link, clock, progress};
@@ -59,7 +61,6 @@ struct BusRig {
     explicit BusRig(std::initializer_list<int> addresses, int baud = 9600) {
         for (int a : addresses) bus.AddModule(a, *VirtualModule::BaudIndexOf(baud));
         port.Open(baud);
-        link.protocol = &TheModbusRtu();
         link.port = &port;
         link.baudIndex = BaudIndexOf(baud);
     }

@@ -55,7 +55,7 @@ protected:
     BusRig<VirtualClock> rig;
     RecordingSink sink;
     FixedWallClock wall{LocalTime{2026, 12, 9, 14, 2, 31, 60}};
-    FormContext ctx{rig.link, rig.clock, sink, wall};
+    FormContext ctx{rig.run, rig.link, rig.clock, sink, wall};
     UpdateShared shared;
     UpdateLog log;
     ImageFiles files;

@@ -22,7 +22,8 @@ TEST(UpdatePty, BlocksGoWholeThroughTheRealPortAndThePtyServer) {
     ASSERT_TRUE(server.Start());
     CSerialPort port;
     ASSERT_TRUE(port.Open(server.SlavePath(), 19200, 8, 0, 0));
-    LinkState link{5, 2, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{5, 2, 8, 0, 0, &rtu, &port};
 
     const std::uint8_t key = '1';
     ASSERT_EQ(port.Write({&key, 1}), 1);

@@ -41,7 +41,7 @@ class ScriptedSequenceTest : public ::testing::Test {
 protected:
     ScriptedSequenceTest() : port(clock) {
         port.Open();
-        link.protocol = &TheModbusRtu();
+        link.protocol = &rtu;
         link.port = &port;
         image = files.Write(TaggedImage(100));
     }
@@ -49,6 +49,7 @@ protected:
 
     VirtualClock clock;
     ScriptedPort port;
+    CModbusRtu rtu;
     LinkState link;
     UpdateLog log;
     std::atomic<std::uint32_t> progress{7};
@@ -151,7 +152,8 @@ TEST(UpdateImagePath, TooLongForTheHeaderIsRefusedBeforeAnythingIsSent) {
     VirtualClock clock;
     ScriptedPort port(clock);
     port.Open();
-    LinkState link{1, 1, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{1, 1, 8, 0, 0, &rtu, &port};
     UpdateLog log;
     std::atomic<std::uint32_t> progress{0};
     UpdateSequences seq(link, clock, progress);
@@ -212,7 +214,8 @@ TEST(UpdateImageFile, OnlyARegularFileOfOneByteUpToTheCapIsAnImage) {
     VirtualClock clock;
     ScriptedPort port(clock);
     port.Open();
-    LinkState link{1, 1, 8, 0, 0, &TheModbusRtu(), &port};
+    CModbusRtu rtu;
+    LinkState link{1, 1, 8, 0, 0, &rtu, &port};
     UpdateLog log;
     std::atomic<std::uint32_t> progress{0};
     UpdateSequences seq(link, clock, progress);

@@ -50,7 +50,7 @@ class SenderTest : public ::testing::Test {
 protected:
     SenderTest() : port(clock) {
         port.Open();
-        link.protocol = &TheModbusRtu();
+        link.protocol = &rtu;
         link.port = &port;
     }
     std::uint8_t Send(const std::vector<std::uint8_t>& image, const std::string& name = kName) {
@@ -64,6 +64,7 @@ protected:
 
     VirtualClock clock;
     ScriptedPort port;
+    CModbusRtu rtu;
     LinkState link;
     std::atomic<std::uint32_t> progress{0};
     std::vector<std::uint32_t> progressSeen;
