@@ -19,6 +19,7 @@
 #include "calibration/StandardSourceFollower.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
+#include "link/NetworkPort.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
 #include "sim/StandardSource.h"
@@ -64,6 +65,7 @@ BOOL WINAPI OnConsoleStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     g_interrupted = true;
     TheSerialPort().Close();
+    TheNetworkPort().Close();
     if (CCommPort* port = g_linkPort.load()) port->Close();
     RealClock().sleep(kStopGraceMs);
     EndInterrupted();
@@ -78,6 +80,7 @@ void WatchStopSignals(const sigset_t& set) {
         }
         g_interrupted = true;
         TheSerialPort().Close();
+        TheNetworkPort().Close();
         RealClock().sleep(kStopGraceMs);
         EndInterrupted();
     }).detach();
@@ -117,10 +120,16 @@ int main(int argc, char** argv) {
     env.interrupted = &g_interrupted;
     VirtualBench bench(env.port);
     env.bench = &bench;
-    env.open = [&simAddress](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-        return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress);
+    std::string lastOpened;
+    // A network address is opened on the network port, which the commands then talk through.
+    env.open = [&simAddress, &env, &lastOpened](const std::string& name, int baud, int dataBits, int parity,
+                                                 int stopBits) {
+        lastOpened = name;
+        if (!OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, simAddress)) return false;
+        env.port = &LinkPortFor(TheSerialPort(), name);
+        return true;
     };
-    env.openFailure = [] { return TheSerialPort().OpenFailureText(); };
+    env.openFailure = [&lastOpened] { return LinkOpenFailureText(TheSerialPort(), lastOpened); };
     env.listPorts = [] { return ListPorts(); };
     env.startSim = [&simAddress, &env](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;

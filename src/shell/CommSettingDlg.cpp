@@ -24,6 +24,7 @@ CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& cloc
             return OpenLinkPort(TheSerialPort(), name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
         },
         sink, clock);
+    seq_->SetPortResolver([](const std::string& name) -> CCommPort& { return LinkPortFor(TheSerialPort(), name); });
 }
 
 CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
