@@ -5,7 +5,9 @@
 // source (220 V, 5 A, power factor 1.0 unless given). --fault gives a module's bootloader
 // a fault for the firmware update's failure paths; --trace prints each bootloader step on
 // stdout ("5 block 3"), after the path line. --reply-delay makes every module answer that
-// many ms later than its own turnaround, as a slow module on a real bus does.
+// many ms later than its own turnaround, as a slow module on a real bus does. --listen
+// tcp:[HOST:]PORT serves the same bus over raw TCP too (loopback unless HOST is given; port 0
+// picks a free one) and prints "tcp://HOST:PORT" on stdout after the path line.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <algorithm>
 #include <set>
 #include <tuple>
@@ -24,9 +27,11 @@
 #include <vector>
 
 #include "link/Clock.h"
+#include "link/LinkState.h"
 #include "sim/Bootloader.h"
 #include "sim/PtyBusServer.h"
 #include "sim/StandardSource.h"
+#include "sim/TcpBusRelay.h"
 #include "sim/VirtualBus.h"
 #include "sim/VirtualModule.h"
 
@@ -34,7 +39,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]... [--trace]"
-    " [--reply-delay MS] [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
+    " [--reply-delay MS] [--listen tcp:[HOST:]PORT] [--bench] [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]";
 constexpr const char* kFaultHelp =
     "faults of a module's bootloader (N a data block, 1 the first):\n"
     "  no-handshake       never answers the update's handshake\n"
@@ -136,6 +141,22 @@ void RemoveLink(const std::string& link, const std::string& target) {
     if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) (void)unlink(link.c_str());
 }
 
+// "tcp:PORT" (loopback) or "tcp:HOST:PORT", an IPv6 host in brackets.
+bool ParseListen(std::string_view text, std::string& host, int& port) {
+    if (!text.starts_with("tcp:")) return false;
+    text.remove_prefix(4);
+    host = "127.0.0.1";
+    const auto colon = text.rfind(':');
+    if (colon != std::string_view::npos) {
+        std::string_view h = text.substr(0, colon);
+        if (h.starts_with('[') && h.ends_with(']')) h = h.substr(1, h.size() - 2);
+        if (h.empty()) return false;
+        host = h;
+        text.remove_prefix(colon + 1);
+    }
+    return ParseCount(text, 0, 65535, port);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,6 +166,8 @@ int main(int argc, char** argv) {
     bool trace = false;
     int baudIndex = 1;
     int replyDelayMs = 0;
+    std::string listenHost;
+    int listenPort = -1;
     bool bench = false;
     StandardSource source;
     for (int i = 1; i < argc; ++i) {
@@ -164,7 +187,7 @@ int main(int argc, char** argv) {
         const bool volts = arg == "--ua" || arg == "--ub" || arg == "--uc";
         const bool sourceOption = volts || arg == "--ia" || arg == "--pf";
         if (arg != "--address" && arg != "--link" && arg != "--baud" && arg != "--fault" &&
-            arg != "--reply-delay" && !sourceOption)
+            arg != "--reply-delay" && arg != "--listen" && !sourceOption)
             return UsageError("unknown argument '" + std::string(arg) + "'");
         if (i + 1 >= argc) return UsageError(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -185,6 +208,11 @@ int main(int argc, char** argv) {
         if (arg == "--link") {
             if (value.empty()) return UsageError("--link needs a path");
             link = value;
+            continue;
+        }
+        if (arg == "--listen") {
+            if (!ParseListen(value, listenHost, listenPort))
+                return UsageError("bad listen address '" + std::string(value) + "' (tcp:[HOST:]PORT)");
             continue;
         }
         if (arg == "--fault") {
@@ -270,11 +298,25 @@ int main(int argc, char** argv) {
     const std::string path = server.SlavePath();
     if (!link.empty() && !MakeLink(link, path)) return 1;
     std::printf("%s\n", path.c_str());
+    std::unique_ptr<TcpBusRelay> relay;
+    if (listenPort >= 0) {
+        relay = std::make_unique<TcpBusRelay>(path, BaudRateOf(baudIndex));
+        std::string error;
+        if (!relay->Start(listenHost, listenPort, error)) {
+            std::fprintf(stderr, "kvt40-sim: %s\n", error.c_str());
+            server.Stop();
+            if (!link.empty()) RemoveLink(link, path);
+            return 1;
+        }
+        const bool v6 = listenHost.find(':') != std::string::npos;
+        std::printf("tcp://%s%s%s:%d\n", v6 ? "[" : "", listenHost.c_str(), v6 ? "]" : "", relay->Port());
+    }
     std::fflush(stdout);
 
     int sig = 0;
     while (sigwait(&stopSignals, &sig) != 0) {
     }
+    if (relay) relay->Stop();
     server.Stop();
     if (!link.empty()) RemoveLink(link, path);
     return 0;
