@@ -562,6 +562,15 @@ std::optional<std::size_t> CNetworkPort::ExpectedReplyLength(std::span<const std
     }
 }
 
+bool CNetworkPort::ReplyBegun(std::span<const std::uint8_t> got) const {
+    if (requestAddress_ < 0 || got.empty() || got[0] != requestAddress_) return false;
+    if (got.size() < 2) return true;
+    if ((got[1] & 0x7F) != requestFunction_) return false;
+    const auto expected = ExpectedReplyLength(got);
+    if (expected) return got.size() < *expected;
+    return got.size() < 3 && requestFunction_ >= 0x01 && requestFunction_ <= 0x04;  // its byte count is due
+}
+
 int CNetworkPort::Read(std::span<std::uint8_t> buf) {
     std::fill(buf.begin(), buf.end(), std::uint8_t{0});
     if (Closing()) return 0;
@@ -584,8 +593,10 @@ int CNetworkPort::Read(std::span<std::uint8_t> buf) {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(taken));
         const auto expected = ExpectedReplyLength(buf.first(got));
         if (got == buf.size() || (expected && got >= *expected)) break;
+        // A reply whose header announces more is waited for to the total bound: only raw
+        // traffic (or an unexpected reply) ends on silence.
         const std::int64_t now = NowMs();
-        const std::int64_t until = std::min(lastByte + gap, end);
+        const std::int64_t until = ReplyBegun(buf.first(got)) ? end : std::min(lastByte + gap, end);
         if (now >= until) break;  // the silence after a byte, or the whole bound, is over
         const std::size_t before = pending_.size();
         if (!WaitLocked(false, static_cast<int>(until - now)) || PumpLocked() != Pump::Ok) {

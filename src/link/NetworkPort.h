@@ -11,12 +11,14 @@
 //   - the reply to the last Modbus request written is complete as its own header announces it
 //     (same address and function: 5 bytes for an exception, 5 + byte count for a read,
 //     8 for a write echo); bytes after it wait for the next Read, and a Write purges them;
-//   - the line has been silent for the serial gap (3 character times) plus the address's
-//     network gap (default 50 ms) since the last byte;
+//   - unless the bytes so far begin that reply (its address, then its function): the line
+//     has been silent for the serial gap (3 character times) plus the address's network gap
+//     (default 20 ms), which ends raw traffic and anything unexpected;
 //   - the serial total bound (buffer size times a character time) plus the network gap has
 //     passed since the call.
-// So a Modbus reply is never cut at a segment boundary, and raw traffic (the bootloader's
-// banner, the update's acknowledges) ends one network gap after its last byte.
+// So a Modbus reply is never cut at a segment boundary, however long the gap, within the
+// total bound; raw traffic (the bootloader's banner, the update's acknowledges) ends one
+// network gap after its last byte.
 //
 // Ownership: the port owns its socket and closes it in Close and in the destructor.
 // Threads: as CCommPort says. Read and Write hold a lock for the whole call and wait in slices
@@ -99,6 +101,8 @@ private:
     bool SetLineLocked(int baud, int dataBits, int parity, int stopBits);
     // The length the reply to the last request announces in its first `got` bytes, if known.
     std::optional<std::size_t> ExpectedReplyLength(std::span<const std::uint8_t> got) const;
+    // Whether `got` is the start of the reply to the last request, with bytes still due.
+    bool ReplyBegun(std::span<const std::uint8_t> got) const;
 
     Clock& clock_;
     mutable std::mutex mutex_;

@@ -78,7 +78,7 @@ TEST(NetworkPortRead, ReplyInSegmentsComesWhole) {
     const Frame reply = ProbeReply(1);  // 25 bytes
     const Frame stray = ExceptionFrame(1, 0x03, 2);
     TcpPeer peer({TcpPeer::Expect(request), TcpPeer::Send(Slice(reply, 0, 1)), TcpPeer::Pause(30),
-                  TcpPeer::Send(Slice(reply, 1, 9)), TcpPeer::Pause(40),
+                  TcpPeer::Send(Slice(reply, 1, 9)), TcpPeer::Pause(120),
                   TcpPeer::Send(Cat({Slice(reply, 9, reply.size()), stray}))});
     CNetworkPort port;
     ASSERT_TRUE(port.Open(peer.Address("tcp"), 9600, 8, 0, 0)) << port.OpenFailureText();
@@ -96,9 +96,9 @@ TEST(NetworkPortRead, ReplyInSegmentsComesWhole) {
 TEST(NetworkPortRead, RawTrafficEndsOnSilence) {
     const Frame banner = {'B', 'o', 'o', 't', ' ', 'v', '1', '.', '0', '\r', '\n'};
     for (const auto& [query, firstRead] :
-         std::vector<std::pair<std::string, std::size_t>>{{"", 5}, {"?gap=400", 11}}) {
-        TcpPeer peer({TcpPeer::Expect({'x'}), TcpPeer::Send(Slice(banner, 0, 2)), TcpPeer::Pause(20),
-                      TcpPeer::Send(Slice(banner, 2, 5)), TcpPeer::Pause(200),
+         std::vector<std::pair<std::string, std::size_t>>{{"?gap=150", 5}, {"?gap=900", 11}}) {
+        TcpPeer peer({TcpPeer::Expect({'x'}), TcpPeer::Send(Slice(banner, 0, 2)), TcpPeer::Pause(40),
+                      TcpPeer::Send(Slice(banner, 2, 5)), TcpPeer::Pause(400),
                       TcpPeer::Send(Slice(banner, 5, 11))});
         CNetworkPort port;
         ASSERT_TRUE(port.Open(peer.Address("tcp", query), 9600, 8, 0, 0)) << port.OpenFailureText();
