@@ -1,4 +1,4 @@
-#include "sim/TcpBusRelay.h"
+#include "sim/TcpBusServer.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -6,65 +6,28 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 
 namespace {
-
-speed_t SpeedOf(int baud) {
-    switch (baud) {
-        case 4800:
-            return B4800;
-        case 19200:
-            return B19200;
-        default:
-            return B9600;
-    }
-}
-
-// Writes all of `n` bytes to a non-blocking descriptor, waiting a bounded time for room.
-bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-        const ssize_t done = w >= 0 || errno != ENOTSOCK ? w : ::write(fd, p, n);
-        if (done > 0) {
-            p += done;
-            n -= static_cast<std::size_t>(done);
-            continue;
-        }
-        if (done < 0 && errno == EINTR) continue;
-        if (done < 0 && errno != EAGAIN) return false;
-        pollfd q{fd, POLLOUT, 0};
-        if (::poll(&q, 1, 1000) <= 0) return false;
-    }
-    return true;
-}
-
+// Long reply delays (a Late fault) are waited in slices so Stop stays prompt.
+constexpr int kSliceMs = 20;
 }  // namespace
 
-TcpBusRelay::TcpBusRelay(std::string slavePath, int baud) : slavePath_(std::move(slavePath)), baud_(baud) {}
+TcpBusServer::TcpBusServer(VirtualBus& bus, int baud)
+    : bus_(bus), baud_(baud), framer_([this](std::span<const std::uint8_t> stream, std::size_t& length) {
+          return bus_.MatchRaw(stream, baud_, length);
+      }) {}
 
-TcpBusRelay::~TcpBusRelay() {
+TcpBusServer::~TcpBusServer() {
     Stop();
 }
 
-bool TcpBusRelay::Start(const std::string& host, int port, std::string& error) {
+bool TcpBusServer::Start(const std::string& host, int port, std::string& error) {
     if (thread_.joinable()) return false;
-    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave_ < 0) {
-        error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
-        return false;
-    }
-    termios tio{};
-    if (tcgetattr(slave_, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetspeed(&tio, SpeedOf(baud_));
-        (void)tcsetattr(slave_, TCSANOW, &tio);
-    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -72,7 +35,6 @@ bool TcpBusRelay::Start(const std::string& host, int port, std::string& error) {
     addrinfo* found = nullptr;
     if (const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0) {
         error = "cannot resolve " + host + ": " + gai_strerror(rc);
-        Stop();
         return false;
     }
     for (addrinfo* ai = found; ai != nullptr && listen_ < 0; ai = ai->ai_next) {
@@ -89,10 +51,7 @@ bool TcpBusRelay::Start(const std::string& host, int port, std::string& error) {
         ::close(s);
     }
     freeaddrinfo(found);
-    if (listen_ < 0) {
-        Stop();
-        return false;
-    }
+    if (listen_ < 0) return false;
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     if (getsockname(listen_, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
@@ -100,7 +59,7 @@ bool TcpBusRelay::Start(const std::string& host, int port, std::string& error) {
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("cannot make a pipe: ") + std::strerror(errno);
-        Stop();
+        CloseFds();
         return false;
     }
     stop_ = false;
@@ -108,52 +67,93 @@ bool TcpBusRelay::Start(const std::string& host, int port, std::string& error) {
     return true;
 }
 
-void TcpBusRelay::Stop() {
+void TcpBusServer::Stop() {
     stop_ = true;
     if (wake_[1] >= 0) {
         const std::uint8_t b = 0;
         [[maybe_unused]] const ssize_t n = ::write(wake_[1], &b, 1);
     }
     if (thread_.joinable()) thread_.join();
+    CloseFds();
+}
+
+void TcpBusServer::CloseFds() {
     DropClient();
-    for (int* fd : {&listen_, &slave_, &wake_[0], &wake_[1]}) {
+    for (int* fd : {&listen_, &wake_[0], &wake_[1]}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
 }
 
-void TcpBusRelay::DropClient() {
+void TcpBusServer::DropClient() {
     if (client_ >= 0) ::close(client_);
     client_ = -1;
+    framer_.Clear();
 }
 
-void TcpBusRelay::Serve() {
-    std::uint8_t buf[4096];
+void TcpBusServer::Serve() {
     while (!stop_) {
-        pollfd p[4] = {
-            {wake_[0], POLLIN, 0}, {listen_, POLLIN, 0}, {slave_, POLLIN, 0}, {client_, POLLIN, 0}};
-        if (::poll(p, client_ >= 0 ? 4 : 3, -1) < 0 && errno != EINTR) break;
-        if (stop_) break;
+        pollfd p[3] = {{wake_[0], POLLIN, 0}, {listen_, POLLIN, 0}, {client_, POLLIN, 0}};
+        if (::poll(p, client_ >= 0 ? 3 : 2, -1) < 0 && errno != EINTR) break;
+        if (stop_ || (p[0].revents & POLLIN) != 0) break;
         if ((p[1].revents & POLLIN) != 0) {
             const int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (c >= 0) {
                 DropClient();
                 client_ = c;
-                const int on = 1;
+                const int on = 1;  // a reply is one small write: send it at once
                 (void)setsockopt(client_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                continue;  // p[2] was about the client before
             }
         }
-        if ((p[2].revents & POLLIN) != 0) {
-            // What the bus says while nobody listens is lost, as on a wire with no master.
-            const ssize_t n = ::read(slave_, buf, sizeof buf);
-            if (n > 0 && client_ >= 0 && !WriteAll(client_, buf, static_cast<std::size_t>(n))) DropClient();
+        if (client_ < 0 || (p[2].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        std::uint8_t chunk[4096];
+        const ssize_t n = ::recv(client_, chunk, sizeof chunk, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            DropClient();
+            continue;
         }
-        if (client_ >= 0 && (p[3].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && p[3].fd == client_) {
-            const ssize_t n = ::recv(client_, buf, sizeof buf, 0);
-            if (n > 0)
-                (void)WriteAll(slave_, buf, static_cast<std::size_t>(n));
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                DropClient();
+        if (n < 0) continue;
+        framer_.Append(std::span<const std::uint8_t>(chunk, static_cast<std::size_t>(n)));
+        while (!stop_ && client_ >= 0) {
+            auto unit = framer_.Next();
+            if (!unit) break;
+            Reply(unit->bytes);
         }
     }
+}
+
+void TcpBusServer::Wait(int ms) {
+    for (int left = ms; left > 0 && !stop_; left -= kSliceMs)
+        bus_.TheBusClock().sleep(std::min(left, kSliceMs));
+}
+
+void TcpBusServer::Reply(const std::vector<std::uint8_t>& request) {
+    const auto reply = bus_.Process(request, baud_);
+    if (!reply) return;
+    const std::span<const std::uint8_t> bytes(reply->bytes);
+    const std::size_t pauseAt = reply->pauseMs > 0 ? std::min(reply->pauseAt, bytes.size()) : 0;
+    Wait(reply->delayMs);
+    if (stop_ || !SendAll(bytes.first(pauseAt))) return;
+    Wait(reply->pauseMs);
+    if (!stop_) (void)SendAll(bytes.subspan(pauseAt));
+}
+
+bool TcpBusServer::SendAll(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size() && !stop_ && client_ >= 0) {
+        const ssize_t n = ::send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        pollfd p[2] = {{client_, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+        // A client that reads nothing for a second is given up.
+        if ((n < 0 && errno != EAGAIN) || ::poll(p, 2, 1000) <= 0 || (p[1].revents & POLLIN) != 0) {
+            DropClient();
+            return false;
+        }
+    }
+    return done == bytes.size();
 }

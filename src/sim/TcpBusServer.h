@@ -1,29 +1,35 @@
 #pragma once
-// Serves the bus of a PtyBusServer over raw TCP as well, for training and tests without a
-// serial device server: a client's bytes go to the bus through the pseudo-terminal's slave,
-// as a serial master's would, and what the bus answers goes back to the client unchanged.
-// One client at a time: a new connection takes the place of the one before (whose
-// master may have given it up without saying so). The relay's thread waits in poll().
+// Serves a VirtualBus over raw TCP, beside (or instead of) its pseudo-terminal, for training
+// and tests without a serial device server: a client's bytes are framed as PtyBusServer
+// frames them and the bus's replies go back unchanged, after the module's turnaround. The
+// line rate is fixed (raw TCP cannot set one), as on a device server's configured port.
+// One client at a time: a new connection takes the place of the one before, whose master
+// may have given it up without saying so.
 //
-//     TcpBusRelay relay(server.SlavePath(), 9600);
+//     TcpBusServer server(bus, 9600);
 //     std::string error;
-//     if (!relay.Start("127.0.0.1", 0, error)) ...;  // 0: any free port, see Port()
-//     relay.Stop();                                  // bounded; the destructor stops too
+//     if (!server.Start("127.0.0.1", 0, error)) ...;  // 0: any free port, see Port()
+//     server.Stop();                                   // bounded; the destructor stops too
 
 #include <atomic>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
-class TcpBusRelay {
+#include "sim/RequestFramer.h"
+#include "sim/VirtualBus.h"
+
+class TcpBusServer {
 public:
-    // `baud` is set on the slave: the rate the bus sees for every client.
-    TcpBusRelay(std::string slavePath, int baud);
-    ~TcpBusRelay();
-    TcpBusRelay(const TcpBusRelay&) = delete;
-    TcpBusRelay& operator=(const TcpBusRelay&) = delete;
+    TcpBusServer(VirtualBus& bus, int baud);
+    ~TcpBusServer();
+    TcpBusServer(const TcpBusServer&) = delete;
+    TcpBusServer& operator=(const TcpBusServer&) = delete;
 
-    // Listens on host:port (IPv4 or IPv6 literal, or a name) and starts serving; false with
-    // `error` set when the slave cannot be opened or the address cannot be bound.
+    // Listens on host:port (an address or a name) and starts serving; false with `error`
+    // set when the address cannot be bound.
     bool Start(const std::string& host, int port, std::string& error);
     // The port listened on (the one chosen when 0 was asked); 0 before Start.
     int Port() const { return port_; }
@@ -31,15 +37,19 @@ public:
 
 private:
     void Serve();
+    void Reply(const std::vector<std::uint8_t>& request);
+    void Wait(int ms);
+    bool SendAll(std::span<const std::uint8_t> bytes);
     void DropClient();
+    void CloseFds();
 
-    std::string slavePath_;
+    VirtualBus& bus_;
     int baud_;
-    int slave_ = -1;
     int listen_ = -1;
     int client_ = -1;
     int wake_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<bool> stop_{false};
+    RequestFramer framer_;
     std::thread thread_;
 };

@@ -31,7 +31,7 @@
 #include "sim/Bootloader.h"
 #include "sim/PtyBusServer.h"
 #include "sim/StandardSource.h"
-#include "sim/TcpBusRelay.h"
+#include "sim/TcpBusServer.h"
 #include "sim/VirtualBus.h"
 #include "sim/VirtualModule.h"
 
@@ -298,25 +298,25 @@ int main(int argc, char** argv) {
     const std::string path = server.SlavePath();
     if (!link.empty() && !MakeLink(link, path)) return 1;
     std::printf("%s\n", path.c_str());
-    std::unique_ptr<TcpBusRelay> relay;
+    std::unique_ptr<TcpBusServer> tcp;
     if (listenPort >= 0) {
-        relay = std::make_unique<TcpBusRelay>(path, BaudRateOf(baudIndex));
+        tcp = std::make_unique<TcpBusServer>(bus, BaudRateOf(baudIndex));
         std::string error;
-        if (!relay->Start(listenHost, listenPort, error)) {
+        if (!tcp->Start(listenHost, listenPort, error)) {
             std::fprintf(stderr, "kvt40-sim: %s\n", error.c_str());
             server.Stop();
             if (!link.empty()) RemoveLink(link, path);
             return 1;
         }
         const bool v6 = listenHost.find(':') != std::string::npos;
-        std::printf("tcp://%s%s%s:%d\n", v6 ? "[" : "", listenHost.c_str(), v6 ? "]" : "", relay->Port());
+        std::printf("tcp://%s%s%s:%d\n", v6 ? "[" : "", listenHost.c_str(), v6 ? "]" : "", tcp->Port());
     }
     std::fflush(stdout);
 
     int sig = 0;
     while (sigwait(&stopSignals, &sig) != 0) {
     }
-    if (relay) relay->Stop();
+    if (tcp) tcp->Stop();
     server.Stop();
     if (!link.empty()) RemoveLink(link, path);
     return 0;
