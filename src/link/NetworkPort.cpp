@@ -27,6 +27,7 @@ using Socket = SOCKET;
 constexpr int kWouldBlock = WSAEWOULDBLOCK;
 constexpr int kInProgress = WSAEWOULDBLOCK;
 constexpr int kRefused = WSAECONNREFUSED;
+constexpr int kReset = WSAECONNRESET;
 constexpr int kInterrupted = WSAEINTR;
 int LastError() {
     return WSAGetLastError();
@@ -69,6 +70,7 @@ using Socket = int;
 constexpr int kWouldBlock = EWOULDBLOCK;
 constexpr int kInProgress = EINPROGRESS;
 constexpr int kRefused = ECONNREFUSED;
+constexpr int kReset = ECONNRESET;
 constexpr int kInterrupted = EINTR;
 int LastError() {
     return errno;
@@ -258,6 +260,12 @@ void CNetworkPort::CloseLocked() {
     open_ = false;
 }
 
+std::string CNetworkPort::LostText(int error) const {
+    // A server stopped or restarted resets the connection: said as plainly as a close.
+    if (error == kReset) return "the connection was reset by " + address_.Endpoint();
+    return "the connection to " + address_.Endpoint() + " failed: " + SystemWords(error);
+}
+
 void CNetworkPort::LoseLocked(const std::string& reason) {
     {
         const std::lock_guard text(textMutex_);
@@ -307,7 +315,7 @@ CNetworkPort::Pump CNetworkPort::PumpLocked() {
         const int e = LastError();
         if (e == kInterrupted) continue;
         if (e != kWouldBlock && e != EAGAIN) {
-            LoseLocked("the connection to " + address_.Endpoint() + " failed: " + SystemWords(e));
+            LoseLocked(LostText(e));
             return Pump::Lost;
         }
         break;
@@ -438,7 +446,7 @@ bool CNetworkPort::SendLocked(const std::vector<std::uint8_t>& wire, int boundMs
         const int e = LastError();
         if (n < 0 && e == kInterrupted) continue;
         if (n < 0 && e != kWouldBlock && e != EAGAIN) {
-            LoseLocked("the connection to " + address_.Endpoint() + " failed: " + SystemWords(e));
+            LoseLocked(LostText(e));
             return false;
         }
         const std::int64_t left = until - NowMs();

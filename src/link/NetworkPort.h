@@ -83,6 +83,7 @@ private:
     bool Fail(const std::string& why);
     void CloseLocked();
     void LoseLocked(const std::string& reason);
+    std::string LostText(int error) const;
     bool ConnectLocked(const PortAddress& address);
     // Waits up to `ms` for the socket to become readable (or writable); false on Close.
     bool WaitLocked(bool forWrite, int ms);
