@@ -40,7 +40,7 @@ bool ConnectSequence::RunConnectButton(const CommSettings& s) {
     CCommPort& port = resolve_ ? resolve_(s.port) : port_;
     for (;;) {
         port_.Close();
-        port.Close();
+        if (&port != &port_) port.Close();
         if (open_(s.port, baud, s.dataBits, s.parityIndex, s.stopBitsIndex)) break;
         if (sink_.Show(CannotOpenText(s.port), "Error", MsgIcon::Exclamation, MsgButtons::RetryCancel) !=
             MsgResult::Retry) {
