@@ -13,7 +13,7 @@
 //     8 for a write echo); bytes after it wait for the next Read, and a Write purges them;
 //   - unless the bytes so far begin that reply (its address, then its function): the line
 //     has been silent for the serial gap (3 character times) plus the address's network gap
-//     (default 20 ms), which ends raw traffic and anything unexpected;
+//     (default 10 ms), which ends raw traffic and anything unexpected;
 //   - the serial total bound (buffer size times a character time) plus the network gap has
 //     passed since the call.
 // So a Modbus reply is never cut at a segment boundary, however long the gap, within the

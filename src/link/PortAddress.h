@@ -7,14 +7,14 @@
 // Two settings may follow as a query, each at most once:
 //     tcp://10.0.0.7:4001?gap=80&connect=5000
 //   gap      ms of silence raw traffic may keep between two network segments (0..5000,
-//            default 20); added to the serial gap and to the serial total bound
+//            default 10); added to the serial gap and to the serial total bound
 //   connect  ms the connection (and the RFC 2217 negotiation) may take (100..60000,
 //            default 3000)
 
 #include <optional>
 #include <string>
 
-inline constexpr int kDefaultNetworkGapMs = 20;
+inline constexpr int kDefaultNetworkGapMs = 10;
 inline constexpr int kDefaultConnectMs = 3000;
 
 struct PortAddress {
