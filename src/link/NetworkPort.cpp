@@ -43,7 +43,7 @@ int PollOne(Socket s, short events, int ms, short& revents) {
 }
 bool SetNonBlocking(Socket s) {
     u_long on = 1;
-    return ioctlsocket(s, FIONBIO, &on) == 0;
+    return ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;  // the macro is unsigned, the parameter not
 }
 int SendSome(Socket s, const std::uint8_t* p, std::size_t n) {
     return send(s, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
