@@ -35,12 +35,12 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
-// Whether module 1 answers through the raw port: ser2net is up and has its device open. A
-// bare connect is not enough, and one dropped at once can catch ser2net half-way through
-// opening the device, which then turns the next client away.
-bool Answers(int port) {
+// Whether module 1 answers at `address`: ser2net is up and has its device open. A bare
+// connect is not enough, and one dropped at once can catch ser2net half-way through opening
+// the device, which then turns the next client away.
+bool Answers(const std::string& address) {
     CNetworkPort link;
-    if (!link.Open("tcp://127.0.0.1:" + std::to_string(port) + "?connect=200", 9600, 8, 0, 0)) return false;
+    if (!link.Open(address + "?connect=200", 9600, 8, 0, 0)) return false;
     const std::vector<std::uint8_t> request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
     if (link.Write(request) != static_cast<int>(request.size())) return false;
     std::vector<std::uint8_t> reply(7);
@@ -50,24 +50,34 @@ bool Answers(int port) {
     return false;
 }
 
-// ser2net serving `pty` on two loopback ports, raw and RFC 2217, from a generated
-// configuration; stopped (and reaped) with the object.
+std::string RawAddress(int port) {
+    return "tcp://127.0.0.1:" + std::to_string(port);
+}
+std::string RfcAddress(int port) {
+    return "rfc2217://127.0.0.1:" + std::to_string(port);
+}
+
+// ser2net serving two ptys on two loopback ports, raw and RFC 2217, from a generated
+// configuration; stopped (and reaped) with the object. Each accepter has a device of its
+// own: ser2net turns a client away while another accepter still closes a shared one.
 class Ser2net {
 public:
-    Ser2net(const std::string& exe, const std::string& pty, int rawPort, int rfcPort) {
+    Ser2net(const std::string& exe, const std::string& rawPty, int rawPort, const std::string& rfcPty,
+            int rfcPort) {
         config_ = ::testing::TempDir() + "kvt40-ser2net-" + std::to_string(rawPort) + ".yaml";
         std::ofstream(config_) << "connection: &raw\n"
                                << "  accepter: tcp,127.0.0.1," << rawPort << "\n"
-                               << "  connector: serialdev," << pty << ",9600n81,local\n"
+                               << "  connector: serialdev," << rawPty << ",9600n81,local\n"
                                << "  options:\n    kickolduser: true\n"
                                << "connection: &rfc2217\n"
                                << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfcPort << "\n"
-                               << "  connector: serialdev," << pty << ",9600n81,local\n"
+                               << "  connector: serialdev," << rfcPty << ",9600n81,local\n"
                                << "  options:\n    kickolduser: true\n";
         pid_ = e2e::Spawn({exe, "-n", "-u", "-c", config_, "-P", config_ + ".pid"}, out_, true);
-        // Up once the bus answers through it (bounded).
+        // Up once the bus answers through both (bounded).
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!Answers(rawPort) && std::chrono::steady_clock::now() < until) {
+        while (!(Answers(RawAddress(rawPort)) && Answers(RfcAddress(rfcPort))) &&
+               std::chrono::steady_clock::now() < until) {
         }
     }
     ~Ser2net() { Stop(); }
@@ -110,16 +120,24 @@ protected:
             GTEST_SKIP()
                 << "ser2net is not installed (scripts/setup.sh installs it): the tests through a serial "
                    "device server did not run";
-        sim_ = std::make_unique<e2e::SimProcess>(
-            std::vector<std::string>{"--bench", "--address", "1", "--address", "7"});
-        ASSERT_FALSE(sim_->Path().empty());
+        const std::vector<std::string> modules{"--bench", "--address", "1", "--address", "7"};
+        sim_ = std::make_unique<e2e::SimProcess>(modules);
+        rfcSim_ = std::make_unique<e2e::SimProcess>(modules);
+        ASSERT_FALSE(sim_->Path().empty() || rfcSim_->Path().empty());
         rawPort_ = FreePort();
         rfcPort_ = FreePort();
-        ser2net_ = std::make_unique<Ser2net>(exe_, sim_->Path(), rawPort_, rfcPort_);
-        ASSERT_TRUE(Answers(rawPort_)) << "ser2net did not come up";
+        StartSer2net();
+        ASSERT_TRUE(Answers(Raw()) && Answers(Rfc())) << "ser2net did not come up";
     }
-    std::string Raw() const { return "tcp://127.0.0.1:" + std::to_string(rawPort_); }
-    std::string Rfc() const { return "rfc2217://127.0.0.1:" + std::to_string(rfcPort_); }
+    void StartSer2net() {
+        ser2net_ = std::make_unique<Ser2net>(exe_, sim_->Path(), rawPort_, rfcSim_->Path(), rfcPort_);
+    }
+    // The local pty behind each address (two modules alike on each).
+    const std::string& PtyOf(const std::string& address) const {
+        return address == Rfc() ? rfcSim_->Path() : sim_->Path();
+    }
+    std::string Raw() const { return RawAddress(rawPort_); }
+    std::string Rfc() const { return RfcAddress(rfcPort_); }
     static e2e::RunResult Ctl(const std::string& port, std::vector<std::string> args, bool withStderr = false,
                               int boundMs = 30000) {
         args.insert(args.begin(), {KVT40CTL_EXE, "--port", port});
@@ -127,7 +145,8 @@ protected:
     }
 
     std::string exe_;
-    std::unique_ptr<e2e::SimProcess> sim_;
+    std::unique_ptr<e2e::SimProcess> sim_;     // behind the raw port
+    std::unique_ptr<e2e::SimProcess> rfcSim_;  // behind the RFC 2217 port
     std::unique_ptr<Ser2net> ser2net_;
     int rawPort_ = 0;
     int rfcPort_ = 0;
@@ -136,13 +155,14 @@ protected:
 }  // namespace
 
 TEST_F(OverSer2net, CommandsReadAsOverThePty) {
-    const auto localMeasure = Ctl(sim_->Path(), {"measure"});
-    const auto localCal = Ctl(sim_->Path(), {"calibrate", "--view", "line", "--mode", "test"});
-    const auto localLimits = Ctl(sim_->Path(), {"limits"});
-    const auto localScan = Ctl(sim_->Path(), {"scan", "--from", "1", "--to", "10"});
-    ASSERT_EQ(localMeasure.code, 0);
-    ASSERT_EQ(localScan.out, "1\n7\n");
     for (const std::string& port : {Raw(), Rfc()}) {
+        const std::string& pty = PtyOf(port);
+        const auto localMeasure = Ctl(pty, {"measure"});
+        const auto localCal = Ctl(pty, {"calibrate", "--view", "line", "--mode", "test"});
+        const auto localLimits = Ctl(pty, {"limits"});
+        const auto localScan = Ctl(pty, {"scan", "--from", "1", "--to", "10"});
+        ASSERT_EQ(localMeasure.code, 0);
+        ASSERT_EQ(localScan.out, "1\n7\n");
         const auto measure = Ctl(port, {"measure"});
         EXPECT_EQ(measure.code, 0) << port;
         const auto a = Lines(localMeasure.out), b = Lines(measure.out);
@@ -171,7 +191,7 @@ TEST_F(OverSer2net, LimitsWrittenOverTheNetworkReadBackLocally) {
     }
     const auto set = Ctl(Rfc(), {"limits", "--set", file}, true);
     ASSERT_EQ(set.code, 0) << set.out;
-    const auto back = Ctl(sim_->Path(), {"limits"});
+    const auto back = Ctl(PtyOf(Rfc()), {"limits"});
     EXPECT_NE(back.out.find("Voltage Upper limit\t250.00 V\t250.00"), std::string::npos) << back.out;
     EXPECT_NE(back.out.find("Outlet 3 Current Upper limit\t12.50  A\t12.50"), std::string::npos) << back.out;
 }
@@ -192,7 +212,7 @@ TEST_F(OverSer2net, FirmwareUpdateOfSixtyKibOverRfc2217) {
 TEST_F(OverSer2net, Rfc2217SetsTheRemoteLine) {
     const auto slaveSpeed = [this] {
         termios tio{};
-        const int fd = ::open(sim_->Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = ::open(PtyOf(Rfc()).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         const bool ok = fd >= 0 && tcgetattr(fd, &tio) == 0;
         if (fd >= 0) ::close(fd);
         return ok ? cfgetospeed(&tio) : speed_t{0};
@@ -245,7 +265,7 @@ TEST_F(OverSer2net, WatchReconnectsAfterTheServerWentAway) {
     const std::string endpoint = "127.0.0.1:" + std::to_string(rawPort_);
     EXPECT_NE(seen.find("port lost (the connection was "), std::string::npos) << seen;
     EXPECT_NE(seen.find(endpoint + "); reopening every 1 s"), std::string::npos) << seen;
-    ser2net_ = std::make_unique<Ser2net>(exe_, sim_->Path(), rawPort_, rfcPort_);
+    StartSer2net();
     seen += e2e::ReadUntil(
         fd, 15000, [](const std::string& s) { return s.find("cycle restarted") != std::string::npos; });
     EXPECT_NE(seen.find(" port back\n"), std::string::npos) << seen;
