@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format-14
   qt6-base-dev libgl-dev fonts-wqy-microhei
   libmodbus-dev libcli11-dev
+  ser2net
   xvfb xauth
   dpkg-dev lintian desktop-file-utils
   g++-mingw-w64-x86-64-posix googletest wine wine64

@@ -163,6 +163,8 @@ bool CliContext::ConnectLink(std::string& status, int address, int baud) {
     // The dialog's opener, so that an open failure can say why.
     PortOpener open = [&](const std::string& n, int b, int d, int p, int s) {
         opened = env.open(n, b, d, p, s);
+        // A network address moves the link to the network port.
+        if (opened) recorder_.Wrap(env.port);
         return opened;
     };
     recorder_.Wrap(env.port);
@@ -186,7 +188,8 @@ std::string CliUsage() {
         "usage: kvt40ctl [--port NAME | --sim] [--address N] [--baud 4800|9600|19200] COMMAND [ARGS]\n"
         "\n"
         "options:\n"
-        "  --port NAME           serial port of the bus (see 'ports')\n"
+        "  --port NAME           serial port of the bus (see 'ports'), or a serial device server:\n"
+        "                        tcp://HOST:PORT (raw) or rfc2217://HOST:PORT\n"
         "  --sim                 use the built-in virtual module instead of a port\n"
         "  --address N           module address, 1 to 247 (default 1)\n"
         "  --baud RATE           4800, 9600 or 19200 (default 9600)\n"

@@ -39,7 +39,7 @@ std::string CliManPage(const CLI::App& app) {
       << ".SH DESCRIPTION\nThe jobs of the desktop tool \\fBkvt40\\fR(1) for scripts and production lines. "
          "Each command's output is fixed: results on standard output, messages on standard error.\n"
       << ".SH OPTIONS\n"
-      << ".TP\n\\fB\\-\\-port\\fR \\fINAME\\fR\nserial port of the bus (see \\fBports\\fR)\n"
+      << ".TP\n\\fB\\-\\-port\\fR \\fINAME\\fR\nserial port of the bus (see \\fBports\\fR), or a serial device server: \\fBtcp://\\fR\\fIHOST\\fR:\\fIPORT\\fR (raw) or \\fBrfc2217://\\fR\\fIHOST\\fR:\\fIPORT\\fR\n"
       << ".TP\n\\fB\\-\\-sim\\fR\nuse the built-in virtual module instead of a port\n"
       << ".TP\n\\fB\\-\\-address\\fR \\fIN\\fR\nmodule address, 1 to 247 (default 1)\n"
       << ".TP\n\\fB\\-\\-baud\\fR \\fIRATE\\fR\n4800, 9600 or 19200 (default 9600)\n"

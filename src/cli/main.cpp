@@ -19,6 +19,7 @@
 #include "calibration/StandardSourceFollower.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
+#include "link/NetworkPort.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
 #include "run/RunState.h"
@@ -72,6 +73,7 @@ BOOL WINAPI OnConsoleStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     g_interrupted = true;
     CloseRunPort();
+    TheNetworkPort().Close();
     if (CCommPort* port = g_linkPort.load()) port->Close();
     RealClock().sleep(kStopGraceMs);
     EndInterrupted();
@@ -86,6 +88,7 @@ void WatchStopSignals(const sigset_t& set) {
         }
         g_interrupted = true;
         CloseRunPort();
+        TheNetworkPort().Close();
         RealClock().sleep(kStopGraceMs);
         EndInterrupted();
     }).detach();
@@ -125,10 +128,16 @@ int main(int argc, char** argv) {
     env.interrupted = &g_interrupted;
     VirtualBench bench(env.port);
     env.bench = &bench;
-    env.open = [&simAddress, &run](const std::string& name, int baud, int dataBits, int parity, int stopBits) {
-        return OpenLinkPort(run.port, name, baud, dataBits, parity, stopBits, simAddress);
+    std::string lastOpened;
+    // A network address is opened on the network port, which the commands then talk through.
+    env.open = [&simAddress, &env, &run, &lastOpened](const std::string& name, int baud, int dataBits, int parity,
+                                                      int stopBits) {
+        lastOpened = name;
+        if (!OpenLinkPort(run.port, name, baud, dataBits, parity, stopBits, simAddress)) return false;
+        env.port = &LinkPortFor(run.port, name);
+        return true;
     };
-    env.openFailure = [&run] { return run.port.OpenFailureText(); };
+    env.openFailure = [&run, &lastOpened] { return LinkOpenFailureText(run.port, lastOpened); };
     env.listPorts = [] { return ListPorts(); };
     env.startSim = [&simAddress, &env, &run](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;

@@ -37,15 +37,17 @@ ConnectSequence::ConnectSequence(LinkState& link, CCommPort& port, PortOpener op
 
 bool ConnectSequence::RunConnectButton(const CommSettings& s) {
     const int baud = BaudRateOf(s.baudIndex);
+    CCommPort& port = resolve_ ? resolve_(s.port) : port_;
     for (;;) {
         port_.Close();
+        if (&port != &port_) port.Close();
         if (open_(s.port, baud, s.dataBits, s.parityIndex, s.stopBitsIndex)) break;
         if (sink_.Show(CannotOpenText(s.port), "Error", MsgIcon::Exclamation, MsgButtons::RetryCancel) !=
             MsgResult::Retry) {
             return false;
         }
     }
-    link_.port = &port_;
+    link_.port = &port;
     linkDescription_ = LinkDescriptionText(s.port, s.baudIndex);
 
     // The probe goes to the address typed, through a session, so a failure is noted where the

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <string>
 
 #include "link/Clock.h"
@@ -53,6 +54,11 @@ public:
 
     const std::string& LinkDescription() const { return linkDescription_; }
 
+    // The port the link talks through once the opener opened `name`, when that is not always
+    // the port given above (a network address opens the network port).
+    using PortResolver = std::function<CCommPort&(const std::string& name)>;
+    void SetPortResolver(PortResolver resolve) { resolve_ = std::move(resolve); }
+
 private:
     LinkState& link_;
     CCommPort& port_;
@@ -60,6 +66,7 @@ private:
     MessageSink& sink_;
     Clock& clock_;
     std::string linkDescription_;
+    PortResolver resolve_;
 };
 
 // The Stop command: closes the current port; "\tNo Connection" once it is closed.

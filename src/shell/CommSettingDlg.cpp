@@ -25,6 +25,7 @@ CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& cloc
             return OpenLinkPort(serial, name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
         },
         sink, clock);
+    seq_->SetPortResolver([&serial](const std::string& name) -> CCommPort& { return LinkPortFor(serial, name); });
 }
 
 CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,

@@ -3,12 +3,38 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "link/NetworkPort.h"
+#include "link/PortAddress.h"
 #include "link/PortList.h"
 #include "link/SerialPort.h"
 #include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
+
+CNetworkPort& TheNetworkPort() {
+    static CNetworkPort port;
+    return port;
+}
+
+std::string LinkOpenFailureText(const CSerialPort& serial, const std::string& name) {
+    return IsNetworkAddress(name) ? TheNetworkPort().OpenFailureText() : serial.OpenFailureText();
+}
+
+namespace {
+// A network address opens the network port and leaves the serial port closed (and the other
+// way round), so one link never holds both; nothing when `name` is not a network address.
+std::optional<bool> OpenNetworkPort(CSerialPort& serial, const std::string& name, int baud, int dataBits,
+                                    int parity, int stopBits) {
+    if (!IsNetworkAddress(name)) {
+        TheNetworkPort().Close();
+        return std::nullopt;
+    }
+    serial.Close();
+    return TheNetworkPort().Open(name, baud, dataBits, parity, stopBits);
+}
+}  // namespace
 
 #if defined(_WIN32)
 #include "link/Clock.h"
@@ -85,6 +111,7 @@ bool WithBuiltInBus(const std::string&, const std::function<void(VirtualBus&)>& 
 
 bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
                   int address) {
+    if (const auto network = OpenNetworkPort(port, name, baud, dataBits, parity, stopBits)) return *network;
     if (name != kVirtualModuleName) return port.Open(name, baud, dataBits, parity, stopBits);
     return TheMemoryPort().Open(address, baud);
 }
@@ -97,6 +124,7 @@ bool WithLinkedBus(const CCommPort* linkPort, const std::function<void(VirtualBu
 }  // namespace
 
 CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name) {
+    if (IsNetworkAddress(name)) return TheNetworkPort();
     if (name != kVirtualModuleName) return serial;
     return TheMemoryPort();
 }
@@ -145,12 +173,16 @@ void StopVirtualModule() {
 
 bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
                   int address) {
+    if (const auto network = OpenNetworkPort(port, name, baud, dataBits, parity, stopBits)) return *network;
     if (name != kVirtualModuleName) return port.Open(name, baud, dataBits, parity, stopBits);
     const std::string path = VirtualModulePortPath(address, baud);
     return !path.empty() && port.Open(path, baud, dataBits, parity, stopBits);
 }
 
-CCommPort& LinkPortFor(CSerialPort& serial, const std::string&) { return serial; }
+CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name) {
+    if (IsNetworkAddress(name)) return TheNetworkPort();
+    return serial;
+}
 
 namespace {
 // The bus behind the link's port: the serial port open on the built-in module's pty.

@@ -12,6 +12,7 @@
 #include <string>
 
 class CCommPort;
+class CNetworkPort;
 class CSerialPort;
 class VirtualBus;
 struct StandardSource;
@@ -31,12 +32,20 @@ bool ConnectBuiltInSource(const CCommPort* linkPort, int address, const Standard
 // Stops the built-in module (at exit).
 void StopVirtualModule();
 // Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.
+// A network address ("tcp://HOST:PORT", "rfc2217://HOST:PORT") opens TheNetworkPort() instead
+// and closes `port`; a serial name closes the network port.
 bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
                   int address);
 // The port the link talks through once OpenLinkPort opened `name`: `serial` itself, except
-// for "Virtual module" on Windows, which has no pseudo-terminal: there the module is served
-// in memory (an in-memory port on a bus on the real clock; Close from any thread).
+// for a network address (TheNetworkPort()) and for "Virtual module" on Windows, which has no
+// pseudo-terminal: there the module is served in memory (an in-memory port on a bus on the
+// real clock; Close from any thread).
 CCommPort& LinkPortFor(CSerialPort& serial, const std::string& name);
+// The run's network port, which a network address opens (see OpenLinkPort).
+CNetworkPort& TheNetworkPort();
+// Why the last OpenLinkPort of `name` failed, in one line: the network port's reason for a
+// network address, `serial`'s otherwise.
+std::string LinkOpenFailureText(const CSerialPort& serial, const std::string& name);
 // Registers the entry with the port list: first when the machine has no serial adapter,
 // last otherwise.
 void RegisterVirtualModulePort();

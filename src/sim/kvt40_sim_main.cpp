@@ -5,7 +5,9 @@
 // source (220 V, 5 A, power factor 1.0 unless given). --fault gives a module's bootloader
 // a fault for the firmware update's failure paths; --trace prints each bootloader step on
 // stdout ("5 block 3"), after the path line. --reply-delay makes every module answer that
-// many ms later than its own turnaround, as a slow module on a real bus does.
+// many ms later than its own turnaround, as a slow module on a real bus does. --listen
+// tcp:[HOST:]PORT serves the same bus over raw TCP too (loopback unless HOST is given; port 0
+// picks a free one) and prints "tcp://HOST:PORT" on stdout after the path line.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <algorithm>
 #include <tuple>
 #include <utility>
@@ -26,9 +29,11 @@
 
 #include "cli/OptionStyle.h"
 #include "link/Clock.h"
+#include "link/LinkState.h"
 #include "sim/Bootloader.h"
 #include "sim/PtyBusServer.h"
 #include "sim/StandardSource.h"
+#include "sim/TcpBusServer.h"
 #include "sim/VirtualBus.h"
 #include "sim/VirtualModule.h"
 
@@ -146,6 +151,7 @@ struct Line {
     std::string volts[3];
     std::string amps;
     std::string pf;
+    std::string listen;
 };
 
 void Declare(CLI::App& app, Line& line) {
@@ -169,6 +175,9 @@ void Declare(CLI::App& app, Line& line) {
                    "every module answers MS ms (0 to 10000) later than its own turnaround")
         ->type_name("MS")
         ->take_last();
+    app.add_option("--listen", line.listen, "also serve the bus over TCP on PORT (of HOST; default loopback)")
+        ->type_name("tcp:[HOST:]PORT")
+        ->take_last();
     app.add_flag("--bench", line.bench, "put every module on a test bench fed by a standard source");
     for (int phase = 0; phase < 3; ++phase) {
         const std::string name(1, static_cast<char>('a' + phase));
@@ -189,11 +198,27 @@ void Declare(CLI::App& app, Line& line) {
 ProgramHelp Help() {
     return {"kvt40-sim", KVT40_VERSION,
             "kvt40-sim [--address N]... [--baud 4800|9600|19200] [--link PATH] [--fault ADDRESS:FAULT]...\n"
-            "                 [--trace] [--reply-delay MS] [--bench] [--ua V] [--ub V] [--uc V] [--ia A]\n"
-            "                 [--pf 1.0|0.866L|0.5L|0.866C|0.5C]",
+            "                 [--trace] [--reply-delay MS] [--listen tcp:[HOST:]PORT] [--bench]\n"
+            "                 [--ua V] [--ub V] [--uc V] [--ia A] [--pf 1.0|0.866L|0.5L|0.866C|0.5C]",
             "A bus of virtual modules on a pseudo-terminal: prints its path and serves until SIGINT,\n"
             "SIGTERM or SIGHUP. A source option puts the modules on a bench as --bench does.",
             kFaultHelp};
+}
+
+// "tcp:PORT" (loopback) or "tcp:HOST:PORT", an IPv6 host in brackets.
+bool ParseListen(std::string_view text, std::string& host, int& port) {
+    if (!text.starts_with("tcp:")) return false;
+    text.remove_prefix(4);
+    host = "127.0.0.1";
+    const auto colon = text.rfind(':');
+    if (colon != std::string_view::npos) {
+        std::string_view h = text.substr(0, colon);
+        if (h.starts_with('[') && h.ends_with(']')) h = h.substr(1, h.size() - 2);
+        if (h.empty()) return false;
+        host = h;
+        text.remove_prefix(colon + 1);
+    }
+    return ParseCount(text, 0, 65535, port);
 }
 
 }  // namespace
@@ -231,6 +256,10 @@ int main(int argc, char** argv) {
     int replyDelayMs = 0;
     if (!line.replyDelay.empty() && !ParseCount(line.replyDelay, 0, 10000, replyDelayMs))
         return UsageError("bad reply delay '" + line.replyDelay + "' (0..10000 ms)");
+    std::string listenHost;
+    int listenPort = -1;
+    if (!line.listen.empty() && !ParseListen(line.listen, listenHost, listenPort))
+        return UsageError("bad listen address '" + line.listen + "' (tcp:[HOST:]PORT)");
     // Any source option puts the modules on the bench.
     bool bench = line.bench || !line.amps.empty() || !line.pf.empty();
     StandardSource source;
@@ -303,11 +332,25 @@ int main(int argc, char** argv) {
     const std::string path = server.SlavePath();
     if (!link.empty() && !MakeLink(link, path)) return 1;
     std::printf("%s\n", path.c_str());
+    std::unique_ptr<TcpBusServer> tcp;
+    if (listenPort >= 0) {
+        tcp = std::make_unique<TcpBusServer>(bus, BaudRateOf(baudIndex));
+        std::string error;
+        if (!tcp->Start(listenHost, listenPort, error)) {
+            std::fprintf(stderr, "kvt40-sim: %s\n", error.c_str());
+            server.Stop();
+            if (!link.empty()) RemoveLink(link, path);
+            return 1;
+        }
+        const bool v6 = listenHost.find(':') != std::string::npos;
+        std::printf("tcp://%s%s%s:%d\n", v6 ? "[" : "", listenHost.c_str(), v6 ? "]" : "", tcp->Port());
+    }
     std::fflush(stdout);
 
     int sig = 0;
     while (sigwait(&stopSignals, &sig) != 0) {
     }
+    if (tcp) tcp->Stop();
     server.Stop();
     if (!link.empty()) RemoveLink(link, path);
     return 0;

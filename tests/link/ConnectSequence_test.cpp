@@ -107,3 +107,24 @@ TEST(ConnectTexts, Formats) {
 }
 
 }  // namespace
+
+// A name the resolver maps elsewhere (a network address) is probed, and kept as the
+// link's port, on the port it names; the dialog's own port is closed, not used.
+TEST_F(ConnectSequenceTest, ResolvedPortCarriesTheLink) {
+    ScriptedPort network(clock);
+    network.replies.push_back(ProbeReply(1));
+    const auto s = Settings(1, "tcp://10.0.0.7:4001");
+    ConnectSequence viaNetwork(
+        link, port, [&](const std::string& n, int b, int d, int p, int st) { return network.Open(n, b, d, p, st); },
+        sink, clock);
+    viaNetwork.SetPortResolver([&](const std::string& name) -> CCommPort& {
+        return name.starts_with("tcp://") ? static_cast<CCommPort&>(network) : port;
+    });
+    ASSERT_TRUE(viaNetwork.RunConnectButton(s));
+    EXPECT_EQ(link.port, &network);
+    EXPECT_EQ(network.writes.size(), 1u);
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(port.closes, 1);
+    EXPECT_EQ(viaNetwork.FinishDialog(true, s),
+              std::optional<std::string>("\t[ Device ID : 1 ] tcp://10.0.0.7:4001 9600bps "));
+}
