@@ -28,7 +28,7 @@ using namespace adjust;
 CRMSAdjustForm::CRMSAdjustForm(FormContext& ctx, QWidget* parent)
     : CFormView(kFormId, parent), ctx_(ctx), cycle_(ctx.link, ctx.clock, ctx.sink, ctx.run.calibration) {
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(AdjustCycle::kTimerMs);
+    timer_.setInterval(CalibrationCycle::kTimerMs);
     connect(&timer_, &QTimer::timeout, this, &CRMSAdjustForm::OnTimer);
     // On the built-in virtual module the bench's source follows the standard values.
     if (StandardSourceFollower* bench = ctx.bench) {
@@ -96,7 +96,7 @@ void CRMSAdjustForm::Build() {
     });
     ctRatio_ = new QLineEdit(QStringLiteral("1"), this);
     ctRatio_->setObjectName(QStringLiteral("edit%1").arg(IDC_CT_RATIO));
-    ctRatio_->setValidator(new QIntValidator(0, AdjustCycle::kMaxCtRatio, ctRatio_));
+    ctRatio_->setValidator(new QIntValidator(0, CalibrationCycle::kMaxCtRatio, ctRatio_));
     ctRatio_->setMaximumWidth(70);
     auto* classLabel = new QLabel(QStringLiteral("电流等级"), this);
     currentClass_ = new QComboBox(this);
@@ -191,7 +191,7 @@ void CRMSAdjustForm::PullControls() {
     bool ok = false;
     const int ratio = ctRatio_->text().toInt(&ok);
     // Text that is no number leaves the previous ratio in use.
-    if (ok && ratio >= 0 && ratio <= AdjustCycle::kMaxCtRatio) cycle_.SetCtRatio(ratio);
+    if (ok && ratio >= 0 && ratio <= CalibrationCycle::kMaxCtRatio) cycle_.SetCtRatio(ratio);
     cycle_.SetSteps({voltageSteps_->checkedId(), currentSteps_->checkedId(), pfSteps_->checkedId()});
     if (circuits_->currentIndex() >= 0) cycle_.SelectIndex(circuits_->currentIndex());
 }
@@ -218,7 +218,7 @@ void CRMSAdjustForm::Sync() {
     }
     if (circuits_->currentIndex() != cycle_.SelectedIndex() && !listed_.empty())
         circuits_->setCurrentIndex(cycle_.SelectedIndex());
-    for (int id : AdjustCycle::ActionButtons()) buttons_[id]->setEnabled(cycle_.Enabled(id));
+    for (int id : CalibrationCycle::ActionButtons()) buttons_[id]->setEnabled(cycle_.Enabled(id));
     // What a calibration reads and where it writes cannot change while it collects readings.
     circuits_->setEnabled(cycle_.Enabled(IDC_CIRCUIT_LIST));
     ctRatio_->setEnabled(cycle_.Enabled(IDC_CT_RATIO));
@@ -228,7 +228,7 @@ void CRMSAdjustForm::Sync() {
         timer_.stop();
     } else if (cycle_.TimerStarts() != timerStarts_ || !timer_.isActive()) {
         timerStarts_ = cycle_.TimerStarts();
-        timer_.start(AdjustCycle::kTimerMs);
+        timer_.start(CalibrationCycle::kTimerMs);
     }
     PushControls();
     Paint();

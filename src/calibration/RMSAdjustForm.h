@@ -1,6 +1,6 @@
 #pragma once
 // View 164, "仪表校准": calibration and accuracy test of one circuit or of the incoming line
-// against a standard source. The rules live in AdjustCycle; the form places its table,
+// against a standard source. The rules live in CalibrationCycle; the form places its table,
 // mirrors its buttons, runs its 800 ms timer and opens the side dialogs.
 
 #include <QTimer>
@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "calibration/AdjustCycle.h"
+#include "calibration/CalibrationCycle.h"
 #include "calibration/ReportWriter.h"
 #include "widgets/FormContext.h"
 #include "widgets/FormView.h"
@@ -60,7 +60,7 @@ public:
     CGridCtrl& Grid() const { return *grid_; }
     bool TimerActive() const { return timer_.isActive(); }
     int TimerIntervalMs() const { return timer_.interval(); }
-    AdjustCycle& Cycle() { return cycle_; }
+    CalibrationCycle& Cycle() { return cycle_; }
     const ReportSettings& Report() const { return report_; }
 
 private:
@@ -76,7 +76,7 @@ private:
     QString ChooseFile(const QString& suggested);
 
     FormContext& ctx_;
-    AdjustCycle cycle_;
+    CalibrationCycle cycle_;
     QTimer timer_;
     int timerStarts_ = 0;
     bool ticking_ = false;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "calibration/AdjustCycle.h"
+#include "calibration/CalibrationCycle.h"
 #include "calibration/ReportWriter.h"
 #include "cli/CliCommand.h"
 #include "calibration/StandardSourceFollower.h"
@@ -58,7 +58,7 @@ public:
         sub.add_option("--ub", source_.ub, "standard voltage of phase B in V (default 220)")->check(CLI::Range(0.0, 1000.0));
         sub.add_option("--uc", source_.uc, "standard voltage of phase C in V (default 220)")->check(CLI::Range(0.0, 1000.0));
         sub.add_option("--ia", source_.ia, "standard current in A (default 5)")->check(CLI::Range(0.0, 100.0));
-        sub.add_option("--ct", ct_, "CT ratio (default 1)")->check(CLI::Range(0, AdjustCycle::kMaxCtRatio));
+        sub.add_option("--ct", ct_, "CT ratio (default 1)")->check(CLI::Range(0, CalibrationCycle::kMaxCtRatio));
         sub.add_option("--voltage-step", voltageStep_, "20%, 50%, 80%, 100% (default) or 120%")
             ->check(CLI::IsMember(Texts(AdjustFormulas::kVoltageStepTexts)));
         sub.add_option("--current-step", currentStep_, "5%, 20%, 50%, 80%, 100% (default) or 120%")
@@ -92,7 +92,7 @@ public:
 
         WarningSink sink;
         ctx.Run().calibration.ForgetAll();  // a run keeps only what it calibrates or is given
-        AdjustCycle cycle(ctx.Link(), ctx.GetClock(), sink, ctx.Run().calibration);
+        CalibrationCycle cycle(ctx.Link(), ctx.GetClock(), sink, ctx.Run().calibration);
         if (StandardSourceFollower* bench = ctx.env.bench) {
             const LinkState& link = ctx.Link();
             cycle.SetSourceFollower([bench, &link, this](const StandardValues& s, int pf) {
@@ -219,7 +219,7 @@ private:
     }
 
     // The meter calibration at 1.0 to its end; then the steps of the angle calibration.
-    static bool MeterBeforeAngle(AdjustCycle& cycle) {
+    static bool MeterBeforeAngle(CalibrationCycle& cycle) {
         StepChoice steps = cycle.Steps();
         steps.powerFactor = AdjustFormulas::kPfOne;
         cycle.SetSteps(steps);

@@ -3,7 +3,7 @@
 // now answers, then a probe at the new settings, whose result alone decides the exit code.
 #include "cli/CliCommand.h"
 #include "cli/SettingsCli.h"
-#include "settings/CommParameters.h"
+#include "settings/AddressBaudSettings.h"
 
 namespace {
 
@@ -21,13 +21,13 @@ public:
             return ctx.Usage("--set-baud must be 4800, 9600 or 19200, not '" + baudText_ + "'");
         if (address_->count() > 0) {
             // Taken as the form takes it ("12abc" is 12), but refused before the module is read.
-            CommParameters typed(ctx.Link(), ctx.GetClock());
+            AddressBaudSettings typed(ctx.Link(), ctx.GetClock());
             typed.SetTyped(1, addressText_);
             if (typed.TypedAddress() < 1 || typed.TypedAddress() > 247)
                 return ctx.Usage("--set-address must be from 1 to 247, not '" + addressText_ + "'");
         }
         if (!ctx.OpenLink()) return ctx.Code();
-        CommParameters params(ctx.Link(), ctx.GetClock());
+        AddressBaudSettings params(ctx.Link(), ctx.GetClock());
         KeptMessages sink;
         if (!params.Read(sink)) return ctx.Failed(sink.Last());
         if (address_->count() == 0) {
@@ -36,7 +36,7 @@ public:
         }
 
         params.SetTyped(1, addressText_);
-        if (baud != 0) params.SetTyped(2, CommParameters::BaudOptionText(BaudIndexOf(baud)));
+        if (baud != 0) params.SetTyped(2, AddressBaudSettings::BaudOptionText(BaudIndexOf(baud)));
         // The form's way: the link follows the module to its new settings and reads back there.
         const auto reopen = [&ctx](int baudIndex) {
             return ctx.env.open(ctx.Link().portName, BaudRateOf(baudIndex), 8, 0, 0);

@@ -1,7 +1,7 @@
 // kvt40ctl demand [--clear]: the demand form's opening and first tick, or its "清除".
 #include "cli/CliCommand.h"
 #include "cli/CycleTicks.h"
-#include "monitor/DMDCycle.h"
+#include "monitor/DemandCycle.h"
 #include "settings/WriteCheck.h"
 
 namespace {
@@ -12,7 +12,7 @@ public:
     }
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DMDCycle cycle(ctx.Link(), ctx.GetClock());
+        DemandCycle cycle(ctx.Link(), ctx.GetClock());
         if (!cycle.Open()) return ctx.Failed(kDemandUnableText);
         if (clear_) {
             // The form reports success whatever happened; here the module's echo decides.

@@ -2,7 +2,7 @@
 // four reads.
 #include "cli/CliCommand.h"
 #include "cli/SettingsCli.h"
-#include "settings/DeviceSettings.h"
+#include "settings/EnergyPresetInfo.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ public:
 
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        DeviceSettings device(ctx.Link(), ctx.GetClock());
+        EnergyPresetInfo device(ctx.Link(), ctx.GetClock());
         KeptMessages sink;
         if (!device.ReadInfo(sink)) return ctx.Failed(sink.Last());
         ctx.out << device.Cells().Tsv();

@@ -3,7 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CycleTicks.h"
 #include "monitor/ReadFailureText.h"
-#include "monitor/StatusCycle.h"
+#include "monitor/InputRelayCycle.h"
 
 namespace {
 
@@ -25,15 +25,15 @@ public:
         if (test && (!OnOff(relay1_, close1) || !OnOff(relay2_, close2)))
             return ctx.Usage("--relay1 and --relay2 take on or off");
         if (!ctx.OpenLink()) return ctx.Code();
-        StatusCycle cycle(ctx.Link(), ctx.GetClock(), ctx.Run().statusPollPhase);
+        InputRelayCycle cycle(ctx.Link(), ctx.GetClock(), ctx.Run().statusPollPhase);
         cycle.Open();
         if (!Ticks(ctx, cycle)) return ctx.Failed(kUnableToReadText);
         if (test) {
             cycle.Test(close1, close2);
             if (!Ticks(ctx, cycle)) return ctx.Failed(kUnableToReadText);
         }
-        for (int l = 0; l < StatusCycle::kLamps; ++l)
-            ctx.out << StatusCycle::Name(l) << '\t' << (cycle.Lit(l) ? 1 : 0) << "\n";
+        for (int l = 0; l < InputRelayCycle::kLamps; ++l)
+            ctx.out << InputRelayCycle::Name(l) << '\t' << (cycle.Lit(l) ? 1 : 0) << "\n";
         return kExitOk;
     }
 
@@ -45,9 +45,9 @@ private:
     }
     // The last tick asks for nothing more: the relay test's first write, or the next
     // command, never goes out while a reply is on its way.
-    static bool Ticks(CliContext& ctx, StatusCycle& cycle) {
+    static bool Ticks(CliContext& ctx, InputRelayCycle& cycle) {
         if (!RunTicks(ctx, cycle, kTicks)) return false;
-        for (int l = 0; l < StatusCycle::kLamps; ++l)
+        for (int l = 0; l < InputRelayCycle::kLamps; ++l)
             if (!cycle.Filled(l)) return false;
         return true;
     }

@@ -2,7 +2,7 @@
 // with its field checks, the 3000 ms wait and the check of the module's echo.
 #include "cli/CliCommand.h"
 #include "cli/SettingsCli.h"
-#include "settings/DeviceSettings.h"
+#include "settings/EnergyPresetInfo.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ public:
     }
 
     int Run(CliContext& ctx) override {
-        DeviceSettings device(ctx.Link(), ctx.GetClock());
+        EnergyPresetInfo device(ctx.Link(), ctx.GetClock());
         device.SetFields(outlet_, active_, reactive_);
         // Refused before the port is opened: nothing reaches the bus.
         if (const auto fault = device.CheckFields()) return ctx.Failed(*fault);

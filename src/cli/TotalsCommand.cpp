@@ -1,7 +1,7 @@
 // kvt40ctl totals: the circuit totals form's one request and the tick that collects it.
 #include "cli/CliCommand.h"
 #include "cli/CycleTicks.h"
-#include "monitor/TimeECycle.h"
+#include "monitor/CircuitTotalsCycle.h"
 
 namespace {
 class TotalsCommand final : public CliCommand {
@@ -9,7 +9,7 @@ public:
     void Declare(CLI::App&) override {}
     int Run(CliContext& ctx) override {
         if (!ctx.OpenLink()) return ctx.Code();
-        TimeECycle cycle(ctx.Link(), ctx.GetClock());
+        CircuitTotalsCycle cycle(ctx.Link(), ctx.GetClock());
         cycle.Open();
         return PrintAfterTicks(ctx, cycle, 1);  // the cycle asks for nothing after a tick
     }

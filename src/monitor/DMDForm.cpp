@@ -7,7 +7,7 @@
 #include "widgets/GridCtrl.h"
 
 CDMDForm::CDMDForm(FormContext& ctx, QWidget* parent)
-    : CPollingForm(kFormId, ctx, std::make_unique<DMDCycle>(ctx.link, ctx.clock, &ctx.sink), parent) {
+    : CPollingForm(kFormId, ctx, std::make_unique<DemandCycle>(ctx.link, ctx.clock, &ctx.sink), parent) {
     clear_ = new QPushButton(QStringLiteral("清除"), this);
     clear_->setObjectName(QStringLiteral("button%1").arg(kClearId));
     connect(clear_, &QPushButton::clicked, this, &CDMDForm::OnClear);
@@ -38,8 +38,8 @@ void CDMDForm::SetUpGrid() {
     g.SetScrollBarsVisible(false);
     g.SetColumnWidthPx(2, 20);
     g.ExpandToFit();
-    for (int r = 0; r < DMDCycle::kRows; ++r)
-        for (int c = 0; c < DMDCycle::kCols; ++c) {
+    for (int r = 0; r < DemandCycle::kRows; ++r)
+        for (int c = 0; c < DemandCycle::kCols; ++c) {
             const bool value = c == 1 || c == 4;
             g.SetItemAlignment(r, c, Qt::AlignVCenter | (value ? Qt::AlignRight : Qt::AlignLeft));
             g.SetItemBold(r, c, r == 0 || r == 6);

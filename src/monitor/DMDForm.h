@@ -3,7 +3,7 @@
 // scaled by the module's multiplier, refreshed every 500 ms; "清除" resets the module's
 // demand.
 
-#include "monitor/DMDCycle.h"
+#include "monitor/DemandCycle.h"
 #include "widgets/PollingForm.h"
 
 class QPushButton;
@@ -19,7 +19,7 @@ public:
     void OnClear();
 
     QPushButton* ClearButton() const { return clear_; }
-    DMDCycle& Demand() const { return static_cast<DMDCycle&>(Cycle()); }
+    DemandCycle& Demand() const { return static_cast<DemandCycle&>(Cycle()); }
 
 protected:
     void SetUpGrid() override;

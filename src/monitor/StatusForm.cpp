@@ -37,14 +37,14 @@ CStatusForm::CStatusForm(FormContext& ctx, QWidget* parent)
     struct Place {
         int x, y;
     };
-    static constexpr Place kLamps[StatusCycle::kLamps] = {{102, 66}, {144, 66}, {101, 181}, {143, 181}};
-    for (int l = 0; l < StatusCycle::kLamps; ++l) {
+    static constexpr Place kLamps[InputRelayCycle::kLamps] = {{102, 66}, {144, 66}, {101, 181}, {143, 181}};
+    for (int l = 0; l < InputRelayCycle::kLamps; ++l) {
         const Place at = kLamps[l];
         auto* lamp = new CLamp(this);
         lamp->setObjectName(QStringLiteral("lamp%1").arg(kFirstLampId + l));
         lamp->setGeometry(Du(at.x, at.y, 22, 22));
         lamps_[static_cast<std::size_t>(l)] = lamp;
-        auto* name = new QLabel(QString::fromUtf8(StatusCycle::Name(l)), this);
+        auto* name = new QLabel(QString::fromUtf8(InputRelayCycle::Name(l)), this);
         name->setAlignment(Qt::AlignCenter);
         name->setGeometry(Du(at.x - 4, at.y - 12, 30, 10));
     }
@@ -83,11 +83,11 @@ void CStatusForm::OnInitialUpdate() {
     legendOn_->SetLit(true);
     legendOff_->SetLit(false);
     cycle_.Open();
-    timer_.start(StatusCycle::kPollMs);
+    timer_.start(InputRelayCycle::kPollMs);
 }
 
 void CStatusForm::ShowLamps() {
-    for (int l = 0; l < StatusCycle::kLamps; ++l) lamps_[static_cast<std::size_t>(l)]->SetLit(cycle_.Lit(l));
+    for (int l = 0; l < InputRelayCycle::kLamps; ++l) lamps_[static_cast<std::size_t>(l)]->SetLit(cycle_.Lit(l));
 }
 
 void CStatusForm::OnTimer() {
@@ -106,5 +106,5 @@ void CStatusForm::OnTest() {
     timer_.stop();
     cycle_.Settle();  // no coil write while the module is still answering a poll
     cycle_.Test(relayClosed_[0] != 0, relayClosed_[1] != 0);
-    timer_.start(StatusCycle::kPollMs);
+    timer_.start(InputRelayCycle::kPollMs);
 }

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <array>
 
-#include "monitor/StatusCycle.h"
+#include "monitor/InputRelayCycle.h"
 #include "widgets/FormContext.h"
 #include "widgets/FormView.h"
 
@@ -40,14 +40,14 @@ public:
     CLamp* LegendOff() const { return legendOff_; }
     QCheckBox* RelayBox(int relay) const { return boxes_[static_cast<std::size_t>(relay)]; }
     QPushButton* TestButton() const { return test_; }
-    StatusCycle& Status() { return cycle_; }
+    InputRelayCycle& Status() { return cycle_; }
 
 private:
     void ShowLamps();
 
-    StatusCycle cycle_;
+    InputRelayCycle cycle_;
     QTimer timer_;
-    std::array<CLamp*, StatusCycle::kLamps> lamps_{};
+    std::array<CLamp*, InputRelayCycle::kLamps> lamps_{};
     CLamp* legendOn_;
     CLamp* legendOff_;
     std::array<QCheckBox*, 2> boxes_{};

@@ -11,7 +11,7 @@
 #include "widgets/GridCtrl.h"
 
 CTimeEForm::CTimeEForm(FormContext& ctx, QWidget* parent)
-    : CPollingForm(kFormId, ctx, std::make_unique<TimeECycle>(ctx.link, ctx.clock), parent) {
+    : CPollingForm(kFormId, ctx, std::make_unique<CircuitTotalsCycle>(ctx.link, ctx.clock), parent) {
     readData_ = new QPushButton(QStringLiteral("Read data"), this);
     readData_->setObjectName(QStringLiteral("button%1").arg(res::IDC_READ_DATA));
     connect(readData_, &QPushButton::clicked, this, &CTimeEForm::OnReadData);
@@ -59,14 +59,14 @@ void CTimeEForm::SetUpGrid() {
     g.SetEditable(true);
     g.SetColumnWidthPx(0, 50);
     g.ExpandToFit();
-    for (int r = 0; r < TimeECycle::kRows; ++r)
-        for (int c = 0; c < TimeECycle::kCols; ++c)
+    for (int r = 0; r < CircuitTotalsCycle::kRows; ++r)
+        for (int c = 0; c < CircuitTotalsCycle::kCols; ++c)
             g.SetItemAlignment(r, c, Qt::AlignVCenter | (r == 0 || c == 0 ? Qt::AlignLeft : Qt::AlignRight));
 }
 
 // A reading replaces what the user typed, even where the value did not change.
 void CTimeEForm::RepaintTyped() {
-    const TimeECycle& t = Totals();
+    const CircuitTotalsCycle& t = Totals();
     if (t.Readings() == readings_) return;
     readings_ = t.Readings();
     for (auto it = typed_.begin(); it != typed_.end();) {

@@ -6,7 +6,7 @@
 #include <QSet>
 #include <utility>
 
-#include "monitor/TimeECycle.h"
+#include "monitor/CircuitTotalsCycle.h"
 #include "widgets/PollingForm.h"
 
 class QComboBox;
@@ -35,7 +35,7 @@ public:
     QPushButton* ReadCtButton() const { return readCt_; }
     QComboBox* CtList() const { return ctList_; }
     QLineEdit* CircuitEdit() const { return circuit_; }
-    TimeECycle& Totals() const { return static_cast<TimeECycle&>(Cycle()); }
+    CircuitTotalsCycle& Totals() const { return static_cast<CircuitTotalsCycle&>(Cycle()); }
 
 protected:
     void SetUpGrid() override;

@@ -66,8 +66,8 @@ CSetDeviceForm::CSetDeviceForm(FormContext& ctx, QWidget* parent)
 
 void CSetDeviceForm::OnInitialUpdate() {
     CGridCtrl& g = *grid_;
-    settingsgrid::SetUp(g, DeviceSettings::kRows, DeviceSettings::kCols);
-    for (int r = 1; r < DeviceSettings::kRows; ++r) g.SetItemReadOnly(r, 1, true);
+    settingsgrid::SetUp(g, EnergyPresetInfo::kRows, EnergyPresetInfo::kCols);
+    for (int r = 1; r < EnergyPresetInfo::kRows; ++r) g.SetItemReadOnly(r, 1, true);
     Paint();
     // Room for an order number of twelve characters before anything is read.
     settingsgrid::FitToContents(g, 12);

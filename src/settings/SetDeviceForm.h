@@ -1,14 +1,14 @@
 #pragma once
 // View 151, "设备设置" (internal): the energy preset of one outlet in the group "写电度"
 // and the meter information grid in the group "仪表信息". The form hands its three edits
-// to DeviceSettings, which checks them and talks to the module; no module access until a
+// to EnergyPresetInfo, which checks them and talks to the module; no module access until a
 // button is pressed.
 
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "settings/DeviceSettings.h"
+#include "settings/EnergyPresetInfo.h"
 #include "widgets/FormContext.h"
 #include "widgets/FormView.h"
 
@@ -34,13 +34,13 @@ public:
     QPushButton* ReadButton() const { return read_; }
     QGroupBox* EnergyGroup() const { return energyGroup_; }
     QGroupBox* InfoGroup() const { return infoGroup_; }
-    DeviceSettings& Settings() { return settings_; }
+    EnergyPresetInfo& Settings() { return settings_; }
 
 private:
     void Paint();
 
     FormContext& ctx_;
-    DeviceSettings settings_;
+    EnergyPresetInfo settings_;
     QGroupBox* energyGroup_;
     QGroupBox* infoGroup_;
     QLineEdit* outlet_;

@@ -50,7 +50,7 @@ CSetParmForm::CSetParmForm(FormContext& ctx, QWidget* parent)
 
 void CSetParmForm::OnInitialUpdate() {
     CGridCtrl& g = *grid_;
-    settingsgrid::SetUp(g, CommParameters::kRows, CommParameters::kCols);
+    settingsgrid::SetUp(g, AddressBaudSettings::kRows, AddressBaudSettings::kCols);
     g.SetItemReadOnly(1, 1, true);
     g.SetItemReadOnly(2, 1, true);
     g.SetCellType(1, 2, CGridCtrl::CellType::Numeric);

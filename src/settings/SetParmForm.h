@@ -1,12 +1,12 @@
 #pragma once
 // View 149, "Device setting": the module's address and baud rate in the group "System
 // info" with "Read" and "Set". The address cell takes digits, the baud cells are
-// drop-down lists; CommParameters checks, writes and reads back.
+// drop-down lists; AddressBaudSettings checks, writes and reads back.
 
 #include <QGroupBox>
 #include <QPushButton>
 
-#include "settings/CommParameters.h"
+#include "settings/AddressBaudSettings.h"
 #include "widgets/FormContext.h"
 #include "widgets/FormView.h"
 
@@ -28,20 +28,20 @@ public:
     QGroupBox* Group() const { return group_; }
     QPushButton* ReadButton() const { return read_; }
     QPushButton* SetButton() const { return set_; }
-    CommParameters& Parameters() { return params_; }
+    AddressBaudSettings& Parameters() { return params_; }
     // How the link's port is opened again at a new rate after a baud change (the serial
     // port at the link's port name by default; tests hand in their own).
-    void SetPortReopener(CommParameters::PortReopener reopen) { reopen_ = std::move(reopen); }
+    void SetPortReopener(AddressBaudSettings::PortReopener reopen) { reopen_ = std::move(reopen); }
 
 private:
     void Paint();
     bool ReopenSerialPort(int baudIndex);
 
     FormContext& ctx_;
-    CommParameters params_;
+    AddressBaudSettings params_;
     QGroupBox* group_;
     CGridCtrl* grid_;
     QPushButton* read_;
     QPushButton* set_;
-    CommParameters::PortReopener reopen_;
+    AddressBaudSettings::PortReopener reopen_;
 };

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "calibration/AdjustCycle.h"
+#include "calibration/CalibrationCycle.h"
 #include "sim/SimPort.h"
 #include "sim/StandardSource.h"
 #include "sim/VirtualBus.h"
@@ -58,7 +58,7 @@ protected:
     }
 
     RecordingSink sink;
-    AdjustCycle cycle;
+    CalibrationCycle cycle;
 };
 
 using Rows = std::vector<std::string>;

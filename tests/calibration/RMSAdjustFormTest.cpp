@@ -95,7 +95,7 @@ TEST_F(RMSAdjustFormTest, ControlsTextsAndWhatIsHidden) {
     EXPECT_EQ(form->Grid().GetFixedColumnCount(), 1);
     EXPECT_EQ(form->Grid().GetItemBkColour(1, 1), QColor(255, 255, 213));
     EXPECT_GE(form->Grid().columnWidth(1), 90);
-    for (int id : AdjustCycle::ActionButtons()) EXPECT_FALSE(Enabled(id)) << id;
+    for (int id : CalibrationCycle::ActionButtons()) EXPECT_FALSE(Enabled(id)) << id;
     for (int id : {IDC_INCOMING, IDC_OUTGOING, IDC_READ_CT, IDC_HELP}) EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_TRUE(port.Sent().empty());
     EXPECT_FALSE(form->TimerActive());
@@ -106,7 +106,7 @@ TEST_F(RMSAdjustFormTest, ReadingTheListThenAMeterTestOnTheTimer) {
     form->Button(IDC_READ_CT)->click();
     ASSERT_EQ(form->CircuitList()->count(), 29);
     EXPECT_EQ(form->CircuitList()->currentText(), QStringLiteral("2"));
-    for (int id : AdjustCycle::ActionButtons()) EXPECT_TRUE(Enabled(id)) << id;
+    for (int id : CalibrationCycle::ActionButtons()) EXPECT_TRUE(Enabled(id)) << id;
     form->CircuitList()->setCurrentIndex(2);  // circuit 4
 
     form->Button(IDC_METER_TEST)->click();

@@ -18,7 +18,7 @@ protected:
     }
     std::vector<bool> Lit() const {
         std::vector<bool> lit;
-        for (int l = 0; l < StatusCycle::kLamps; ++l) lit.push_back(form->Lamp(l)->IsLit());
+        for (int l = 0; l < InputRelayCycle::kLamps; ++l) lit.push_back(form->Lamp(l)->IsLit());
         return lit;
     }
     std::unique_ptr<CStatusForm> form;
@@ -28,8 +28,8 @@ TEST_F(StatusFormTest, LampsStartDarkAndTheLegendShowsOnAndOff) {
     EXPECT_EQ(Lit(), (std::vector<bool>{false, false, false, false}));
     EXPECT_TRUE(form->LegendOn()->IsLit());
     EXPECT_FALSE(form->LegendOff()->IsLit());
-    EXPECT_EQ(form->Lamp(StatusCycle::kDo1)->objectName(), QStringLiteral("lamp1021"));
-    for (int l = 0; l < StatusCycle::kLamps; ++l) EXPECT_TRUE(form->Lamp(l)->RepaintTimer().isActive());
+    EXPECT_EQ(form->Lamp(InputRelayCycle::kDo1)->objectName(), QStringLiteral("lamp1021"));
+    for (int l = 0; l < InputRelayCycle::kLamps; ++l) EXPECT_TRUE(form->Lamp(l)->RepaintTimer().isActive());
     EXPECT_EQ(form->Lamp(0)->RepaintTimer().interval(), 200);
     EXPECT_TRUE(form->TimerActive());
     EXPECT_EQ(form->TimerIntervalMs(), 500);

@@ -1,4 +1,4 @@
-#include "monitor/DMDCycle.h"
+#include "monitor/DemandCycle.h"
 
 #include <array>
 
@@ -17,7 +17,7 @@ constexpr int kFlagRegister = 1048;
 
 }  // namespace
 
-DMDCycle::DMDCycle(LinkState& link, Clock& clock, MessageSink* sink) : PollingCycle(link, clock), sink_(sink) {
+DemandCycle::DemandCycle(LinkState& link, Clock& clock, MessageSink* sink) : PollingCycle(link, clock), sink_(sink) {
     cells_.Resize(kRows, kCols);
     for (int half = 0; half < 2; ++half) {
         const int r = 6 * half;
@@ -34,16 +34,16 @@ DMDCycle::DMDCycle(LinkState& link, Clock& clock, MessageSink* sink) : PollingCy
     }
 }
 
-std::string DMDCycle::CurrentText(std::int32_t raw, std::uint16_t m) {
+std::string DemandCycle::CurrentText(std::int32_t raw, std::uint16_t m) {
     const std::int64_t scaled = std::int64_t{raw & 0xFFFF} * m;
     return NumberText("%0.3f", static_cast<double>(scaled) * 0.001) + "A";
 }
 
-std::string DMDCycle::PowerText(std::int64_t raw, std::uint16_t m) {
+std::string DemandCycle::PowerText(std::int64_t raw, std::uint16_t m) {
     return NumberText("%0.1f", static_cast<double>(raw * m) * 0.1) + "W";
 }
 
-bool DMDCycle::Open() {
+bool DemandCycle::Open() {
     echoPending_ = false;
     const auto mult = session_.ReadRegisters(40, 2, kMultiplierWaitMs);
     std::optional<RegisterValues> flag;
@@ -62,7 +62,7 @@ bool DMDCycle::Open() {
     return true;
 }
 
-bool DMDCycle::Tick() {
+bool DemandCycle::Tick() {
     const bool judged = !echoPending_;
     echoPending_ = false;
     const auto regs = session_.CollectRegisters(kCount);
@@ -71,7 +71,7 @@ bool DMDCycle::Tick() {
     return regs.has_value() || !judged;
 }
 
-void DMDCycle::Decode(const RegisterValues& r) {
+void DemandCycle::Decode(const RegisterValues& r) {
     for (int half = 0; half < 2; ++half) {
         const int row = 2 + 6 * half;
         const auto at = static_cast<std::size_t>(8 * half);
@@ -83,7 +83,7 @@ void DMDCycle::Decode(const RegisterValues& r) {
     }
 }
 
-bool DMDCycle::Clear() {
+bool DemandCycle::Clear() {
     session_.GetClock().sleep(kClearSettleMs);
     const std::array<std::int32_t, 1> command{kClearCommand};
     const bool confirmed = session_.WriteRegistersConfirmed(kClearRegister, command, kClearDoneMs);

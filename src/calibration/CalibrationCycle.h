@@ -5,7 +5,7 @@
 // mirrors this state into its widgets; kvt40ctl calibrate drives the same calls.
 //
 // A meter calibration of circuit 3 from a terminal:
-//     AdjustCycle cycle(link, clock, sink, run.calibration);
+//     CalibrationCycle cycle(link, clock, sink, run.calibration);
 //     cycle.Open();
 //     cycle.OnReadCtModules();              // builds the circuit list (1..30 present)
 //     cycle.SelectCircuit(3);
@@ -35,7 +35,7 @@
 
 enum class AdjustMode { Test = 0, Meter = 1, Angle = 2 };
 
-class AdjustCycle final : public PollingCycle {
+class CalibrationCycle final : public PollingCycle {
 public:
     static constexpr int kTimerMs = 800;
     static constexpr int kReadings = 10;
@@ -58,7 +58,7 @@ public:
 
     // `memory` keeps the gains for angle calibrations across every instance of the form for
     // the run (each connect forgets them): the run's, handed in.
-    AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory);
+    CalibrationCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory);
 
     // Showing the form: the circuit view's table, the action buttons and 停止 disabled, the
     // steps at 100 %, 100 %, 1.0. No request; false (the timer starts with a run).

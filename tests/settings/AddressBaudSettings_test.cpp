@@ -1,6 +1,6 @@
 // The communication-parameter form's rules: the read, the address check, the write and
 // the read-back at the link's old settings.
-#include "settings/CommParameters.h"
+#include "settings/AddressBaudSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +16,17 @@ namespace {
 
 const Frame kReadBlock = WithCrc(Hex("01 03 01 F4 00 07"));  // 7 registers from 500
 
-class CommParametersTest : public ::testing::Test, protected SimLink {
+class AddressBaudSettingsTest : public ::testing::Test, protected SimLink {
 protected:
-    CommParametersTest() {
+    AddressBaudSettingsTest() {
     }
     std::string Cell(int r, int c) const { return params.Cells().Text(r, c); }
 
     RecordingSink sink;
-    CommParameters params{link, clock};
+    AddressBaudSettings params{link, clock};
 };
 
-TEST_F(CommParametersTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
+TEST_F(AddressBaudSettingsTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
     EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t\t\nBaudrate\t\t9600 \n");
     bus.WithModule(1, [](VirtualModule& m) {
         m.WriteRegister(501, 2);
@@ -41,7 +41,7 @@ TEST_F(CommParametersTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(CommParametersTest, AddressIsSignedAndAnUnknownBaudIndexLeavesTheCellsEmpty) {
+TEST_F(AddressBaudSettingsTest, AddressIsSignedAndAnUnknownBaudIndexLeavesTheCellsEmpty) {
     ScriptedPort scripted(clock);
     scripted.Open();
     link.port = &scripted;
@@ -59,7 +59,7 @@ TEST_F(CommParametersTest, AddressIsSignedAndAnUnknownBaudIndexLeavesTheCellsEmp
     EXPECT_EQ(scripted.writes.size(), 1u);
 }
 
-TEST_F(CommParametersTest, AFailedReadWarnsAndKeepsTheGrid) {
+TEST_F(AddressBaudSettingsTest, AFailedReadWarnsAndKeepsTheGrid) {
     ASSERT_TRUE(params.Read(sink));
     bus.InjectFault(1, {BusFault::Kind::Exception});
     EXPECT_FALSE(params.Read(sink));
@@ -70,7 +70,7 @@ TEST_F(CommParametersTest, AFailedReadWarnsAndKeepsTheGrid) {
     EXPECT_EQ(Cell(1, 1), "1");
 }
 
-TEST_F(CommParametersTest, AddressesOutsideOneTo247AreRefusedAndNothingIsWritten) {
+TEST_F(AddressBaudSettingsTest, AddressesOutsideOneTo247AreRefusedAndNothingIsWritten) {
     ASSERT_TRUE(params.Read(sink));
     for (const char* typed : {"0", "248", "", "abc", "-1", "4294967297", "00x12"}) {
         params.SetTyped(1, typed);
@@ -84,7 +84,7 @@ TEST_F(CommParametersTest, AddressesOutsideOneTo247AreRefusedAndNothingIsWritten
     EXPECT_EQ(port.Sent().size(), 1u);  // the read only
 }
 
-TEST_F(CommParametersTest, TheSameSettingsReadBackTheSameValues) {
+TEST_F(AddressBaudSettingsTest, TheSameSettingsReadBackTheSameValues) {
     ASSERT_TRUE(params.Read(sink));
     const auto t0 = clock.nowMs();
     EXPECT_EQ(params.Set(sink), WriteOutcome::Done);
@@ -98,7 +98,7 @@ TEST_F(CommParametersTest, TheSameSettingsReadBackTheSameValues) {
 
 // After a change the module answers only at its new settings: the link follows it there
 // (a new rate through the reopener), reads back there and says so.
-TEST_F(CommParametersTest, AChangeIsFollowedToTheModulesNewSettings) {
+TEST_F(AddressBaudSettingsTest, AChangeIsFollowedToTheModulesNewSettings) {
     std::vector<int> reopened;
     const auto reopen = [&](int baudIndex) {
         reopened.push_back(baudIndex);
@@ -141,7 +141,7 @@ TEST_F(CommParametersTest, AChangeIsFollowedToTheModulesNewSettings) {
 
 // A module not found at its new settings: the old ones are tried and the message says
 // where it answers, if anywhere; the link is left where it does.
-TEST_F(CommParametersTest, AModuleNotFoundAtItsNewSettingsIsLookedForAtTheOldOnes) {
+TEST_F(AddressBaudSettingsTest, AModuleNotFoundAtItsNewSettingsIsLookedForAtTheOldOnes) {
     ScriptedPort scripted(clock);
     scripted.Open();
     scripted.answerReads = true;

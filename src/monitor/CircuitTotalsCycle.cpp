@@ -1,4 +1,4 @@
-#include "monitor/TimeECycle.h"
+#include "monitor/CircuitTotalsCycle.h"
 
 #include <array>
 
@@ -16,7 +16,7 @@ constexpr int kMaxOutlets = 30;
 
 }  // namespace
 
-TimeECycle::TimeECycle(LinkState& link, Clock& clock) : PollingCycle(link, clock) {
+CircuitTotalsCycle::CircuitTotalsCycle(LinkState& link, Clock& clock) : PollingCycle(link, clock) {
     cells_.Resize(kRows, kCols);
     cells_.Set(0, 1, "Total Active power (W)");
     cells_.Set(0, 2, "Total Reactive power (var)");
@@ -24,14 +24,14 @@ TimeECycle::TimeECycle(LinkState& link, Clock& clock) : PollingCycle(link, clock
     for (int c = 1; c <= kCircuits; ++c) cells_.Set(c, 0, "Circuit " + std::to_string(c));
 }
 
-bool TimeECycle::Open() {
+bool CircuitTotalsCycle::Open() {
     // A request that could not be written is judged all the same: its tick finds nothing.
     session_.SendReadRegisters(kStart, kCount);
     outstanding_ = true;
     return true;
 }
 
-bool TimeECycle::Tick() {
+bool CircuitTotalsCycle::Tick() {
     const bool judged = outstanding_;
     outstanding_ = false;
     const auto regs = session_.CollectRegisters(kCount);
@@ -47,7 +47,7 @@ bool TimeECycle::Tick() {
     return true;
 }
 
-bool TimeECycle::ClearEnergy(int circuit, MessageSink* sink) {
+bool CircuitTotalsCycle::ClearEnergy(int circuit, MessageSink* sink) {
     if (circuit < 1 || circuit > kMaxOutlets) return false;
     session_.GetClock().sleep(kClearSettleMs);
     const std::array<std::int32_t, 6> values{kEnergyPresetCommand, circuit - 1, 0, 0, 0, 0};
@@ -57,7 +57,7 @@ bool TimeECycle::ClearEnergy(int circuit, MessageSink* sink) {
     return true;
 }
 
-std::vector<int> TimeECycle::PresentModules(int count, std::int32_t reg373, std::int32_t reg374) {
+std::vector<int> CircuitTotalsCycle::PresentModules(int count, std::int32_t reg373, std::int32_t reg374) {
     std::vector<int> out;
     if (count < 1 || count > kMaxOutlets) return out;
     for (int m = 1; m <= count; ++m) {
@@ -67,7 +67,7 @@ std::vector<int> TimeECycle::PresentModules(int count, std::int32_t reg373, std:
     return out;
 }
 
-std::vector<int> TimeECycle::ReadCtModules() {
+std::vector<int> CircuitTotalsCycle::ReadCtModules() {
     int count = 0;
     const auto n = session_.ReadRegisters(503, 1, kCtWaitMs);
     session_.GetClock().sleep(kCtWaitMs);

@@ -1,4 +1,4 @@
-#include "settings/DeviceSettings.h"
+#include "settings/EnergyPresetInfo.h"
 
 #include <array>
 
@@ -25,7 +25,7 @@ std::optional<DecimalNumber> Energy(const std::string& text) {
 
 }  // namespace
 
-DeviceSettings::DeviceSettings(LinkState& link, Clock& clock) : session_(link, clock) {
+EnergyPresetInfo::EnergyPresetInfo(LinkState& link, Clock& clock) : session_(link, clock) {
     cells_.Resize(kRows, kCols);
     const std::array<const char*, kRows> items{"项目", "软件版本", "测试版本", "定制单号", "硬件版本"};
     for (int r = 0; r < kRows; ++r) {
@@ -39,20 +39,20 @@ DeviceSettings::DeviceSettings(LinkState& link, Clock& clock) : session_(link, c
     cells_.SetRole(0, 2, CellRole::Header);
 }
 
-void DeviceSettings::SetFields(std::string outlet, std::string active, std::string reactive) {
+void EnergyPresetInfo::SetFields(std::string outlet, std::string active, std::string reactive) {
     outlet_ = std::move(outlet);
     active_ = std::move(active);
     reactive_ = std::move(reactive);
 }
 
-std::optional<std::string> DeviceSettings::CheckFields() const {
+std::optional<std::string> EnergyPresetInfo::CheckFields() const {
     if (!WholeInteger(outlet_, 1, kOutlets)) return kOutletFieldText;
     if (!Energy(active_)) return kActiveFieldText;
     if (!Energy(reactive_)) return kReactiveFieldText;
     return std::nullopt;
 }
 
-WriteOutcome DeviceSettings::PresetEnergy(MessageSink& sink) {
+WriteOutcome EnergyPresetInfo::PresetEnergy(MessageSink& sink) {
     if (const auto fault = CheckFields()) {
         sink.Show(*fault, kFieldCheckCaption, MsgIcon::Exclamation, MsgButtons::Ok);
         return WriteOutcome::Refused;
@@ -75,7 +75,7 @@ WriteOutcome DeviceSettings::PresetEnergy(MessageSink& sink) {
     return WriteOutcome::Done;
 }
 
-bool DeviceSettings::ReadInfo(MessageSink& sink) {
+bool EnergyPresetInfo::ReadInfo(MessageSink& sink) {
     for (const InfoRead& read : kInfoReads) {
         const auto regs = session_.ReadRegisters(read.start, read.count, kInfoWaitMs);
         if (!regs) {
@@ -88,7 +88,7 @@ bool DeviceSettings::ReadInfo(MessageSink& sink) {
     return true;
 }
 
-std::string DeviceSettings::OrderText(std::span<const std::int32_t> regs) {
+std::string EnergyPresetInfo::OrderText(std::span<const std::int32_t> regs) {
     std::string text;
     for (const std::int32_t reg : regs) {
         const std::array<int, 2> bytes{reg & 0xFF, (reg >> 8) & 0xFF};

@@ -3,9 +3,9 @@
 // at opening and on "Read data"; the 600 ms timer only collects. Ticks after the one reply
 // find nothing by design and leave the cells alone.
 //
-//     TimeECycle cycle(link, clock);
+//     CircuitTotalsCycle cycle(link, clock);
 //     cycle.Open();                          // sends 2000/60
-//     clock.sleep(TimeECycle::kPollMs);
+//     clock.sleep(CircuitTotalsCycle::kPollMs);
 //     if (!cycle.Tick()) { /* the reply failed its check */ }
 //     std::cout << cycle.Cells().Tsv();      // 11 lines of 4 cells
 //
@@ -18,7 +18,7 @@
 #include "link/MessageSink.h"
 #include "widgets/PollingCycle.h"
 
-class TimeECycle final : public PollingCycle {
+class CircuitTotalsCycle final : public PollingCycle {
 public:
     static constexpr int kRows = 11;
     static constexpr int kCols = 4;
@@ -27,7 +27,7 @@ public:
     static constexpr int kStart = 2000;
     static constexpr int kCount = 60;
 
-    TimeECycle(LinkState& link, Clock& clock);
+    CircuitTotalsCycle(LinkState& link, Clock& clock);
 
     // Sends the request for 2000..2059; the timer always starts.
     bool Open() override;

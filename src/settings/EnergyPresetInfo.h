@@ -4,7 +4,7 @@
 // order number). CSetDeviceForm hands in its three fields and places the cells;
 // kvt40ctl preset-energy and info run the same calls.
 //
-//     DeviceSettings d(link, clock);
+//     EnergyPresetInfo d(link, clock);
 //     d.SetFields("1", "1234.5", "0");
 //     d.PresetEnergy(sink);               // 999, 0, 12345, 0, 0, 0; the echo after 3000 ms
 //     if (d.ReadInfo(sink)) print(d.Cells().Tsv());
@@ -28,7 +28,7 @@ inline constexpr const char* kReactiveFieldText = "The reactive energy must be a
 // The caption of the field checks, as the framework's own field messages carry it.
 inline constexpr const char* kFieldCheckCaption = "KVT40";
 
-class DeviceSettings {
+class EnergyPresetInfo {
 public:
     static constexpr int kRows = 5;
     static constexpr int kCols = 3;
@@ -37,7 +37,7 @@ public:
     static constexpr int kPresetWaitMs = 3000;
     static constexpr int kInfoWaitMs = 250;
 
-    DeviceSettings(LinkState& link, Clock& clock);
+    EnergyPresetInfo(LinkState& link, Clock& clock);
 
     // The texts of the edits 1100 (outlet), 1101 (active energy) and 1102 (reactive energy).
     void SetFields(std::string outlet, std::string active, std::string reactive);

@@ -4,7 +4,7 @@
 // grid's cells. CSetParmForm hands in the typed address and the chosen baud option;
 // kvt40ctl comm runs the same calls.
 //
-//     CommParameters p(link, clock);
+//     AddressBaudSettings p(link, clock);
 //     p.Read(sink);                        // 7 registers from 500
 //     p.SetTyped(1, "12");                 // row 1 column 2: the address
 //     p.SetTyped(2, "19200 ");             // row 2 column 2: one of kBaudOptions
@@ -42,7 +42,7 @@ std::string ReopenFailedText(int baudIndex);
 // The options of both baud cells, each with its trailing space; the position is the index.
 inline constexpr std::array<const char*, 3> kBaudOptions{"4800 ", "9600 ", "19200 "};
 
-class CommParameters {
+class AddressBaudSettings {
 public:
     static constexpr int kRows = 3;
     static constexpr int kCols = 3;
@@ -51,7 +51,7 @@ public:
     static constexpr int kReadWaitMs = 400;
     static constexpr int kWriteWaitMs = 300;
 
-    CommParameters(LinkState& link, Clock& clock);
+    AddressBaudSettings(LinkState& link, Clock& clock);
 
     // "Read" (and the first display): both columns of both rows, or "Communication
     // failed!" with the grid kept as it was.

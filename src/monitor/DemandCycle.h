@@ -3,9 +3,9 @@
 // registers 700..715 every 500 ms, each tick showing the reply to the request of the tick
 // before. The timer keeps running whatever a tick finds.
 //
-//     DMDCycle cycle(link, clock, &sink);
+//     DemandCycle cycle(link, clock, &sink);
 //     if (!cycle.Open()) return;             // "无法读取仪表数据!" / "警告" shown
-//     clock.sleep(DMDCycle::kPollMs);
+//     clock.sleep(DemandCycle::kPollMs);
 //     cycle.Tick();                          // the 14 values, units glued on ("1.500A")
 //     cycle.Clear();                         // register 251 = 888, echo judged; "需量清除成功！"
 
@@ -23,7 +23,7 @@ inline constexpr const char* kDemandClearQuestion =
     "清除将删除模块记录的最大需量（Ia、Ib、Ic、Pa、Pb、Pc、Ptot），清除后无法恢复。是否清除？";
 inline constexpr const char* kDemandClearCaption = "KVT40";
 
-class DMDCycle final : public PollingCycle {
+class DemandCycle final : public PollingCycle {
 public:
     static constexpr int kRows = 12;
     static constexpr int kCols = 5;
@@ -32,7 +32,7 @@ public:
     static constexpr int kCount = 16;
 
     // The sink shows the opening's failure; none (the CLI) shows nothing.
-    DMDCycle(LinkState& link, Clock& clock, MessageSink* sink = nullptr);
+    DemandCycle(LinkState& link, Clock& clock, MessageSink* sink = nullptr);
 
     // Reads 40..41 (250 ms) and 1048 (400 ms); on success sends 700/16 and returns true.
     bool Open() override;

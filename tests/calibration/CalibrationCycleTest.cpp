@@ -1,5 +1,5 @@
 // The calibration form's rules on the virtual clock: frames, waits, messages and buttons.
-#include "calibration/AdjustCycle.h"
+#include "calibration/CalibrationCycle.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ struct Write16 {
     std::int64_t atMs;
 };
 
-class AdjustCycleTest : public ::testing::Test {
+class CalibrationCycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         module.Open();
@@ -37,7 +37,7 @@ protected:
         module.Set32(s + 3, static_cast<std::uint32_t>(q));
         module.regs[s + 7] = 5000;
     }
-    void Ready(AdjustCycle& c) {
+    void Ready(CalibrationCycle& c) {
         c.Open();
         ASSERT_TRUE(c.OnReadCtModules());
         module.writes.clear();
@@ -45,7 +45,7 @@ protected:
         sink.messages.clear();
     }
     // What the form's timer does: wait for the shot, then tick.
-    void Ticks(AdjustCycle& c, int n) {
+    void Ticks(CalibrationCycle& c, int n) {
         for (int i = 0; i < n && c.Running(); ++i) {
             c.WaitForTick();
             c.Tick();
@@ -67,7 +67,7 @@ protected:
         for (const auto& m : sink.messages) out.push_back(m.text);
         return out;
     }
-    AdjustCycle Cycle() { return AdjustCycle(link, clock, sink, memory); }
+    CalibrationCycle Cycle() { return CalibrationCycle(link, clock, sink, memory); }
 
     CModbusRtu rtu;
     CalibrationMemory memory;  // the run's, shared by every cycle of a test
@@ -77,9 +77,9 @@ protected:
     RecordingSink sink;
 };
 
-std::vector<int> EnabledOf(const AdjustCycle& c) {
+std::vector<int> EnabledOf(const CalibrationCycle& c) {
     std::vector<int> out;
-    for (int id : AdjustCycle::ActionButtons())
+    for (int id : CalibrationCycle::ActionButtons())
         if (c.Enabled(id)) out.push_back(id);
     return out;
 }
@@ -89,8 +89,8 @@ const std::vector<int> kAllActions{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL,
 
 }  // namespace
 
-TEST_F(AdjustCycleTest, ShowingTheFormSendsNothingAndDisablesTheActions) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, ShowingTheFormSendsNothingAndDisablesTheActions) {
+    CalibrationCycle c = Cycle();
     EXPECT_FALSE(c.Open());
     EXPECT_TRUE(EnabledOf(c).empty());
     EXPECT_EQ(c.View(), AdjustView::Circuit);
@@ -102,11 +102,11 @@ TEST_F(AdjustCycleTest, ShowingTheFormSendsNothingAndDisablesTheActions) {
     EXPECT_FALSE(c.Running());
 }
 
-TEST_F(AdjustCycleTest, ReadingTheCtModulesBuildsTheCircuitList) {
+TEST_F(CalibrationCycleTest, ReadingTheCtModulesBuildsTheCircuitList) {
     module.regs[376 + 4] = 0;   // circuit 5 absent
     module.regs[373] = 0x0001;  // circuit 1 excluded
     module.regs[374] = 0x2000;  // circuit 30 excluded
-    AdjustCycle c = Cycle();
+    CalibrationCycle c = Cycle();
     c.Open();
     const auto t0 = clock.nowMs();
     ASSERT_TRUE(c.OnReadCtModules());
@@ -124,8 +124,8 @@ TEST_F(AdjustCycleTest, ReadingTheCtModulesBuildsTheCircuitList) {
     EXPECT_EQ(c.Circuit(), 29);
 }
 
-TEST_F(AdjustCycleTest, CtModuleReadFailures) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, CtModuleReadFailures) {
+    CalibrationCycle c = Cycle();
     c.Open();
     module.mute = true;
     EXPECT_FALSE(c.OnReadCtModules());
@@ -160,8 +160,8 @@ TEST_F(AdjustCycleTest, CtModuleReadFailures) {
     EXPECT_FALSE(c.Enabled(IDC_METER_TEST));
 }
 
-TEST_F(AdjustCycleTest, AMeterTestReadsTheCircuitsBlockOnTheTimer) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, AMeterTestReadsTheCircuitsBlockOnTheTimer) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     for (int n : {1, 30}) {
         ASSERT_TRUE(c.SelectCircuit(n));
@@ -191,8 +191,8 @@ TEST_F(AdjustCycleTest, AMeterTestReadsTheCircuitsBlockOnTheTimer) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(AdjustCycleTest, TheIncomingLineReadsTenRegistersFromZero) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, TheIncomingLineReadsTenRegistersFromZero) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     c.OnIncomingLine();
     EXPECT_EQ(c.Cells().Text(1, 1), "A相电压");
@@ -208,8 +208,8 @@ TEST_F(AdjustCycleTest, TheIncomingLineReadsTenRegistersFromZero) {
     EXPECT_FALSE(c.OnStartRun(AdjustMode::Angle));  // never offered in this view
 }
 
-TEST_F(AdjustCycleTest, ATickStopsOnAWrongPowerFactorAFailedReplyOrNoSignal) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, ATickStopsOnAWrongPowerFactorAFailedReplyOrNoSignal) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(2));
     c.SetSteps({3, 4, AdjustFormulas::kPfHalfL});
@@ -255,8 +255,8 @@ TEST_F(AdjustCycleTest, ATickStopsOnAWrongPowerFactorAFailedReplyOrNoSignal) {
     for (const auto& w : Writes()) ADD_FAILURE() << "unexpected write to " << w.start;
 }
 
-TEST_F(AdjustCycleTest, TenReadingsOnePercentHighWriteTheCalibrationBlock) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, TenReadingsOnePercentHighWriteTheCalibrationBlock) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(7));
     SetCircuit(7, 5050, 11110, 60);  // I 1 % high, P 1 % high
@@ -285,8 +285,8 @@ TEST_F(AdjustCycleTest, TenReadingsOnePercentHighWriteTheCalibrationBlock) {
     EXPECT_EQ(memory.Find(link, 7), (KeptGains{6314, 65210}));
 }
 
-TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     c.SetSteps({3, 4, AdjustFormulas::kPfHalfL});
     // P 1 % low at 0.5L (550.05 W standard), Q exact (952.60 var).
@@ -344,8 +344,8 @@ TEST_F(AdjustCycleTest, AngleCalibrationSendsTheGainsFoundForItsOwnCircuitOnly) 
     EXPECT_EQ(w[0].values, (std::vector<int>{999, 3, 1000, 6378, 0, 16, 0, 0, 7501, 0, 0}));
 }
 
-TEST_F(AdjustCycleTest, IncomingLineMeterCalibrationWritesTheVoltageGains) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, IncomingLineMeterCalibrationWritesTheVoltageGains) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     c.OnIncomingLine();
     module.regs[0] = 22100;  // 221 V against 220 V
@@ -373,8 +373,8 @@ TEST_F(AdjustCycleTest, IncomingLineMeterCalibrationWritesTheVoltageGains) {
     EXPECT_FALSE(c.Running());
 }
 
-TEST_F(AdjustCycleTest, ACalibrationThatWouldDivideByZeroIsRefused) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, ACalibrationThatWouldDivideByZeroIsRefused) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(2));
     c.SetCtRatio(0);
@@ -422,8 +422,8 @@ TEST_F(AdjustCycleTest, ACalibrationThatWouldDivideByZeroIsRefused) {
     EXPECT_EQ(Texts(), std::vector<std::string>{"标准源数值为0，无法校准！"});
 }
 
-TEST_F(AdjustCycleTest, CoefficientRestore) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, CoefficientRestore) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(9));
     memory.Keep(link, 9, {6314, 65210});
@@ -474,8 +474,8 @@ TEST_F(AdjustCycleTest, CoefficientRestore) {
     EXPECT_EQ(sink.messages.back().text, "无法读取仪表数据!");
 }
 
-TEST_F(AdjustCycleTest, ChangingTheViewOrReadingTheListStopsARun) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, ChangingTheViewOrReadingTheListStopsARun) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Meter));
     Ticks(c, 5);
@@ -495,8 +495,8 @@ TEST_F(AdjustCycleTest, ChangingTheViewOrReadingTheListStopsARun) {
     EXPECT_TRUE(Writes().empty());
 }
 
-TEST_F(AdjustCycleTest, TheSourceFollowerHearsEachRunStart) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, TheSourceFollowerHearsEachRunStart) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     std::vector<std::pair<float, int>> heard;
     c.SetSourceFollower([&heard](const StandardValues& s, int pf) { heard.emplace_back(s.current, pf); });
@@ -513,12 +513,12 @@ TEST_F(AdjustCycleTest, TheSourceFollowerHearsEachRunStart) {
 // While a calibration collects its readings, the circuit, the CT ratio and the steps stay
 // as they were at its start, and the block goes to the circuit that was read; in the meter
 // test that follows they are free again, and another circuit restarts the test there.
-TEST_F(AdjustCycleTest, ACalibrationKeepsTheCircuitAndStandardItStartedWith) {
-    AdjustCycle c = Cycle();
+TEST_F(CalibrationCycleTest, ACalibrationKeepsTheCircuitAndStandardItStartedWith) {
+    CalibrationCycle c = Cycle();
     Ready(c);
     ASSERT_TRUE(c.SelectCircuit(1));
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Meter));
-    for (int id : AdjustCycle::RunSettingControls()) EXPECT_FALSE(c.Enabled(id)) << id;
+    for (int id : CalibrationCycle::RunSettingControls()) EXPECT_FALSE(c.Enabled(id)) << id;
     Ticks(c, 6);
     EXPECT_FALSE(c.SelectCircuit(2));
     EXPECT_EQ(c.Circuit(), 1);
@@ -533,7 +533,7 @@ TEST_F(AdjustCycleTest, ACalibrationKeepsTheCircuitAndStandardItStartedWith) {
     EXPECT_EQ(sink.messages.back().text, "校准完成!");
 
     ASSERT_TRUE(c.Running());  // the meter test
-    for (int id : AdjustCycle::RunSettingControls()) EXPECT_TRUE(c.Enabled(id)) << id;
+    for (int id : CalibrationCycle::RunSettingControls()) EXPECT_TRUE(c.Enabled(id)) << id;
     const auto restarts = c.TimerStarts();
     ASSERT_TRUE(c.SelectCircuit(2));
     EXPECT_EQ(c.TimerStarts(), restarts + 1);

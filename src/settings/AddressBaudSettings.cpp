@@ -1,4 +1,4 @@
-#include "settings/CommParameters.h"
+#include "settings/AddressBaudSettings.h"
 
 #include "link/ConnectSequence.h"
 #include "link/ModbusRtu.h"
@@ -9,7 +9,7 @@ constexpr long long kAddressMin = 1;
 constexpr long long kAddressMax = 247;
 }  // namespace
 
-CommParameters::CommParameters(LinkState& link, Clock& clock) : session_(link, clock) {
+AddressBaudSettings::AddressBaudSettings(LinkState& link, Clock& clock) : session_(link, clock) {
     cells_.Resize(kRows, kCols);
     cells_.Set(0, 0, "Item");
     cells_.Set(0, 1, "Initial value");
@@ -21,7 +21,7 @@ CommParameters::CommParameters(LinkState& link, Clock& clock) : session_(link, c
     for (int r = 1; r < kRows; ++r) cells_.SetRole(r, 0, CellRole::Header);
 }
 
-std::string CommParameters::BaudOptionText(int index) {
+std::string AddressBaudSettings::BaudOptionText(int index) {
     return index >= 0 && index < static_cast<int>(kBaudOptions.size()) ? kBaudOptions[static_cast<std::size_t>(index)]
                                                                         : "";
 }
@@ -50,13 +50,13 @@ std::string ReopenFailedText(int baudIndex) {
            std::to_string(BaudRateOf(baudIndex)) + " bps!";
 }
 
-bool CommParameters::Read(MessageSink& sink) {
+bool AddressBaudSettings::Read(MessageSink& sink) {
     if (ReadBlock()) return true;
     sink.Show(kCommFailedText, "Warning", MsgIcon::Stop, MsgButtons::Ok);
     return false;
 }
 
-bool CommParameters::ReadBlock() {
+bool AddressBaudSettings::ReadBlock() {
     const auto regs = session_.ReadRegisters(kBlockStart, kBlockCount, kReadWaitMs);
     if (!regs) return false;
     const std::string address = std::to_string(Signed16((*regs)[0]));
@@ -68,26 +68,26 @@ bool CommParameters::ReadBlock() {
     return true;
 }
 
-void CommParameters::SetTyped(int row, std::string text) {
+void AddressBaudSettings::SetTyped(int row, std::string text) {
     if (row == 1 || row == 2) cells_.Set(row, 2, std::move(text));
 }
 
-long long CommParameters::TypedAddress() const { return LeadingInteger(cells_.Text(1, 2)); }
+long long AddressBaudSettings::TypedAddress() const { return LeadingInteger(cells_.Text(1, 2)); }
 
-int CommParameters::TypedBaudIndex() const {
+int AddressBaudSettings::TypedBaudIndex() const {
     for (std::size_t i = 0; i < kBaudOptions.size(); ++i)
         if (cells_.Text(2, 2) == kBaudOptions[i]) return static_cast<int>(i);
     return -1;
 }
 
-std::optional<std::string> CommParameters::Check() const {
+std::optional<std::string> AddressBaudSettings::Check() const {
     const long long address = TypedAddress();
     if (address < kAddressMin || address > kAddressMax) return kAddressRangeText;
     if (TypedBaudIndex() < 0) return kBaudChoiceText;
     return std::nullopt;
 }
 
-bool CommParameters::MoveLink(int address, int baudIndex, const PortReopener& reopen) {
+bool AddressBaudSettings::MoveLink(int address, int baudIndex, const PortReopener& reopen) {
     LinkState& link = session_.Link();
     if (baudIndex != link.baudIndex && (!reopen || !reopen(baudIndex))) return false;
     link.deviceAddress = address;
@@ -95,7 +95,7 @@ bool CommParameters::MoveLink(int address, int baudIndex, const PortReopener& re
     return true;
 }
 
-WriteOutcome CommParameters::Set(MessageSink& sink, const PortReopener& reopen) {
+WriteOutcome AddressBaudSettings::Set(MessageSink& sink, const PortReopener& reopen) {
     moved_ = false;
     if (const auto fault = Check()) {
         sink.Show(*fault, "Warning", MsgIcon::Exclamation, MsgButtons::Ok);

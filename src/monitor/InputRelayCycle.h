@@ -4,10 +4,10 @@
 // relay bits (register 38, function 03) and the two inputs (function 02). Opening sends
 // nothing, so the first tick finds nothing and only sends the first request.
 //
-//     StatusCycle cycle(link, clock);
+//     InputRelayCycle cycle(link, clock);
 //     cycle.Open();
 //     for (int i = 0; i < 3; ++i) { clock.sleep(500); cycle.Tick(); }
-//     cycle.Lit(StatusCycle::kDo2);          // relay 2 closed
+//     cycle.Lit(InputRelayCycle::kDo2);          // relay 2 closed
 //     cycle.Test(true, false);               // coils 0, 1, twice, 200 ms after each write
 
 #include <array>
@@ -15,7 +15,7 @@
 
 #include "widgets/PollingCycle.h"
 
-class StatusCycle final : public PollingCycle {
+class InputRelayCycle final : public PollingCycle {
 public:
     enum Lamp { kDi1, kDi2, kDo1, kDo2, kLamps };
     static constexpr int kPollMs = 500;
@@ -23,7 +23,7 @@ public:
 
     // `pollPhase` is the run's (RunState::statusPollPhase): a view opened again goes on
     // where the last one stopped.
-    StatusCycle(LinkState& link, Clock& clock, int& pollPhase);
+    InputRelayCycle(LinkState& link, Clock& clock, int& pollPhase);
 
     // Lamps dark; nothing is sent. The timer always starts.
     bool Open() override;

@@ -1,5 +1,5 @@
 // The device-settings form's rules: the energy preset and the meter information.
-#include "settings/DeviceSettings.h"
+#include "settings/EnergyPresetInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +13,17 @@
 
 namespace {
 
-class DeviceSettingsTest : public ::testing::Test, protected SimLink {
+class EnergyPresetInfoTest : public ::testing::Test, protected SimLink {
 protected:
-    DeviceSettingsTest() {
+    EnergyPresetInfoTest() {
     }
     std::string Cell(int r, int c) const { return device.Cells().Text(r, c); }
 
     RecordingSink sink;
-    DeviceSettings device{link, clock};
+    EnergyPresetInfo device{link, clock};
 };
 
-TEST_F(DeviceSettingsTest, PresetSendsTheCommandWaitsAndConfirmsTheEcho) {
+TEST_F(EnergyPresetInfoTest, PresetSendsTheCommandWaitsAndConfirmsTheEcho) {
     device.SetFields("1", "1234.5", "0");
     const auto t0 = clock.nowMs();
     ASSERT_EQ(device.PresetEnergy(sink), WriteOutcome::Done);
@@ -44,7 +44,7 @@ TEST_F(DeviceSettingsTest, PresetSendsTheCommandWaitsAndConfirmsTheEcho) {
     EXPECT_EQ(port.Sent()[2], WithCrc(Hex("01 10 24 2A 00 06 0C 03 E7 00 01 00 02 00 00 00 0B 00 00")));
 }
 
-TEST_F(DeviceSettingsTest, AMissingOrRefusedEchoIsReportedAsNotWritten) {
+TEST_F(EnergyPresetInfoTest, AMissingOrRefusedEchoIsReportedAsNotWritten) {
     device.SetFields("1", "10", "10");
     for (const BusFault& fault : {BusFault{BusFault::Kind::NoReply}, BusFault{BusFault::Kind::Exception},
                                   BusFault{BusFault::Kind::BadCrc}}) {
@@ -58,7 +58,7 @@ TEST_F(DeviceSettingsTest, AMissingOrRefusedEchoIsReportedAsNotWritten) {
     }
 }
 
-TEST_F(DeviceSettingsTest, FieldChecksRefuseBeforeAnythingIsSent) {
+TEST_F(EnergyPresetInfoTest, FieldChecksRefuseBeforeAnythingIsSent) {
     struct Case {
         const char* outlet;
         const char* active;
@@ -90,7 +90,7 @@ TEST_F(DeviceSettingsTest, FieldChecksRefuseBeforeAnythingIsSent) {
     EXPECT_FALSE(device.CheckFields().has_value());
 }
 
-TEST_F(DeviceSettingsTest, InfoReadsFourBlocksAndFillsItsRows) {
+TEST_F(EnergyPresetInfoTest, InfoReadsFourBlocksAndFillsItsRows) {
     EXPECT_EQ(device.Cells().Tsv(), "项目\t当前值\t设定值\n软件版本\t\t/\n测试版本\t\t/\n定制单号\t\t/\n硬件版本\t\t/\n");
     bus.WithModule(1, [](VirtualModule& m) {
         m.SetStored(9500, 0x1268);  // only the low byte is the version
@@ -109,7 +109,7 @@ TEST_F(DeviceSettingsTest, InfoReadsFourBlocksAndFillsItsRows) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(DeviceSettingsTest, TheFirstFailedReadStopsTheSequenceAndKeepsTheRowsFilled) {
+TEST_F(EnergyPresetInfoTest, TheFirstFailedReadStopsTheSequenceAndKeepsTheRowsFilled) {
     ScriptedPort scripted(clock);
     scripted.Open();
     link.port = &scripted;
@@ -135,16 +135,16 @@ TEST_F(DeviceSettingsTest, TheFirstFailedReadStopsTheSequenceAndKeepsTheRowsFill
 
 TEST(DeviceSettingsOrderText, LowByteFirstUpToTheFirstZero) {
     const std::vector<std::int32_t> empty{0, 0x4241, 0, 0, 0, 0};
-    EXPECT_EQ(DeviceSettings::OrderText(empty), "/");
+    EXPECT_EQ(EnergyPresetInfo::OrderText(empty), "/");
     const std::vector<std::int32_t> ab{0x4241, 0, 0x4443, 0, 0, 0};
-    EXPECT_EQ(DeviceSettings::OrderText(ab), "AB");
+    EXPECT_EQ(EnergyPresetInfo::OrderText(ab), "AB");
     const std::vector<std::int32_t> odd{0x0041, 0x4443, 0, 0, 0, 0};
-    EXPECT_EQ(DeviceSettings::OrderText(odd), "A");
+    EXPECT_EQ(EnergyPresetInfo::OrderText(odd), "A");
     const std::vector<std::int32_t> full{0x3231, 0x3433, 0x3635, 0x3837, 0x3039, 0x4241};
-    EXPECT_EQ(DeviceSettings::OrderText(full), "1234567890AB");
+    EXPECT_EQ(EnergyPresetInfo::OrderText(full), "1234567890AB");
     // A tab, a line end or a byte of another code page never splits a grid line.
     const std::vector<std::int32_t> odd2{0x0941, 0x0A42, 0xC4D6, 0, 0, 0};
-    EXPECT_EQ(DeviceSettings::OrderText(odd2), "A?B???");
+    EXPECT_EQ(EnergyPresetInfo::OrderText(odd2), "A?B???");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The circuit totals cycle against a scripted module on the virtual clock.
-#include "monitor/TimeECycle.h"
+#include "monitor/CircuitTotalsCycle.h"
 
 #include <gtest/gtest.h>
 
@@ -8,17 +8,17 @@
 
 namespace {
 
-class TimeECycleTest : public ::testing::Test, protected ScriptedLink {
+class CircuitTotalsCycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    bool Tick(TimeECycle& c) {
-        clock.sleep(TimeECycle::kPollMs);
+    bool Tick(CircuitTotalsCycle& c) {
+        clock.sleep(CircuitTotalsCycle::kPollMs);
         return c.Tick();
     }
 
 };
 
-TEST_F(TimeECycleTest, OneRequestOfSixtyRegistersFillsTheTenCircuits) {
-    TimeECycle c(link, clock);
+TEST_F(CircuitTotalsCycleTest, OneRequestOfSixtyRegistersFillsTheTenCircuits) {
+    CircuitTotalsCycle c(link, clock);
     EXPECT_EQ(c.Cells().Tsv(0, 2), "\tTotal Active power (W)\tTotal Reactive power (var)\tTotal kWh(kWh)\nCircuit 1\t\t\t\n");
     EXPECT_EQ(c.Cells().Text(10, 0), "Circuit 10");
     module.Set32(2000, 0xFFFFFFF6u);  // circuit 1 active -1.0 W
@@ -37,8 +37,8 @@ TEST_F(TimeECycleTest, OneRequestOfSixtyRegistersFillsTheTenCircuits) {
     EXPECT_EQ(c.Readings(), 1);
 }
 
-TEST_F(TimeECycleTest, LaterTicksOnlyCollectAndAreNotJudged) {
-    TimeECycle c(link, clock);
+TEST_F(CircuitTotalsCycleTest, LaterTicksOnlyCollectAndAreNotJudged) {
+    CircuitTotalsCycle c(link, clock);
     module.Set32(2000, 100);
     c.Open();
     ASSERT_TRUE(Tick(c));
@@ -52,8 +52,8 @@ TEST_F(TimeECycleTest, LaterTicksOnlyCollectAndAreNotJudged) {
     EXPECT_EQ(c.Cells().Text(1, 1), "20.0");
 }
 
-TEST_F(TimeECycleTest, TheReplyToARequestIsJudged) {
-    TimeECycle c(link, clock);
+TEST_F(CircuitTotalsCycleTest, TheReplyToARequestIsJudged) {
+    CircuitTotalsCycle c(link, clock);
     module.mute = true;
     c.Open();
     EXPECT_FALSE(Tick(c));
@@ -65,8 +65,8 @@ TEST_F(TimeECycleTest, TheReplyToARequestIsJudged) {
     EXPECT_EQ(c.Cells().Text(1, 1), "");
 }
 
-TEST_F(TimeECycleTest, ReadDataTwiceShowsTheSecondReply) {
-    TimeECycle c(link, clock);
+TEST_F(CircuitTotalsCycleTest, ReadDataTwiceShowsTheSecondReply) {
+    CircuitTotalsCycle c(link, clock);
     module.Set32(2000, 10);
     c.Open();
     module.Set32(2000, 20);
@@ -76,8 +76,8 @@ TEST_F(TimeECycleTest, ReadDataTwiceShowsTheSecondReply) {
     EXPECT_EQ(module.writes.size(), 2u);
 }
 
-TEST_F(TimeECycleTest, ClearEnergyWritesOneCircuitWaitsAndSaysSo) {
-    TimeECycle c(link, clock);
+TEST_F(CircuitTotalsCycleTest, ClearEnergyWritesOneCircuitWaitsAndSaysSo) {
+    CircuitTotalsCycle c(link, clock);
     RecordingSink sink;
     const auto t0 = clock.nowMs();
     ASSERT_TRUE(c.ClearEnergy(3, &sink));
@@ -97,19 +97,19 @@ TEST_F(TimeECycleTest, ClearEnergyWritesOneCircuitWaitsAndSaysSo) {
     EXPECT_EQ(sink.messages.size(), 1u);
 }
 
-TEST_F(TimeECycleTest, PresentCtModulesFromTheCountAndTheFaultBits) {
+TEST_F(CircuitTotalsCycleTest, PresentCtModulesFromTheCountAndTheFaultBits) {
     using V = std::vector<int>;
-    EXPECT_EQ(TimeECycle::PresentModules(0, 0, 0), V{});
-    EXPECT_EQ(TimeECycle::PresentModules(31, 0, 0), V{});
-    EXPECT_EQ(TimeECycle::PresentModules(4, 0x0002, 0), (V{1, 3, 4}));
+    EXPECT_EQ(CircuitTotalsCycle::PresentModules(0, 0, 0), V{});
+    EXPECT_EQ(CircuitTotalsCycle::PresentModules(31, 0, 0), V{});
+    EXPECT_EQ(CircuitTotalsCycle::PresentModules(4, 0x0002, 0), (V{1, 3, 4}));
     // Modules 17 to 30 are bits 0 to 13 of 374; bits of modules beyond the count are ignored.
-    EXPECT_EQ(TimeECycle::PresentModules(18, 0xFFFE, 0x0001), (V{1, 18}));
-    EXPECT_EQ(TimeECycle::PresentModules(30, 0xFFFF, 0x1FFF), (V{30}));
+    EXPECT_EQ(CircuitTotalsCycle::PresentModules(18, 0xFFFE, 0x0001), (V{1, 18}));
+    EXPECT_EQ(CircuitTotalsCycle::PresentModules(30, 0xFFFF, 0x1FFF), (V{30}));
 
     module.regs[503] = 5;
     module.regs[373] = 0x0004;  // module 3 faulted
     const auto t0 = clock.nowMs();
-    TimeECycle c(link, clock);
+    CircuitTotalsCycle c(link, clock);
     EXPECT_EQ(c.ReadCtModules(), (V{1, 2, 4, 5}));
     EXPECT_EQ(clock.nowMs() - t0, 400);
     EXPECT_EQ(module.ReadRequests(), (std::vector<std::pair<int, int>>{{503, 1}, {373, 2}}));

@@ -1,4 +1,4 @@
-#include "monitor/StatusCycle.h"
+#include "monitor/InputRelayCycle.h"
 
 namespace {
 
@@ -7,30 +7,30 @@ constexpr int kInputs = 2;
 
 }  // namespace
 
-StatusCycle::StatusCycle(LinkState& link, Clock& clock, int& pollPhase) : PollingCycle(link, clock), phase_(pollPhase) {
+InputRelayCycle::InputRelayCycle(LinkState& link, Clock& clock, int& pollPhase) : PollingCycle(link, clock), phase_(pollPhase) {
     cells_.Resize(kLamps, 2);
     for (int l = 0; l < kLamps; ++l) cells_.Set(l, 0, Name(l));
 }
 
-const char* StatusCycle::Name(int lamp) {
+const char* InputRelayCycle::Name(int lamp) {
     static constexpr const char* kNames[kLamps] = {"DI1", "DI2", "DO1", "DO2"};
     return lamp >= 0 && lamp < kLamps ? kNames[lamp] : "";
 }
 
-void StatusCycle::Set(int lamp, bool on) {
+void InputRelayCycle::Set(int lamp, bool on) {
     lit_[static_cast<std::size_t>(lamp)] = on;
     filled_[static_cast<std::size_t>(lamp)] = true;
     cells_.Set(lamp, 1, on ? "1" : "0");
 }
 
-bool StatusCycle::Open() {
+bool InputRelayCycle::Open() {
     lit_.fill(false);
     filled_.fill(false);
     awaiting_ = Awaiting::Nothing;
     return true;
 }
 
-bool StatusCycle::Tick() {
+bool InputRelayCycle::Tick() {
     phase_ = phase_ == 0 ? 1 : 0;
     bool ok = false;
     if (phase_ == 0) {
@@ -58,7 +58,7 @@ bool StatusCycle::Tick() {
     return ok || !judged;
 }
 
-void StatusCycle::Test(bool relay1Closed, bool relay2Closed) {
+void InputRelayCycle::Test(bool relay1Closed, bool relay2Closed) {
     for (int pass = 0; pass < 2; ++pass) {
         session_.WriteCoil(0, relay1Closed, kCoilWaitMs);
         session_.WriteCoil(1, relay2Closed, kCoilWaitMs);

@@ -1,6 +1,6 @@
 // The demand cycle: the multiplier at opening, the units glued on, the clear command and
 // its echo, against a scripted module and against the virtual module.
-#include "monitor/DMDCycle.h"
+#include "monitor/DemandCycle.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +12,17 @@
 
 namespace {
 
-class DMDCycleTest : public ::testing::Test, protected ScriptedLink {
+class DemandCycleTest : public ::testing::Test, protected ScriptedLink {
 protected:
-    bool Tick(DMDCycle& c) {
-        clock.sleep(DMDCycle::kPollMs);
+    bool Tick(DemandCycle& c) {
+        clock.sleep(DemandCycle::kPollMs);
         return c.Tick();
     }
 
     RecordingSink sink;
 };
 
-TEST_F(DMDCycleTest, OpeningReadsTheMultiplierThenPollsTheDemand) {
+TEST_F(DemandCycleTest, OpeningReadsTheMultiplierThenPollsTheDemand) {
     module.regs[40] = 1;
     module.regs[41] = 12345;
     module.regs[700] = 1500;    // Ia 1.500A
@@ -30,7 +30,7 @@ TEST_F(DMDCycleTest, OpeningReadsTheMultiplierThenPollsTheDemand) {
     module.regs[706] = 0x86A0;  // Ptot 100000 -> 10000.0W
     module.regs[707] = 0x0001;
     module.regs[708] = 0xFFFF;  // unsigned: 65.535A
-    DMDCycle c(link, clock, &sink);
+    DemandCycle c(link, clock, &sink);
     const auto t0 = clock.nowMs();
     ASSERT_TRUE(c.Open());
     EXPECT_EQ(clock.nowMs() - t0, 650);
@@ -51,30 +51,30 @@ TEST_F(DMDCycleTest, OpeningReadsTheMultiplierThenPollsTheDemand) {
     EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(DMDCycleTest, MultiplierZeroAndTwo) {
-    EXPECT_EQ(DMDCycle::CurrentText(1500, 0), "0.000A");
-    EXPECT_EQ(DMDCycle::PowerText(-10, 0), "0.0W");  // not -0.0W
-    EXPECT_EQ(DMDCycle::PowerText(-10, 1), "-1.0W");
-    EXPECT_EQ(DMDCycle::CurrentText(1500, 1), "1.500A");
+TEST_F(DemandCycleTest, MultiplierZeroAndTwo) {
+    EXPECT_EQ(DemandCycle::CurrentText(1500, 0), "0.000A");
+    EXPECT_EQ(DemandCycle::PowerText(-10, 0), "0.0W");  // not -0.0W
+    EXPECT_EQ(DemandCycle::PowerText(-10, 1), "-1.0W");
+    EXPECT_EQ(DemandCycle::CurrentText(1500, 1), "1.500A");
 
     module.regs[40] = 2;
     module.regs[714] = 0xFFF6;  // Ptot maximum: low word first, -10
     module.regs[715] = 0xFFFF;
     module.regs[1048] = 1;
     module.regs[41] = 23456;
-    DMDCycle c(link, clock, &sink);
+    DemandCycle c(link, clock, &sink);
     ASSERT_TRUE(c.Open());
     EXPECT_EQ(c.SecondValue(), 234);  // two decimals: divided by 100
     ASSERT_TRUE(Tick(c));
     EXPECT_EQ(c.Cells().Text(11, 4), "-2.0W");
 }
 
-TEST_F(DMDCycleTest, EitherOpeningRequestFailingStopsWithTheWarning) {
+TEST_F(DemandCycleTest, EitherOpeningRequestFailingStopsWithTheWarning) {
     for (int failing : {40, 1048}) {
         module.writes.clear();
         if (failing == 40) module.mute = true;
         else module.corruptNext = 1048;
-        DMDCycle c(link, clock, &sink);
+        DemandCycle c(link, clock, &sink);
         EXPECT_FALSE(c.Open()) << failing;
         module.mute = false;
         ASSERT_EQ(sink.messages.size(), 1u);
@@ -87,10 +87,10 @@ TEST_F(DMDCycleTest, EitherOpeningRequestFailingStopsWithTheWarning) {
     }
 }
 
-TEST_F(DMDCycleTest, AMissedPollReplyKeepsTheValuesAndTheNextRequestGoesOut) {
+TEST_F(DemandCycleTest, AMissedPollReplyKeepsTheValuesAndTheNextRequestGoesOut) {
     module.regs[40] = 1;
     module.regs[700] = 1000;
-    DMDCycle c(link, clock, &sink);
+    DemandCycle c(link, clock, &sink);
     ASSERT_TRUE(c.Open());
     ASSERT_TRUE(Tick(c));
     module.regs[700] = 2000;
@@ -111,9 +111,9 @@ class DMDCycleOnVirtualModule : public ::testing::Test, protected SimLink {};
 TEST_F(DMDCycleOnVirtualModule, ClearSendsTheCommandAndTheEchoIsNotJudged) {
     clock.advanceMs(300 * 1000);  // the demand has risen by now
 
-    DMDCycle c(link, clock);
+    DemandCycle c(link, clock);
     ASSERT_TRUE(c.Open());
-    clock.sleep(DMDCycle::kPollMs);
+    clock.sleep(DemandCycle::kPollMs);
     ASSERT_TRUE(c.Tick());
     const std::string before = c.Cells().Text(2, 1);
     EXPECT_NE(before, "0.000A");
@@ -125,16 +125,16 @@ TEST_F(DMDCycleOnVirtualModule, ClearSendsTheCommandAndTheEchoIsNotJudged) {
     ASSERT_EQ(port.Sent().size(), sent + 1);
     EXPECT_EQ(port.Sent().back(), WithCrc({0x01, 0x10, 0x00, 0xFB, 0x00, 0x01, 0x02, 0x03, 0x78}));
 
-    clock.sleep(DMDCycle::kPollMs);
+    clock.sleep(DemandCycle::kPollMs);
     EXPECT_TRUE(c.Tick());  // after the clear: not judged, nothing shown
     EXPECT_EQ(c.Cells().Text(2, 1), before);
-    clock.sleep(DMDCycle::kPollMs);
+    clock.sleep(DemandCycle::kPollMs);
     ASSERT_TRUE(c.Tick());
     // Real-time and maximum demand restart near zero and grow again.
     const double cleared = std::stod(c.Cells().Text(8, 1));
     EXPECT_LT(cleared, std::stod(before) / 10);
     for (int i = 0; i < 120; ++i) {
-        clock.sleep(DMDCycle::kPollMs);
+        clock.sleep(DemandCycle::kPollMs);
         ASSERT_TRUE(c.Tick());
     }
     EXPECT_GT(std::stod(c.Cells().Text(8, 1)), cleared * 10);

@@ -1,4 +1,4 @@
-#include "calibration/AdjustCycle.h"
+#include "calibration/CalibrationCycle.h"
 
 #include <algorithm>
 #include <array>
@@ -19,18 +19,18 @@ constexpr Clock::Micros Ms(int ms) { return Clock::Micros(std::int64_t{ms} * 100
 
 }  // namespace
 
-AdjustCycle::AdjustCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory)
+CalibrationCycle::CalibrationCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory)
     : PollingCycle(link, clock), sink_(sink), memory_(memory) {
     AdjustTable::Build(cells_, view_);
 }
 
-const std::vector<int>& AdjustCycle::ActionButtons() {
+const std::vector<int>& CalibrationCycle::ActionButtons() {
     static const std::vector<int> ids{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL, IDC_STOP,
                                       IDC_RESTORE,    IDC_REPORT,    IDC_STD_SOURCE, IDC_DEAD_ZONE};
     return ids;
 }
 
-const std::vector<int>& AdjustCycle::RunSettingControls() {
+const std::vector<int>& CalibrationCycle::RunSettingControls() {
     static const std::vector<int> ids = [] {
         std::vector<int> v{IDC_CIRCUIT_LIST, IDC_READ_CT, IDC_CT_RATIO};
         for (int k = 0; k < static_cast<int>(AdjustFormulas::kVoltageSteps.size()); ++k)
@@ -44,60 +44,60 @@ const std::vector<int>& AdjustCycle::RunSettingControls() {
     return ids;
 }
 
-bool AdjustCycle::Enabled(int controlId) const {
+bool CalibrationCycle::Enabled(int controlId) const {
     const auto& locked = RunSettingControls();
     if (std::find(locked.begin(), locked.end(), controlId) != locked.end()) return !Calibrating();
     return enabled_.count(controlId) != 0;
 }
 
-bool AdjustCycle::Open() {
+bool CalibrationCycle::Open() {
     ApplyDisableSet();
     enabled_.erase(IDC_STOP);
     SelectView(AdjustView::Circuit);
     return false;
 }
 
-void AdjustCycle::ApplyDisableSet() {
+void CalibrationCycle::ApplyDisableSet() {
     for (int id : kDisableSet) enabled_.erase(id);
 }
 
-void AdjustCycle::ApplyEnableSet() {
+void CalibrationCycle::ApplyEnableSet() {
     for (int id : kEnableSet) enabled_.insert(id);
     if (view_ == AdjustView::Circuit) enabled_.insert(IDC_ANGLE_CAL);
     GuardEmptyList();
 }
 
 // With no circuit listed, the circuit view's requests would go to register 65534.
-void AdjustCycle::GuardEmptyList() {
+void CalibrationCycle::GuardEmptyList() {
     if (view_ != AdjustView::Circuit || !circuits_.empty()) return;
     for (int id : kCircuitActions) enabled_.erase(id);
 }
 
-void AdjustCycle::SelectView(AdjustView view) {
+void CalibrationCycle::SelectView(AdjustView view) {
     view_ = view;
     AdjustTable::Build(cells_, view_);
     steps_ = StepChoice{};
 }
 
-void AdjustCycle::OnIncomingLine() {
+void CalibrationCycle::OnIncomingLine() {
     if (running_) OnStop();
     SelectView(AdjustView::IncomingLine);
     ApplyEnableSet();
     enabled_.erase(IDC_ANGLE_CAL);
 }
 
-void AdjustCycle::OnOutgoingLine() {
+void CalibrationCycle::OnOutgoingLine() {
     if (running_) OnStop();
     SelectView(AdjustView::Circuit);
     GuardEmptyList();
 }
 
-int AdjustCycle::Circuit() const {
+int CalibrationCycle::Circuit() const {
     return selected_ >= 0 && selected_ < static_cast<int>(circuits_.size()) ? circuits_[static_cast<std::size_t>(selected_)]
                                                                             : 0;
 }
 
-bool AdjustCycle::SelectIndex(int index) {
+bool CalibrationCycle::SelectIndex(int index) {
     if (index < 0 || index >= static_cast<int>(circuits_.size())) return false;
     if (index == selected_) return true;
     if (Calibrating()) return false;
@@ -107,22 +107,22 @@ bool AdjustCycle::SelectIndex(int index) {
     return true;
 }
 
-bool AdjustCycle::SelectCircuit(int circuit) {
+bool CalibrationCycle::SelectCircuit(int circuit) {
     for (std::size_t k = 0; k < circuits_.size(); ++k)
         if (circuits_[k] == circuit) return SelectIndex(static_cast<int>(k));
     return false;
 }
 
-void AdjustCycle::Warn(const char* text) { sink_.Show(text, kWarning, MsgIcon::Stop, MsgButtons::Ok); }
+void CalibrationCycle::Warn(const char* text) { sink_.Show(text, kWarning, MsgIcon::Stop, MsgButtons::Ok); }
 
-bool AdjustCycle::StopWith(const char* text) {
+bool CalibrationCycle::StopWith(const char* text) {
     KillTimer();
     Warn(text);
     ApplyEnableSet();
     return false;
 }
 
-bool AdjustCycle::OnReadCtModules() {
+bool CalibrationCycle::OnReadCtModules() {
     // Its requests would take the place of a running run's reply.
     if (running_) KillTimer();
     ApplyDisableSet();
@@ -150,7 +150,7 @@ bool AdjustCycle::OnReadCtModules() {
     return true;
 }
 
-bool AdjustCycle::StandardsUsable(AdjustMode mode, const StandardValues& s) {
+bool CalibrationCycle::StandardsUsable(AdjustMode mode, const StandardValues& s) {
     if (view_ == AdjustView::IncomingLine) {
         if (s.ua == 0.0f || s.ub == 0.0f || s.uc == 0.0f) return StopWith(kStandardZero);
         return true;
@@ -161,29 +161,29 @@ bool AdjustCycle::StandardsUsable(AdjustMode mode, const StandardValues& s) {
     return true;
 }
 
-void AdjustCycle::SendReadRequest() {
+void CalibrationCycle::SendReadRequest() {
     if (view_ == AdjustView::Circuit)
         session_.SendReadRegisters(AdjustFormulas::CircuitStart(runCircuit_), 12);
     else session_.SendReadRegisters(0, 10);
 }
 
-void AdjustCycle::SetTimer() {
+void CalibrationCycle::SetTimer() {
     running_ = true;
     ++timerStarts_;
     nextTick_ = clock().now() + Ms(kTimerMs);
 }
 
-void AdjustCycle::WaitForTick() {
+void CalibrationCycle::WaitForTick() {
     const Clock::Micros now = clock().now();
     if (nextTick_ > now) clock().sleepFor(nextTick_ - now);
 }
 
-void AdjustCycle::ResetSums() {
+void CalibrationCycle::ResetSums() {
     count_ = 0;
     sum0_ = sum1_ = sum2_ = 0;
 }
 
-bool AdjustCycle::OnStartRun(AdjustMode mode) {
+bool CalibrationCycle::OnStartRun(AdjustMode mode) {
     KillTimer();
     ApplyDisableSet();
     mode_ = mode;
@@ -203,12 +203,12 @@ bool AdjustCycle::OnStartRun(AdjustMode mode) {
     return true;
 }
 
-void AdjustCycle::OnStop() {
+void CalibrationCycle::OnStop() {
     KillTimer();
     ApplyEnableSet();
 }
 
-bool AdjustCycle::Tick() {
+bool CalibrationCycle::Tick() {
     if (!running_) return false;
     if (mode_ == AdjustMode::Meter && steps_.powerFactor != AdjustFormulas::kPfOne) return StopWith(kPfNotOne);
     if (mode_ == AdjustMode::Angle && steps_.powerFactor != AdjustFormulas::kPfHalfL) return StopWith(kPfNotHalfL);
@@ -260,12 +260,12 @@ bool AdjustCycle::Tick() {
     return true;
 }
 
-bool AdjustCycle::SendBlock(const CalibrationBlock& block) {
+bool CalibrationCycle::SendBlock(const CalibrationBlock& block) {
     if (!session_.WriteRegisters(AdjustFormulas::kBlockRegister, block, 0)) return StopWith(kCannotRead);
     return true;
 }
 
-bool AdjustCycle::FinishMeter() {
+bool CalibrationCycle::FinishMeter() {
     const StandardValues s = Standard();
     if (view_ == AdjustView::IncomingLine) {
         const std::array<float, 3> averages{sum0_, sum1_, sum2_};
@@ -301,7 +301,7 @@ bool AdjustCycle::FinishMeter() {
     return running_;
 }
 
-bool AdjustCycle::FinishAngle() {
+bool CalibrationCycle::FinishAngle() {
     const StandardValues s = Standard();
     if (ctRatio_ == 0) return StopWith(kCtRatioZero);
     if (s.active == 0.0f || s.reactive == 0.0f) return StopWith(kStandardZero);
@@ -323,21 +323,21 @@ bool AdjustCycle::FinishAngle() {
     return running_;
 }
 
-void AdjustCycle::Completed() {
+void CalibrationCycle::Completed() {
     sink_.Show(kCalibrationDone, kNotice, MsgIcon::Information, MsgButtons::Ok);
     ApplyEnableSet();
     ResetSums();
     OnStartRun(AdjustMode::Test);
 }
 
-std::string AdjustCycle::RestoreQuestion() const {
+std::string CalibrationCycle::RestoreQuestion() const {
     if (view_ == AdjustView::IncomingLine)
         return "系数恢复将把A、B、C三相电压增益恢复为默认值16500，现有的电压校准将丢失。是否继续？";
     return "系数恢复将把回路" + std::to_string(Circuit()) +
            "的电流增益、功率、相位和无功校正恢复为默认值，该回路现有的校准将丢失。是否继续？";
 }
 
-bool AdjustCycle::OnRestoreDefaults() {
+bool CalibrationCycle::OnRestoreDefaults() {
     const int n = Circuit();
     if (view_ == AdjustView::Circuit && n == 0) return false;
     // The module's calibration cannot be read back: erase it only when the technician says so.
