@@ -38,8 +38,6 @@ public:
     // Ticks run on whatever they find; the timer is restarted after every one.
     Discipline TimerDiscipline() const override { return Discipline::KeepRunning; }
 
-    // "Read data": the same request once more.
-    void ReadData() { Open(); }
     // Good replies decoded so far (a form repaints cells the user typed over after each).
     int Readings() const { return readings_; }
 

@@ -37,7 +37,6 @@ public:
 
     // Sends the request for registers 0..9 and sets the poll step to 0.
     bool Open() override;
-    void Start() { Open(); }
     // One polling step: reads the reply, decodes it into the cells and sends the next
     // request. False when the reply fails its check: cells and step stay as they were.
     bool Tick() override;

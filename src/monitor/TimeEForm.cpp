@@ -87,7 +87,7 @@ void CTimeEForm::TakeControls() {
 
 void CTimeEForm::OnReadData() {
     StopTimer();
-    Totals().ReadData();
+    Totals().Open();  // "Read data": the same request once more
     RestartTimer();
 }
 

@@ -47,7 +47,7 @@ TEST_F(CircuitTotalsCycleTest, LaterTicksOnlyCollectAndAreNotJudged) {
     EXPECT_EQ(module.writes.size(), 1u);                   // the ticks send nothing
     EXPECT_EQ(c.Cells().Text(1, 1), "10.0");
     EXPECT_EQ(c.Readings(), 1);
-    c.ReadData();
+    c.Open();
     ASSERT_TRUE(Tick(c));
     EXPECT_EQ(c.Cells().Text(1, 1), "20.0");
 }
@@ -60,7 +60,7 @@ TEST_F(CircuitTotalsCycleTest, TheReplyToARequestIsJudged) {
     EXPECT_TRUE(Tick(c));  // no request outstanding any more
     module.mute = false;
     module.corruptNext = 2000;
-    c.ReadData();
+    c.Open();
     EXPECT_FALSE(Tick(c));
     EXPECT_EQ(c.Cells().Text(1, 1), "");
 }
@@ -70,7 +70,7 @@ TEST_F(CircuitTotalsCycleTest, ReadDataTwiceShowsTheSecondReply) {
     module.Set32(2000, 10);
     c.Open();
     module.Set32(2000, 20);
-    c.ReadData();  // purges the first reply
+    c.Open();  // purges the first reply
     ASSERT_TRUE(Tick(c));
     EXPECT_EQ(c.Cells().Text(1, 1), "2.0");
     EXPECT_EQ(module.writes.size(), 2u);

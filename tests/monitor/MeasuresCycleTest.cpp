@@ -22,7 +22,7 @@ protected:
     std::vector<std::pair<int, int>> Requests() const { return module.ReadRequests(); }
     void RunCycle(MeasuresCycle& c)
     {
-        c.Start();
+        c.Open();
         for (int i = 0; i < 6; ++i) {
             clock.sleep(MeasuresCycle::kPollMs);
             ASSERT_TRUE(c.Tick()) << "tick " << i;
@@ -110,7 +110,7 @@ TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
     for (int n = 1; n <= 30; ++n)
         module.regs[10 + 12 * (n - 1)] = 2000;
     module.corruptNext = 154;  // the reply read in step 3
-    c.Start();
+    c.Open();
     ASSERT_TRUE(c.Tick());
     ASSERT_TRUE(c.Tick());
     ASSERT_TRUE(c.Tick());
@@ -129,7 +129,7 @@ TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
 TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
 {
     MeasuresCycle c(link, clock);
-    c.Start();
+    c.Open();
     module.answerReads = false;
     // A valid function-3 frame with too few registers for step 0.
     module.replies.push_back(WithCrc({0x05, 0x03, 0x02, 0x00, 0x01}));
@@ -146,7 +146,7 @@ TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick)
 {
     module.Close();
     MeasuresCycle c(link, clock);
-    c.Start();
+    c.Open();
     clock.sleep(600);
     EXPECT_FALSE(c.Tick());
     EXPECT_EQ(c.Cell(0, 0), "Line");
