@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 enum class AdjustView { Circuit, IncomingLine };
 

@@ -31,7 +31,7 @@
 #include "calibration/AdjustIds.h"
 #include "calibration/CalibrationMemory.h"
 #include "link/MessageSink.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 enum class AdjustMode { Test = 0, Meter = 1, Angle = 2 };
 

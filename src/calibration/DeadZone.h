@@ -16,7 +16,7 @@
 
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 class DeadZone {
 public:

@@ -5,8 +5,8 @@
 #include <QVBoxLayout>
 
 #include "calibration/AdjustIds.h"
-#include "widgets/CellColours.h"
-#include "widgets/CellPainter.h"
+#include "formkit/CellColours.h"
+#include "formkit/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 CDeadZoneDlg::CDeadZoneDlg(LinkState& link, Clock& clock, MessageSink& sink, QWidget* parent)

@@ -18,8 +18,8 @@
 #include "calibration/ReportSetupDlg.h"
 #include "calibration/StdSourceDlg.h"
 #include "calibration/StandardSourceFollower.h"
-#include "widgets/CellColours.h"
-#include "widgets/CellPainter.h"
+#include "formkit/CellColours.h"
+#include "formkit/CellPainter.h"
 #include "widgets/GridCtrl.h"
 #include "run/RunState.h"
 

@@ -10,8 +10,8 @@
 
 #include "calibration/CalibrationCycle.h"
 #include "calibration/ReportWriter.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CGridCtrl;
 class QButtonGroup;

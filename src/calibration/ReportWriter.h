@@ -17,7 +17,7 @@
 
 #include "calibration/AdjustTable.h"
 #include "link/WallClock.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 // The report settings the form keeps between reports.
 struct ReportSettings {

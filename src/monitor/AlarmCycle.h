@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "link/MessageSink.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 class AlarmCycle final : public PollingCycle {
 public:

@@ -3,7 +3,7 @@
 // while the condition is active, polled every 500 ms.
 
 #include "monitor/AlarmCycle.h"
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
 class QLabel;
 

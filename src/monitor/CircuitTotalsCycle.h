@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "link/MessageSink.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 class CircuitTotalsCycle final : public PollingCycle {
 public:

@@ -4,7 +4,7 @@
 // demand.
 
 #include "monitor/DemandCycle.h"
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
 class QPushButton;
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "link/MessageSink.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 inline constexpr const char* kDemandUnableText = "无法读取仪表数据!";
 inline constexpr const char* kDemandUnableCaption = "警告";

@@ -18,7 +18,7 @@
 #include <array>
 #include <string>
 
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 class ThdCycle final : public PollingCycle {
 public:

@@ -10,9 +10,9 @@
 #include <array>
 
 #include "monitor/HarmonicCycle.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
-#include "widgets/PollingForm.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
+#include "formkit/PollingForm.h"
 
 class CBarChart;
 class QFrame;

@@ -13,7 +13,7 @@
 #include <array>
 #include <cstdint>
 
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 class InputRelayCycle final : public PollingCycle {
 public:

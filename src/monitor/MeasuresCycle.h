@@ -21,7 +21,7 @@
 
 #include "link/MessageSink.h"
 #include "monitor/ReadFailureText.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/PollingCycle.h"
 
 inline constexpr const char* kEnergyClearedText = "电度清除成功!";
 

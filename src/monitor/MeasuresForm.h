@@ -3,7 +3,7 @@
 // 600 ms timer. The form only places the cycle's cells; all decoding lives in the cycle.
 
 #include "monitor/MeasuresCycle.h"
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
 class QComboBox;
 class QLabel;

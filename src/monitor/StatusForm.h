@@ -6,8 +6,8 @@
 #include <array>
 
 #include "monitor/InputRelayCycle.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CLamp;
 class QCheckBox;

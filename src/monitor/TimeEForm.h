@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "monitor/CircuitTotalsCycle.h"
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
 class QComboBox;
 class QLabel;

@@ -25,7 +25,7 @@
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 inline constexpr const char* kAddressRangeText = "Device address setting range:1~247!";
 // A baud cell whose text is none of the options (a module reporting an unknown index):

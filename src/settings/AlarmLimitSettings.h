@@ -15,7 +15,7 @@
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 inline constexpr const char* kUnableToReadMeterText = "Unable to read meter data!";
 inline constexpr const char* kVoltageUpperRangeText = "Voltage Upper limit setting range:0.00V ~ 380.00V!";

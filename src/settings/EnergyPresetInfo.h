@@ -17,7 +17,7 @@
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 inline constexpr const char* kDataWrittenText = "写入数据成功!";
 inline constexpr const char* kCannotWriteText = "无法写入数据，请确认是否连接正确!";

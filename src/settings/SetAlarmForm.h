@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "settings/AlarmLimitSettings.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CGridCtrl;
 

@@ -9,8 +9,8 @@
 #include <QPushButton>
 
 #include "settings/EnergyPresetInfo.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CGridCtrl;
 

@@ -7,8 +7,8 @@
 #include <QPushButton>
 
 #include "settings/AddressBaudSettings.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CGridCtrl;
 

@@ -6,8 +6,8 @@
 #include <QFontMetrics>
 #include <algorithm>
 
-#include "widgets/CellColours.h"
-#include "widgets/CellPainter.h"
+#include "formkit/CellColours.h"
+#include "formkit/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 namespace settingsgrid {

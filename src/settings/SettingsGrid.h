@@ -5,7 +5,7 @@
 
 #include <QColor>
 
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 class CGridCtrl;
 class QHBoxLayout;

@@ -8,8 +8,8 @@
 #include <QString>
 #include <span>
 
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 enum class FormPlace { RealTimeData, Setting, ViewMenu };
 

@@ -20,9 +20,9 @@
 #include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
 #include "shell/TrafficDlg.h"
-#include "widgets/BusyCursor.h"
+#include "formkit/BusyCursor.h"
 #include "widgets/ItemBar.h"
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
 namespace {
 // The frame's wait between building a form and its initial update.

@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include "widgets/FormContext.h"
-#include "widgets/WaitCursorClock.h"
+#include "formkit/FormContext.h"
+#include "formkit/WaitCursorClock.h"
 
 class CCommSettingDlg;
 class CItemBar;

@@ -1,7 +1,7 @@
 #pragma once
 // What the client area shows for a form that this version does not have yet.
 
-#include "widgets/FormView.h"
+#include "formkit/FormView.h"
 
 class CPlaceholderForm : public CFormView {
     Q_OBJECT

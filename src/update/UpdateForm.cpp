@@ -15,7 +15,7 @@
 #include "resources/Resources.h"
 #include "update/ImageFile.h"
 #include "update/UpgradeRetryDlg.h"
-#include "widgets/CellColours.h"
+#include "formkit/CellColours.h"
 #include "widgets/GridCtrl.h"
 #include "run/RunState.h"
 

@@ -23,8 +23,8 @@
 #include "update/UpdateBatch.h"
 #include "update/UpdateSequences.h"
 #include "update/UpdateShared.h"
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 
 class CGridCtrl;
 class CUpgradeRetryDlg;

@@ -19,7 +19,7 @@
 #include "update/HandOffSink.h"
 #include "update/UpdateSequences.h"
 #include "update/UpdateShared.h"
-#include "widgets/FormContext.h"
+#include "formkit/FormContext.h"
 
 class QLineEdit;
 class QPlainTextEdit;

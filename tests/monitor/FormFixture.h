@@ -11,7 +11,7 @@
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
 #include "support/SimLink.h"
-#include "widgets/FormContext.h"
+#include "formkit/FormContext.h"
 
 class FormFixture : public ::testing::Test, protected SimLink {
 protected:

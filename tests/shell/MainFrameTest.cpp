@@ -40,7 +40,7 @@
 #include "support/SimLink.h"
 #include "update/UpdateFixture.h"
 #include "update/UpdateForm.h"
-#include "widgets/BusyCursor.h"
+#include "formkit/BusyCursor.h"
 #include "widgets/GridCtrl.h"
 #include "widgets/ItemBar.h"
 

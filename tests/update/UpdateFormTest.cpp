@@ -16,7 +16,7 @@
 #include "support/RecordingSink.h"
 #include "update/UpdateFixture.h"
 #include "update/UpgradeRetryDlg.h"
-#include "widgets/CellColours.h"
+#include "formkit/CellColours.h"
 #include "widgets/GridCtrl.h"
 
 namespace {

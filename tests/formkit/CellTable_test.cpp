@@ -1,4 +1,4 @@
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "widgets/BusyCursor.h"
+#include "formkit/BusyCursor.h"
 
 #include <QCursor>
 #include <QGuiApplication>

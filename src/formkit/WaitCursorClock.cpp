@@ -1,6 +1,6 @@
-#include "widgets/WaitCursorClock.h"
+#include "formkit/WaitCursorClock.h"
 
-#include "widgets/BusyCursor.h"
+#include "formkit/BusyCursor.h"
 
 void WaitCursorClock::sleep(int ms) {
     BusyCursor::UntilIdle();

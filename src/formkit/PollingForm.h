@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "widgets/FormContext.h"
-#include "widgets/FormView.h"
-#include "widgets/PollingCycle.h"
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
+#include "formkit/PollingCycle.h"
 
 class CGridCtrl;
 

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "widgets/CellColours.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellColours.h"
+#include "formkit/CellTable.h"
 #include "widgets/GridCtrl.h"
 
 // Whether the fixed (heading) cells take their role's background or keep the grid's own.

@@ -1,7 +1,7 @@
-#include "widgets/PollingForm.h"
+#include "formkit/PollingForm.h"
 
-#include "widgets/CellColours.h"
-#include "widgets/CellPainter.h"
+#include "formkit/CellColours.h"
+#include "formkit/CellPainter.h"
 #include "widgets/GridCtrl.h"
 
 CPollingForm::CPollingForm(int formId, FormContext& ctx, std::unique_ptr<PollingCycle> cycle, QWidget* parent)

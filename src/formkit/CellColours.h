@@ -3,7 +3,7 @@
 
 #include <QColor>
 
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 namespace cellcolours {
 

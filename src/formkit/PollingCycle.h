@@ -15,7 +15,7 @@
 // cycle (a tab switch) calls Settle first.
 
 #include "link/ModbusSession.h"
-#include "widgets/CellTable.h"
+#include "formkit/CellTable.h"
 
 class PollingCycle {
 public:
