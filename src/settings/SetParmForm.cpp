@@ -4,9 +4,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-#include "link/SerialPort.h"
 #include "settings/SettingsGrid.h"
-#include "sim/VirtualModuleHost.h"
 #include "widgets/GridCtrl.h"
 #include "run/RunState.h"
 
@@ -73,19 +71,11 @@ void CSetParmForm::OnSet() {
     // An open cell editor has committed by now: the click took the focus from it.
     params_.SetTyped(1, grid_->GetItemText(1, 2).toStdString());
     params_.SetTyped(2, grid_->GetItemText(2, 2).toStdString());
-    params_.Set(
-        ctx_.sink, reopen_ ? reopen_ : [this](int baudIndex) { return ReopenSerialPort(baudIndex); });
+    params_.Set(ctx_.sink, reopen_ ? reopen_ : [this](int baudIndex) {
+        return ctx_.reopenPort && ctx_.reopenPort(baudIndex);
+    });
     Paint();
     if (params_.LinkMoved()) emit LinkSettingsChanged();
-}
-
-bool CSetParmForm::ReopenSerialPort(int baudIndex) {
-    LinkState& link = ctx_.link;
-    CSerialPort& serial = ctx_.run.port;
-    // Only the port the Connect dialog opened can be opened again by its name.
-    if (link.portName.empty() || link.port != &LinkPortFor(serial, link.portName)) return false;
-    return OpenLinkPort(serial, link.portName, BaudRateOf(baudIndex), link.dataBits, link.parityIndex,
-                        link.stopBitsIndex, link.deviceAddress);
 }
 
 void CSetParmForm::Paint() { settingsgrid::Paint(*grid_, params_.Cells()); }

@@ -35,7 +35,6 @@ public:
 
 private:
     void Paint();
-    bool ReopenSerialPort(int baudIndex);
 
     FormContext& ctx_;
     AddressBaudSettings params_;

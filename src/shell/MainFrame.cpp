@@ -33,7 +33,7 @@ constexpr int kMinHeight = 360;
 }  // namespace
 
 CMainFrame::CMainFrame(FormContext ctx, QWidget* parent)
-    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.run, ctx.link, cursorClock_, ctx.sink, ctx.wall, ctx.bench} {
+    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.run, ctx.link, cursorClock_, ctx.sink, ctx.wall, ctx.bench, ctx.reopenPort} {
     setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
     resize(900, 750);
     setMinimumSize(kMinWidth, kMinHeight);

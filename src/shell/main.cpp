@@ -127,7 +127,14 @@ int main(int argc, char** argv) {
     VirtualBench bench;
     int rc = 0;
     {
-        CMainFrame frame(FormContext{run, run.link, run.clock, sink, run.wall, &bench});
+        // Only the port the Connect dialog opened can be opened again by its name.
+        const auto reopen = [&run](int baudIndex) {
+            const LinkState& link = run.link;
+            if (link.portName.empty() || link.port != &LinkPortFor(run.port, link.portName)) return false;
+            return OpenLinkPort(run.port, link.portName, BaudRateOf(baudIndex), link.dataBits, link.parityIndex,
+                                link.stopBitsIndex, link.deviceAddress);
+        };
+        CMainFrame frame(FormContext{run, run.link, run.clock, sink, run.wall, &bench, reopen});
         boxes.SetParent(&frame);
         frame.show();
 
