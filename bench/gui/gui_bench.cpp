@@ -1,7 +1,7 @@
 // Times the desktop tool from outside, as a user's machine sees it:
 //   start to first shown window, resident memory and CPU while the measurement form polls
-//   the built-in virtual module, and the measurement cycle's wall time against 6 x (600 ms + 3c), c = 10000 / 9600 + 1 ms:
-//   every tick's Read ends one interval gap after the reply's last byte.
+//   the built-in virtual module, and the measurement cycle's wall time against 6 x (600 ms + 3c), c = 10000 /
+//   9600 + 1 ms: every tick's Read ends one interval gap after the reply's last byte.
 // Usage: gui_bench [--seconds N] [--runs N] [--app PATH]   (offscreen unless QT_QPA_PLATFORM is set)
 #include <fcntl.h>
 #include <poll.h>
@@ -109,9 +109,12 @@ int main(int argc, char** argv) {
     int runs = 5;
     std::string app = KVT40_APP_PATH;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--app") && i + 1 < argc) app = argv[++i];
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--app") && i + 1 < argc)
+            app = argv[++i];
         else {
             std::fprintf(stderr, "usage: gui_bench [--seconds N] [--runs N] [--app PATH]\n");
             return 2;
@@ -152,7 +155,9 @@ int main(int argc, char** argv) {
     long rssMax = 0;
     while (Clock::now() - t0 < std::chrono::seconds(seconds)) {
         const auto left = std::chrono::seconds(seconds) - (Clock::now() - t0);
-        if (ReadLine(c.out, line, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1) &&
+        if (ReadLine(
+                c.out, line,
+                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1) &&
             line.rfind("cycle ", 0) == 0)
             cycles.push_back(std::atol(line.c_str() + 6));
         rssMax = std::max(rssMax, RssKb(c.pid));
@@ -162,8 +167,10 @@ int main(int argc, char** argv) {
     rssMax = std::max(rssMax, RssKb(c.pid));
     Finish(c);
 
-    const double cpuPct = 100.0 * static_cast<double>(cpu1 - cpu0) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
-    std::printf("resident memory while polling: %.1f MB peak (target < 80)\n", static_cast<double>(rssMax) / 1024.0);
+    const double cpuPct =
+        100.0 * static_cast<double>(cpu1 - cpu0) / static_cast<double>(sysconf(_SC_CLK_TCK)) / wall;
+    std::printf("resident memory while polling: %.1f MB peak (target < 80)\n",
+                static_cast<double>(rssMax) / 1024.0);
     std::printf("CPU while polling: %.2f %% of a core over %.0f s (target < 1)\n", cpuPct, wall);
     if (cycles.empty()) {
         std::printf("cycle wall time: no complete cycle in %d s\n", seconds);
@@ -173,7 +180,9 @@ int main(int argc, char** argv) {
     for (long ms : cycles) sum += static_cast<double>(ms);
     const double mean = sum / static_cast<double>(cycles.size());
     constexpr double kBoundMs = 6 * (600 + 3 * (10000 / 9600 + 1));
-    std::printf("cycle wall time: mean %.1f ms over %zu cycles, max %ld ms; ratio to %.0f ms %.4f (target <= 1.003)\n",
-                mean, cycles.size(), *std::max_element(cycles.begin(), cycles.end()), kBoundMs, mean / kBoundMs);
+    std::printf(
+        "cycle wall time: mean %.1f ms over %zu cycles, max %ld ms; ratio to %.0f ms %.4f (target <= "
+        "1.003)\n",
+        mean, cycles.size(), *std::max_element(cycles.begin(), cycles.end()), kBoundMs, mean / kBoundMs);
     return 0;
 }

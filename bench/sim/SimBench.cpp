@@ -39,7 +39,8 @@ std::vector<std::uint8_t> Garbage(std::size_t n, bool worst) {
     std::mt19937 gen(7);
     std::uniform_int_distribution<int> byte(0, 255);
     for (std::size_t i = 0; i < n; ++i)
-        g[i] = worst ? static_cast<std::uint8_t>(i % 2 == 0 ? 0xFF : 0x10) : static_cast<std::uint8_t>(byte(gen));
+        g[i] = worst ? static_cast<std::uint8_t>(i % 2 == 0 ? 0xFF : 0x10)
+                     : static_cast<std::uint8_t>(byte(gen));
     return g;
 }
 
@@ -112,7 +113,12 @@ void ExchangeOverPtyAfterGarbage(benchmark::State& state) {
     }
     ::close(fd);
 }
-BENCHMARK(ExchangeOverPtyAfterGarbage)->Args({0, 0})->Args({4000, 0})->Args({4000, 1})->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(ExchangeOverPtyAfterGarbage)
+    ->Args({0, 0})
+    ->Args({4000, 0})
+    ->Args({4000, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void ExchangeOverPty(benchmark::State& state) {
     RealClock clock;

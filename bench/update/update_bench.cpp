@@ -72,7 +72,9 @@ void StopSim(Sim& s) {
     if (s.out >= 0) close(s.out);
 }
 
-double WireMs(std::size_t bytes) { return static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud; }
+double WireMs(std::size_t bytes) {
+    return static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud;
+}
 
 // Every wait sequence A prescribes for a module whose banner has "====" at 74..77 and whose
 // transfer of `blocks` data blocks is acknowledged at the first poll each time.
@@ -90,7 +92,8 @@ double WaitsMs(std::size_t blocks) {
 std::size_t LineBytes(std::size_t blocks) {
     const std::size_t snapshot = 8 + 5 + 2 * 30;
     const std::size_t sent = 18 + 3 + 133 + blocks * 1029 + 1 + 133;
-    const std::size_t received = Bootloader::Banner(1).size() + Bootloader::kReadyText.size() + 1 + blocks + 3;
+    const std::size_t received =
+        Bootloader::Banner(1).size() + Bootloader::kReadyText.size() + 1 + blocks + 3;
     return 2 * snapshot + sent + received;
 }
 
@@ -119,10 +122,11 @@ bool RunUpdate(const std::string& path) {
     const std::size_t blocks = (kImageBytes + 1023) / 1024;
     const double waits = WaitsMs(blocks);
     const double bound = waits + WireMs(LineBytes(blocks));
-    std::printf("update 60 KiB at 19200: %s, %.0f ms; bound %.0f ms (waits %.0f + wire %.0f): ratio %.3f; "
-                "against the waits alone %.3f\n",
-                state ? std::string(ModuleStateText(*state)).c_str() : "untouched", ms, bound, waits, bound - waits,
-                ms / bound, ms / waits);
+    std::printf(
+        "update 60 KiB at 19200: %s, %.0f ms; bound %.0f ms (waits %.0f + wire %.0f): ratio %.3f; "
+        "against the waits alone %.3f\n",
+        state ? std::string(ModuleStateText(*state)).c_str() : "untouched", ms, bound, waits, bound - waits,
+        ms / bound, ms / waits);
     return state == ModuleState::UpdatedCalOk;
 }
 
@@ -150,9 +154,12 @@ int main(int argc, char** argv) {
     bool scan = true;
     bool update = true;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) exe = argv[++i];
-        else if (std::strcmp(argv[i], "--skip-scan") == 0) scan = false;
-        else if (std::strcmp(argv[i], "--skip-update") == 0) update = false;
+        if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc)
+            exe = argv[++i];
+        else if (std::strcmp(argv[i], "--skip-scan") == 0)
+            scan = false;
+        else if (std::strcmp(argv[i], "--skip-update") == 0)
+            update = false;
         else {
             std::fprintf(stderr, "usage: update_bench [--sim PATH] [--skip-scan] [--skip-update]\n");
             return 2;

@@ -30,14 +30,19 @@ std::optional<int> SignedField(double v, bool negative, int firstNegative, int f
 
 float AdjustFormulas::Angle(int pfStep) {
     static const std::array<float, 5> angles{
-        static_cast<float>(std::acos(0.0)), static_cast<float>(std::acos(0.5)), static_cast<float>(std::acos(0.866)),
-        static_cast<float>(std::acos(-0.5)), static_cast<float>(std::acos(-0.866))};
+        static_cast<float>(std::acos(0.0)), static_cast<float>(std::acos(0.5)),
+        static_cast<float>(std::acos(0.866)), static_cast<float>(std::acos(-0.5)),
+        static_cast<float>(std::acos(-0.866))};
     return pfStep >= 0 && pfStep < 5 ? angles[static_cast<std::size_t>(pfStep)] : angles[0];
 }
 
 StandardValues AdjustFormulas::Standard(const SourceSettings& source, StepChoice steps, int ctRatio) {
-    const float v = steps.voltage >= 0 && steps.voltage < 5 ? kVoltageSteps[static_cast<std::size_t>(steps.voltage)] : 1.0f;
-    const float i = steps.current >= 0 && steps.current < 6 ? kCurrentSteps[static_cast<std::size_t>(steps.current)] : 1.0f;
+    const float v = steps.voltage >= 0 && steps.voltage < 5
+                        ? kVoltageSteps[static_cast<std::size_t>(steps.voltage)]
+                        : 1.0f;
+    const float i = steps.current >= 0 && steps.current < 6
+                        ? kCurrentSteps[static_cast<std::size_t>(steps.current)]
+                        : 1.0f;
     const double a = Angle(steps.powerFactor);
     StandardValues s;
     s.ua = v * source.ua;

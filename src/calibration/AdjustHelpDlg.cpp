@@ -17,7 +17,8 @@ CAdjustHelpDlg::CAdjustHelpDlg(QWidget* parent) : QDialog(parent) {
     text_->setReadOnly(true);
     text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The widget keeps its own line breaks; the text's CR LF are the file convention.
-    text_->setPlainText(QString::fromStdString(AdjustHelpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    text_->setPlainText(
+        QString::fromStdString(AdjustHelpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
     close->setObjectName(QStringLiteral("button%1").arg(adjust::IDOK));
     connect(close, &QPushButton::clicked, this, &QDialog::close);

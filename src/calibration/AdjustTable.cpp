@@ -35,7 +35,8 @@ constexpr const char* kNoVerdict = "\\";
 
 std::string AdjustTable::Fixed(double value, int decimals) {
     std::array<char, 64> buf{};
-    const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
+    const auto [end, ec] =
+        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
     if (ec != std::errc()) return {};
     return std::string(buf.data(), end);
 }
@@ -46,7 +47,8 @@ float AdjustTable::LeadingFloat(std::string_view text) {
         ++at;
     if (at < text.size() && text[at] == '+') ++at;
     double v = 0;
-    const auto [ptr, ec] = std::from_chars(text.data() + at, text.data() + text.size(), v, std::chars_format::general);
+    const auto [ptr, ec] =
+        std::from_chars(text.data() + at, text.data() + text.size(), v, std::chars_format::general);
     (void)ptr;
     if (ec != std::errc() || !std::isfinite(v)) return 0.0f;
     return static_cast<float>(v);

@@ -22,11 +22,11 @@ enum class AdjustView { Circuit, IncomingLine };
 
 // One decoded reply of a circuit (12 registers from 12n-2).
 struct CircuitReading {
-    float current = 0;      // A
-    float active = 0;       // W
-    float reactive = 0;     // var
+    float current = 0;   // A
+    float active = 0;    // W
+    float reactive = 0;  // var
     float powerFactor = 0;
-    float frequency = 0;    // Hz
+    float frequency = 0;  // Hz
 };
 
 // One decoded reply of the incoming line (10 registers from 0).

@@ -8,24 +8,27 @@ using namespace adjust;
 
 namespace {
 
-constexpr std::array<int, 7> kDisableSet{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL, IDC_RESTORE,
+constexpr std::array<int, 7> kDisableSet{IDC_METER_TEST, IDC_METER_CAL,  IDC_ANGLE_CAL, IDC_RESTORE,
                                          IDC_REPORT,     IDC_STD_SOURCE, IDC_DEAD_ZONE};
 constexpr std::array<int, 7> kEnableSet{IDC_METER_TEST, IDC_METER_CAL, IDC_STOP,     IDC_RESTORE,
                                         IDC_STD_SOURCE, IDC_REPORT,    IDC_DEAD_ZONE};
 // The buttons that address the selected circuit.
 constexpr std::array<int, 4> kCircuitActions{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL, IDC_RESTORE};
 
-constexpr Clock::Micros Ms(int ms) { return Clock::Micros(std::int64_t{ms} * 1000); }
+constexpr Clock::Micros Ms(int ms) {
+    return Clock::Micros(std::int64_t{ms} * 1000);
+}
 
 }  // namespace
 
-CalibrationCycle::CalibrationCycle(LinkState& link, Clock& clock, MessageSink& sink, CalibrationMemory& memory)
+CalibrationCycle::CalibrationCycle(LinkState& link, Clock& clock, MessageSink& sink,
+                                   CalibrationMemory& memory)
     : PollingCycle(link, clock), sink_(sink), memory_(memory) {
     AdjustTable::Build(cells_, view_);
 }
 
 const std::vector<int>& CalibrationCycle::ActionButtons() {
-    static const std::vector<int> ids{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL, IDC_STOP,
+    static const std::vector<int> ids{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL,  IDC_STOP,
                                       IDC_RESTORE,    IDC_REPORT,    IDC_STD_SOURCE, IDC_DEAD_ZONE};
     return ids;
 }
@@ -93,8 +96,9 @@ void CalibrationCycle::OnOutgoingLine() {
 }
 
 int CalibrationCycle::Circuit() const {
-    return selected_ >= 0 && selected_ < static_cast<int>(circuits_.size()) ? circuits_[static_cast<std::size_t>(selected_)]
-                                                                            : 0;
+    return selected_ >= 0 && selected_ < static_cast<int>(circuits_.size())
+               ? circuits_[static_cast<std::size_t>(selected_)]
+               : 0;
 }
 
 bool CalibrationCycle::SelectIndex(int index) {
@@ -113,7 +117,9 @@ bool CalibrationCycle::SelectCircuit(int circuit) {
     return false;
 }
 
-void CalibrationCycle::Warn(const char* text) { sink_.Show(text, kWarning, MsgIcon::Stop, MsgButtons::Ok); }
+void CalibrationCycle::Warn(const char* text) {
+    sink_.Show(text, kWarning, MsgIcon::Stop, MsgButtons::Ok);
+}
 
 bool CalibrationCycle::StopWith(const char* text) {
     KillTimer();
@@ -136,7 +142,8 @@ bool CalibrationCycle::OnReadCtModules() {
     }
     std::uint32_t excluded = 0;
     if (const auto bits = session_.ReadRegisters(373, 2, kCtWaitMs))
-        excluded = static_cast<std::uint32_t>((*bits)[0] & 0xFFFF) | (static_cast<std::uint32_t>((*bits)[1] & 0x3FFF) << 16);
+        excluded = static_cast<std::uint32_t>((*bits)[0] & 0xFFFF) |
+                   (static_cast<std::uint32_t>((*bits)[1] & 0x3FFF) << 16);
     clock().sleep(kCtWaitMs);
     const auto present = session_.ReadRegisters(376, 30, kCtWaitMs);
     clock().sleep(kCtWaitMs);
@@ -164,7 +171,8 @@ bool CalibrationCycle::StandardsUsable(AdjustMode mode, const StandardValues& s)
 void CalibrationCycle::SendReadRequest() {
     if (view_ == AdjustView::Circuit)
         session_.SendReadRegisters(AdjustFormulas::CircuitStart(runCircuit_), 12);
-    else session_.SendReadRegisters(0, 10);
+    else
+        session_.SendReadRegisters(0, 10);
 }
 
 void CalibrationCycle::SetTimer() {
@@ -210,15 +218,19 @@ void CalibrationCycle::OnStop() {
 
 bool CalibrationCycle::Tick() {
     if (!running_) return false;
-    if (mode_ == AdjustMode::Meter && steps_.powerFactor != AdjustFormulas::kPfOne) return StopWith(kPfNotOne);
-    if (mode_ == AdjustMode::Angle && steps_.powerFactor != AdjustFormulas::kPfHalfL) return StopWith(kPfNotHalfL);
+    if (mode_ == AdjustMode::Meter && steps_.powerFactor != AdjustFormulas::kPfOne)
+        return StopWith(kPfNotOne);
+    if (mode_ == AdjustMode::Angle && steps_.powerFactor != AdjustFormulas::kPfHalfL)
+        return StopWith(kPfNotHalfL);
     const auto regs = session_.CollectRegisters(ReadCount());
     if (!regs) return StopWith(kCannotReadInTick);
 
     float r0 = 0;
     float r1 = 0;
     float r2 = 0;
-    const auto shown = [this](int row) { return AdjustTable::LeadingFloat(cells_.Text(row, AdjustTable::kMeterCol)); };
+    const auto shown = [this](int row) {
+        return AdjustTable::LeadingFloat(cells_.Text(row, AdjustTable::kMeterCol));
+    };
     if (view_ == AdjustView::Circuit) {
         const CircuitReading r = AdjustFormulas::DecodeCircuit(*regs);
         AdjustTable::FillMeter(cells_, r);
@@ -309,11 +321,11 @@ bool CalibrationCycle::FinishAngle() {
     const auto phase = AdjustFormulas::PhaseCorrection(sum1_, s.active);
     const auto reactive = AdjustFormulas::ReactiveCorrection(sum2_, s.reactive);
     if (!phase || !reactive) return StopWith(kOutOfRange);
-    if (!session_.ReadRegisters(AdjustFormulas::kVoltageGainRegister, 3, kGainReadWaitMs)) return StopWith(kCannotRead);
+    if (!session_.ReadRegisters(AdjustFormulas::kVoltageGainRegister, 3, kGainReadWaitMs))
+        return StopWith(kCannotRead);
     clock().sleep(kFinishWaitMs);
     // Gains found for another circuit or module (or none yet) are not this circuit's: send the neutral ones.
-    const KeptGains kept = memory_
-                               .Find(session_.Link(), runCircuit_)
+    const KeptGains kept = memory_.Find(session_.Link(), runCircuit_)
                                .value_or(KeptGains{AdjustFormulas::kDefaultCurrentGain, 0});
     if (!SendBlock(
             AdjustFormulas::Block(runCircuit_, kept.currentGain, kept.powerCorrection, *phase, *reactive)))
@@ -346,11 +358,13 @@ bool CalibrationCycle::OnRestoreDefaults() {
     ApplyDisableSet();
     bool sent = false;
     if (view_ == AdjustView::IncomingLine) {
-        const std::array<std::int32_t, 3> defaults{AdjustFormulas::kDefaultVoltageGain, AdjustFormulas::kDefaultVoltageGain,
+        const std::array<std::int32_t, 3> defaults{AdjustFormulas::kDefaultVoltageGain,
+                                                   AdjustFormulas::kDefaultVoltageGain,
                                                    AdjustFormulas::kDefaultVoltageGain};
         sent = session_.WriteRegisters(AdjustFormulas::kVoltageGainRegister, defaults, kVoltageWriteWaitMs);
     } else {
-        sent = session_.WriteRegisters(AdjustFormulas::kBlockRegister, AdjustFormulas::RestoreBlock(n), kRestoreCircuitWaitMs);
+        sent = session_.WriteRegisters(AdjustFormulas::kBlockRegister, AdjustFormulas::RestoreBlock(n),
+                                       kRestoreCircuitWaitMs);
         // The circuit is back at its defaults: what was found for it before no longer holds.
         memory_.Forget(session_.Link(), n);
     }

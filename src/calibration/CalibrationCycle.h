@@ -30,8 +30,8 @@
 #include "calibration/AdjustFormulas.h"
 #include "calibration/AdjustIds.h"
 #include "calibration/CalibrationMemory.h"
-#include "link/MessageSink.h"
 #include "formkit/PollingCycle.h"
+#include "link/MessageSink.h"
 
 enum class AdjustMode { Test = 0, Meter = 1, Angle = 2 };
 

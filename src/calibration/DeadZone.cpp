@@ -1,8 +1,8 @@
 #include "calibration/DeadZone.h"
 
 #include "calibration/AdjustIds.h"
-#include "settings/WriteCheck.h"
 #include "settings/DecimalText.h"
+#include "settings/WriteCheck.h"
 
 namespace {
 
@@ -42,7 +42,8 @@ bool DeadZone::Read(MessageSink* sink) {
         if (sink != nullptr) sink->Show(adjust::kCannotRead, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
         return false;
     }
-    for (int k = 0; k < 10; ++k) cells_.Set(RowOfRegister(k), kCurrentCol, std::to_string((*regs)[static_cast<std::size_t>(k)]));
+    for (int k = 0; k < 10; ++k)
+        cells_.Set(RowOfRegister(k), kCurrentCol, std::to_string((*regs)[static_cast<std::size_t>(k)]));
     lastRead_ = *regs;
     return true;
 }
@@ -65,7 +66,8 @@ bool DeadZone::Set(MessageSink* sink) {
         // "12.9" or "12abc" is no dead zone: writing its leading digits would be a value nobody typed.
         const auto v = SetValue(r);
         if (!v) {
-            if (sink != nullptr) sink->Show(kDeadZoneOutOfRange, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
+            if (sink != nullptr)
+                sink->Show(kDeadZoneOutOfRange, adjust::kWarning, MsgIcon::Stop, MsgButtons::Ok);
             return false;
         }
         rows[static_cast<std::size_t>(r - 1)] = *v;

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string>
 
+#include "formkit/CellTable.h"
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
-#include "formkit/CellTable.h"
 
 class DeadZone {
 public:

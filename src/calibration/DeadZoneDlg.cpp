@@ -29,7 +29,8 @@ CDeadZoneDlg::CDeadZoneDlg(LinkState& link, Clock& clock, MessageSink& sink, QWi
     }
     grid_->ExpandToFit();
     connect(grid_, &CGridCtrl::CellEdited, this, [this](int row, int col) {
-        if (col == DeadZone::kSetCol) zones_.Cells().Set(row, col, grid_->GetItemText(row, col).toStdString());
+        if (col == DeadZone::kSetCol)
+            zones_.Cells().Set(row, col, grid_->GetItemText(row, col).toStdString());
     });
 
     read_ = new QPushButton(QStringLiteral("读取"), this);

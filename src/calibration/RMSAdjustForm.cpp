@@ -16,12 +16,12 @@
 #include "calibration/AdjustHelpDlg.h"
 #include "calibration/DeadZoneDlg.h"
 #include "calibration/ReportSetupDlg.h"
-#include "calibration/StdSourceDlg.h"
 #include "calibration/StandardSourceFollower.h"
+#include "calibration/StdSourceDlg.h"
 #include "formkit/CellColours.h"
 #include "formkit/CellPainter.h"
-#include "widgets/GridCtrl.h"
 #include "run/RunState.h"
+#include "widgets/GridCtrl.h"
 
 using namespace adjust;
 
@@ -33,12 +33,15 @@ CRMSAdjustForm::CRMSAdjustForm(FormContext& ctx, QWidget* parent)
     // On the built-in virtual module the bench's source follows the standard values.
     if (StandardSourceFollower* bench = ctx.bench) {
         LinkState& link = ctx.link;
-        cycle_.SetSourceFollower([bench, &link](const StandardValues& s, int pf) { bench->Follow(link, s, pf); });
+        cycle_.SetSourceFollower(
+            [bench, &link](const StandardValues& s, int pf) { bench->Follow(link, s, pf); });
     }
     Build();
 }
 
-CRMSAdjustForm::~CRMSAdjustForm() { timer_.stop(); }
+CRMSAdjustForm::~CRMSAdjustForm() {
+    timer_.stop();
+}
 
 QPushButton* CRMSAdjustForm::Button(int id) const {
     const auto it = buttons_.find(id);
@@ -126,8 +129,10 @@ void CRMSAdjustForm::Build() {
         row->addStretch();
         return box;
     };
-    QGroupBox* voltage = group("电压调节", IDC_VOLTAGE_STEP0, AdjustFormulas::kVoltageStepTexts, voltageSteps_);
-    QGroupBox* current = group("电流调节", IDC_CURRENT_STEP0, AdjustFormulas::kCurrentStepTexts, currentSteps_);
+    QGroupBox* voltage =
+        group("电压调节", IDC_VOLTAGE_STEP0, AdjustFormulas::kVoltageStepTexts, voltageSteps_);
+    QGroupBox* current =
+        group("电流调节", IDC_CURRENT_STEP0, AdjustFormulas::kCurrentStepTexts, currentSteps_);
     QGroupBox* pf = group("功率因数调节", IDC_PF_STEP0, AdjustFormulas::kPfStepTexts, pfSteps_);
 
     auto* source = new QHBoxLayout;
@@ -281,7 +286,9 @@ void CRMSAdjustForm::OnRestoreDefaults() {
     Sync();
 }
 
-bool CRMSAdjustForm::RunDialog(QDialog& dlg) { return runner_ ? runner_(dlg) : dlg.exec() == QDialog::Accepted; }
+bool CRMSAdjustForm::RunDialog(QDialog& dlg) {
+    return runner_ ? runner_(dlg) : dlg.exec() == QDialog::Accepted;
+}
 
 QString CRMSAdjustForm::ChooseFile(const QString& suggested) {
     if (chooser_) return chooser_(suggested);
@@ -313,7 +320,8 @@ void CRMSAdjustForm::OnTestReport() {
     const QString file = ChooseFile(QString::fromStdString(report_.serial));
     if (file.isEmpty()) return;
     report_.path = file.toStdString();
-    const ReportContent content{report_, dlg.TestVoltage(), dlg.TestCurrent(), cycle_.Cells(), cycle_.View(), ctx_.wall.Now()};
+    const ReportContent content{report_,        dlg.TestVoltage(), dlg.TestCurrent(),
+                                cycle_.Cells(), cycle_.View(),     ctx_.wall.Now()};
     const auto bytes = ReportWriter::Compose(content);
     std::string error;
     if (!bytes) {

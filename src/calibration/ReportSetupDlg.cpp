@@ -39,7 +39,8 @@ CReportSetupDlg::CReportSetupDlg(const ReportSettings& s, int testVoltage, int t
     setWindowTitle(QStringLiteral("测试报告"));
     serial_ = new QLineEdit(QString::fromStdString(s.serial), this);
     serial_->setObjectName(QStringLiteral("edit%1").arg(IDC_SERIAL));
-    serial_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), serial_));
+    serial_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), serial_));
     model_ = new QLineEdit(QString::fromStdString(s.model), this);
     model_->setObjectName(QStringLiteral("edit%1").arg(IDC_MODEL));
     english_ = new QCheckBox(QStringLiteral("英文版"), this);
@@ -47,8 +48,10 @@ CReportSetupDlg::CReportSetupDlg(const ReportSettings& s, int testVoltage, int t
     english_->setChecked(s.english);
     QStringList testers;
     for (int k = 0; k <= 9; ++k) testers << QString::fromStdString(ReportWriter::TesterText(k));
-    ratedVoltage_ = List(this, IDC_RATED_VOLTAGE, {QStringLiteral("100V"), QStringLiteral("220V")}, s.ratedVoltage);
-    ratedCurrent_ = List(this, IDC_RATED_CURRENT, {QStringLiteral("1A"), QStringLiteral("5A")}, s.ratedCurrent);
+    ratedVoltage_ =
+        List(this, IDC_RATED_VOLTAGE, {QStringLiteral("100V"), QStringLiteral("220V")}, s.ratedVoltage);
+    ratedCurrent_ =
+        List(this, IDC_RATED_CURRENT, {QStringLiteral("1A"), QStringLiteral("5A")}, s.ratedCurrent);
     testVoltage_ = List(this, IDC_TEST_VOLTAGE, Entries(AdjustFormulas::kVoltageStepTexts), testVoltage);
     testCurrent_ = List(this, IDC_TEST_CURRENT, Entries(AdjustFormulas::kCurrentStepTexts), testCurrent);
     tester_ = List(this, IDC_TESTER, testers, s.tester);
@@ -105,5 +108,9 @@ ReportSettings CReportSetupDlg::Settings() const {
     return s;
 }
 
-int CReportSetupDlg::TestVoltage() const { return testVoltage_->currentIndex(); }
-int CReportSetupDlg::TestCurrent() const { return testCurrent_->currentIndex(); }
+int CReportSetupDlg::TestVoltage() const {
+    return testVoltage_->currentIndex();
+}
+int CReportSetupDlg::TestCurrent() const {
+    return testCurrent_->currentIndex();
+}

@@ -13,7 +13,8 @@ class QLineEdit;
 class CReportSetupDlg : public QDialog {
     Q_OBJECT
 public:
-    CReportSetupDlg(const ReportSettings& settings, int testVoltage, int testCurrent, QWidget* parent = nullptr);
+    CReportSetupDlg(const ReportSettings& settings, int testVoltage, int testCurrent,
+                    QWidget* parent = nullptr);
 
     // The settings as the controls hold them (the path is kept as it came).
     ReportSettings Settings() const;

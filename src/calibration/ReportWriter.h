@@ -16,8 +16,8 @@
 #include <string>
 
 #include "calibration/AdjustTable.h"
-#include "link/WallClock.h"
 #include "formkit/CellTable.h"
+#include "link/WallClock.h"
 
 // The report settings the form keeps between reports.
 struct ReportSettings {

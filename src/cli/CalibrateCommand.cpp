@@ -12,8 +12,8 @@
 
 #include "calibration/CalibrationCycle.h"
 #include "calibration/ReportWriter.h"
-#include "cli/CliCommand.h"
 #include "calibration/StandardSourceFollower.h"
+#include "cli/CliCommand.h"
 
 namespace {
 
@@ -46,7 +46,8 @@ public:
         sub.add_option("--view", view_, "line (the incoming line) or circuit")
             ->required()
             ->check(CLI::IsMember({"line", "circuit"}));
-        circuit_ = sub.add_option("--circuit", circuitNumber_, "circuit 1 to 30 (default: the first the module offers)")
+        circuit_ = sub.add_option("--circuit", circuitNumber_,
+                                  "circuit 1 to 30 (default: the first the module offers)")
                        ->check(CLI::Range(1, 30));
         sub.add_option(
                "--mode", mode_,
@@ -54,11 +55,16 @@ public:
                "(a meter calibration at 1.0, then an angle calibration at 0.5L that keeps its gains)")
             ->required()
             ->check(CLI::IsMember({"test", "meter", "angle", kMeterThenAngle}));
-        sub.add_option("--ua", source_.ua, "standard voltage of phase A in V (default 220)")->check(CLI::Range(0.0, 1000.0));
-        sub.add_option("--ub", source_.ub, "standard voltage of phase B in V (default 220)")->check(CLI::Range(0.0, 1000.0));
-        sub.add_option("--uc", source_.uc, "standard voltage of phase C in V (default 220)")->check(CLI::Range(0.0, 1000.0));
-        sub.add_option("--ia", source_.ia, "standard current in A (default 5)")->check(CLI::Range(0.0, 100.0));
-        sub.add_option("--ct", ct_, "CT ratio (default 1)")->check(CLI::Range(0, CalibrationCycle::kMaxCtRatio));
+        sub.add_option("--ua", source_.ua, "standard voltage of phase A in V (default 220)")
+            ->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--ub", source_.ub, "standard voltage of phase B in V (default 220)")
+            ->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--uc", source_.uc, "standard voltage of phase C in V (default 220)")
+            ->check(CLI::Range(0.0, 1000.0));
+        sub.add_option("--ia", source_.ia, "standard current in A (default 5)")
+            ->check(CLI::Range(0.0, 100.0));
+        sub.add_option("--ct", ct_, "CT ratio (default 1)")
+            ->check(CLI::Range(0, CalibrationCycle::kMaxCtRatio));
         sub.add_option("--voltage-step", voltageStep_, "20%, 50%, 80%, 100% (default) or 120%")
             ->check(CLI::IsMember(Texts(AdjustFormulas::kVoltageStepTexts)));
         sub.add_option("--current-step", currentStep_, "5%, 20%, 50%, 80%, 100% (default) or 120%")
@@ -72,7 +78,9 @@ public:
         sub.add_flag("--english", report_.english, "the English report")->needs(report);
         sub.add_option("--serial", report_.serial, "serial number (digits)")->needs(report)->check(Digits());
         sub.add_option("--model", report_.model, "meter model (default KVT40)")->needs(report);
-        sub.add_option("--tester", report_.tester, "tester 0 to 9 (检 00 .. 检 09)")->needs(report)->check(CLI::Range(0, 9));
+        sub.add_option("--tester", report_.tester, "tester 0 to 9 (检 00 .. 检 09)")
+            ->needs(report)
+            ->check(CLI::Range(0, 9));
         sub.add_option("--rated-voltage", ratedVoltage_, "100V or 220V (default)")
             ->needs(report)
             ->check(CLI::IsMember({"100V", "220V"}));
@@ -106,14 +114,17 @@ public:
             if (!cycle.OnReadCtModules()) return ctx.Failed(sink.last);
             if (cycle.Circuits().empty()) return ctx.Failed("kvt40ctl: the module offers no circuit");
             if (circuit_->count() > 0 && !cycle.SelectCircuit(circuitNumber_))
-                return ctx.Failed("kvt40ctl: circuit " + std::to_string(circuitNumber_) + " is not offered by the module");
+                return ctx.Failed("kvt40ctl: circuit " + std::to_string(circuitNumber_) +
+                                  " is not offered by the module");
         }
         cycle.SetSource(source_);
         cycle.SetCtRatio(ct_);
         cycle.SetSteps({IndexOf(AdjustFormulas::kVoltageStepTexts, voltageStep_),
                         IndexOf(AdjustFormulas::kCurrentStepTexts, currentStep_),
                         IndexOf(AdjustFormulas::kPfStepTexts, pf_)});
-        const AdjustMode mode = mode_ == "test" ? AdjustMode::Test : mode_ == "meter" ? AdjustMode::Meter : AdjustMode::Angle;
+        const AdjustMode mode = mode_ == "test"    ? AdjustMode::Test
+                                : mode_ == "meter" ? AdjustMode::Meter
+                                                   : AdjustMode::Angle;
         if (mode_ == kMeterThenAngle) {
             if (!MeterBeforeAngle(cycle))
                 return ctx.Failed(sink.last.empty() ? adjust::kCannotReadInTick : sink.last);
@@ -139,8 +150,8 @@ public:
 
         const bool ng = AdjustTable::AnyNg(cycle.Cells(), cycle.View());
         if (!report_.path.empty()) {
-            ReportContent content{report_, cycle.Steps().voltage, cycle.Steps().current, cycle.Cells(), cycle.View(),
-                                  ctx.Wall().Now()};
+            ReportContent content{report_,       cycle.Steps().voltage, cycle.Steps().current,
+                                  cycle.Cells(), cycle.View(),          ctx.Wall().Now()};
             const auto bytes = ReportWriter::Compose(content);
             std::string error = kReportNotEncodable;
             if (!bytes || !ReportWriter::Append(report_.path, *bytes, error)) {
@@ -258,7 +269,8 @@ private:
     static CLI::Validator Digits() {
         return CLI::Validator(
             [](std::string& s) {
-                const bool ok = std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+                const bool ok =
+                    std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
                 return ok ? std::string() : std::string("the serial number takes digits only");
             },
             "DIGITS");
@@ -281,5 +293,6 @@ private:
 
 }  // namespace
 
-KVT40_CLI_COMMAND(CalibrateCommand, "calibrate", "calibrate --view line|circuit --mode test|meter|angle [...]",
+KVT40_CLI_COMMAND(CalibrateCommand, "calibrate",
+                  "calibrate --view line|circuit --mode test|meter|angle [...]",
                   "meter test or calibration as the calibration form runs it; the 10 x 9 table", 60)

@@ -37,11 +37,14 @@ bool ParseIntArg(const std::string& text, long long lo, long long hi, int& out) 
 bool RegisterCliCommand(const CommandInfo& info) {
     auto& t = Table();
     t.push_back(info);
-    std::stable_sort(t.begin(), t.end(), [](const CommandInfo& a, const CommandInfo& b) { return a.order < b.order; });
+    std::stable_sort(t.begin(), t.end(),
+                     [](const CommandInfo& a, const CommandInfo& b) { return a.order < b.order; });
     return true;
 }
 
-const std::vector<CommandInfo>& CliCommands() { return Table(); }
+const std::vector<CommandInfo>& CliCommands() {
+    return Table();
+}
 
 std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareCliCommands(CLI::App& app) {
     std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands;
@@ -60,7 +63,9 @@ CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStrea
     link_.lastExchange = &lastExchange_;
 }
 
-WallClock& CliContext::Wall() const { return env.wall != nullptr ? *env.wall : env.run.wall; }
+WallClock& CliContext::Wall() const {
+    return env.wall != nullptr ? *env.wall : env.run.wall;
+}
 
 int CliContext::Failed(const std::string& message) {
     if (Interrupted()) {
@@ -81,8 +86,10 @@ void CliContext::TellFailureReason() {
     if (reasonTold_ || Interrupted()) return;
     // A lost port outranks whatever the exchange that met it was told.
     std::string why;
-    if (const std::string lost = PortLostReason(); !lost.empty()) why = "Port lost: " + lost;
-    else if (lastExchange_.failure != ExchangeFailure::None && lastExchange_.failure != ExchangeFailure::NoLink)
+    if (const std::string lost = PortLostReason(); !lost.empty())
+        why = "Port lost: " + lost;
+    else if (lastExchange_.failure != ExchangeFailure::None &&
+             lastExchange_.failure != ExchangeFailure::NoLink)
         why = FailureText(lastExchange_);
     if (why.empty()) return;
     err << "kvt40ctl: " << why << "\n";
@@ -109,8 +116,10 @@ std::optional<std::string> CliContext::PortName() {
     if (options.sim) {
         std::string error;
         std::optional<std::string> name;
-        if (env.startSim) name = env.startSim(options.address, options.baud, error);
-        else error = "the virtual module is not available";
+        if (env.startSim)
+            name = env.startSim(options.address, options.baud, error);
+        else
+            error = "the virtual module is not available";
         if (!name) Failed("kvt40ctl: " + error);
         return name;
     }
@@ -151,7 +160,9 @@ bool CliContext::OpenLink() {
     return true;
 }
 
-bool CliContext::ConnectLink(std::string& status) { return ConnectLink(status, options.address, options.baud); }
+bool CliContext::ConnectLink(std::string& status) {
+    return ConnectLink(status, options.address, options.baud);
+}
 
 bool CliContext::ConnectLink(std::string& status, int address, int baud) {
     // A command stopped half-way does not go on at new settings.
@@ -174,8 +185,10 @@ bool CliContext::ConnectLink(std::string& status, int address, int baud) {
     s.port = *port;
     s.baudIndex = BaudIndexOf(baud);
     if (!seq.RunConnectButton(s)) {
-        if (!opened) ReportOpenFailure(*port);
-        else Failed(sink.last);
+        if (!opened)
+            ReportOpenFailure(*port);
+        else
+            Failed(sink.last);
         return false;
     }
     status = seq.FinishDialog(true, s).value_or("");
@@ -199,10 +212,9 @@ std::string CliUsage() {
     for (const CommandInfo& c : CliCommands()) {
         u += HelpRow(c.synopsis, c.summary);
     }
-    u +=
-        "\n"
-        "exit codes: 0 success, 1 port or module failure (message on stderr), 2 usage error,\n"
-        "            130 interrupted (stderr says what had been written to the module)\n";
+    u += "\n"
+         "exit codes: 0 success, 1 port or module failure (message on stderr), 2 usage error,\n"
+         "            130 interrupted (stderr says what had been written to the module)\n";
     return u;
 }
 
@@ -226,7 +238,8 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
     app.add_flag("--version", version);
     std::string generate;
     app.add_option("--generate", generate);  // man or bash-completion, for the install
-    std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands = DeclareCliCommands(app);
+    std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> commands =
+        DeclareCliCommands(app);
 
     // CLI11 wants argv[0] first and the rest reversed.
     std::vector<std::string> rev(argv.rbegin(), argv.rend());
@@ -289,7 +302,8 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
             code = kExitFailed;
         }
         if (ctx.Interrupted()) {
-            err << "kvt40ctl: interrupted\n" << "kvt40ctl: " << ctx.Written().Summary() << "\n";
+            err << "kvt40ctl: interrupted\n"
+                << "kvt40ctl: " << ctx.Written().Summary() << "\n";
             code = kExitInterrupted;
         }
         return code;

@@ -131,8 +131,9 @@ std::vector<std::pair<const CommandInfo*, std::unique_ptr<CliCommand>>> DeclareC
 std::string CliManPage(const CLI::App& app);
 std::string CliBashCompletion(const CLI::App& app);
 
-#define KVT40_CLI_COMMAND(Class, name, synopsis, summary, order)                                  \
-    namespace {                                                                                  \
-    const bool kRegistered##Class = RegisterCliCommand(                                          \
-        {name, synopsis, summary, order, []() -> std::unique_ptr<CliCommand> { return std::make_unique<Class>(); }}); \
+#define KVT40_CLI_COMMAND(Class, name, synopsis, summary, order)                                         \
+    namespace {                                                                                          \
+    const bool kRegistered##Class =                                                                      \
+        RegisterCliCommand({name, synopsis, summary, order,                                              \
+                            []() -> std::unique_ptr<CliCommand> { return std::make_unique<Class>(); }}); \
     }

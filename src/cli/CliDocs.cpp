@@ -10,9 +10,12 @@ namespace {
 std::string Roff(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\\') out += "\\e";
-        else if (c == '-') out += "\\-";
-        else out += c;
+        if (c == '\\')
+            out += "\\e";
+        else if (c == '-')
+            out += "\\-";
+        else
+            out += c;
     }
     if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
     return out;
@@ -39,7 +42,9 @@ std::string CliManPage(const CLI::App& app) {
       << ".SH DESCRIPTION\nThe jobs of the desktop tool \\fBkvt40\\fR(1) for scripts and production lines. "
          "Each command's output is fixed: results on standard output, messages on standard error.\n"
       << ".SH OPTIONS\n"
-      << ".TP\n\\fB\\-\\-port\\fR \\fINAME\\fR\nserial port of the bus (see \\fBports\\fR), or a serial device server: \\fBtcp://\\fR\\fIHOST\\fR:\\fIPORT\\fR (raw) or \\fBrfc2217://\\fR\\fIHOST\\fR:\\fIPORT\\fR\n"
+      << ".TP\n\\fB\\-\\-port\\fR \\fINAME\\fR\nserial port of the bus (see \\fBports\\fR), or a serial "
+         "device server: \\fBtcp://\\fR\\fIHOST\\fR:\\fIPORT\\fR (raw) or "
+         "\\fBrfc2217://\\fR\\fIHOST\\fR:\\fIPORT\\fR\n"
       << ".TP\n\\fB\\-\\-sim\\fR\nuse the built-in virtual module instead of a port\n"
       << ".TP\n\\fB\\-\\-address\\fR \\fIN\\fR\nmodule address, 1 to 247 (default 1)\n"
       << ".TP\n\\fB\\-\\-baud\\fR \\fIRATE\\fR\n4800, 9600 or 19200 (default 9600)\n"
@@ -50,7 +55,8 @@ std::string CliManPage(const CLI::App& app) {
         m << ".TP\n\\fB" << Roff(info.synopsis) << "\\fR\n" << Roff(info.summary) << "\n";
         const CLI::App* sub = app.get_subcommand(info.name);
         for (const CLI::Option* o : sub->get_options()) {
-            if (o->get_lnames().empty() && o->get_snames().empty()) continue;  // positionals are in the synopsis
+            if (o->get_lnames().empty() && o->get_snames().empty())
+                continue;  // positionals are in the synopsis
             m << ".RS\n.TP\n\\fB" << Roff(o->get_name()) << "\\fR";
             if (o->get_type_size() != 0) m << " \\fIVALUE\\fR";
             m << "\n" << Roff(o->get_description()) << "\n.RE\n";
@@ -61,7 +67,8 @@ std::string CliManPage(const CLI::App& app) {
       << ".SH SERIAL PORT ACCESS\nOn Debian a user needs the \\fBdialout\\fR group to open serial ports:\n"
          ".PP\n.RS\nsudo usermod \\-aG dialout $USER\n.RE\n.PP\nthen log in again. When a port cannot be "
          "opened, the line after \"Cannot open\\fINAME\\fR!\" says why.\n"
-      << ".SH EXAMPLES\n.nf\nkvt40ctl \\-\\-sim measure\nkvt40ctl \\-\\-port /dev/ttyUSB0 \\-\\-address 5 read 0 10\n.fi\n"
+      << ".SH EXAMPLES\n.nf\nkvt40ctl \\-\\-sim measure\nkvt40ctl \\-\\-port /dev/ttyUSB0 \\-\\-address 5 "
+         "read 0 10\n.fi\n"
       << ".SH SEE ALSO\n\\fBkvt40\\fR(1), \\fBkvt40\\-sim\\fR(1)\n";
     return m.str();
 }
@@ -69,13 +76,15 @@ std::string CliManPage(const CLI::App& app) {
 std::string CliBashCompletion(const CLI::App& app) {
     std::ostringstream c;
     std::string commands;
-    for (const CommandInfo& info : CliCommands()) commands += std::string(commands.empty() ? "" : " ") + info.name;
+    for (const CommandInfo& info : CliCommands())
+        commands += std::string(commands.empty() ? "" : " ") + info.name;
     c << "# bash completion for kvt40ctl\n"
       << "_kvt40ctl() {\n"
       << "    local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
       << "    local global=\"--port --sim --address --baud --help --version\"\n"
       << "    case \"$prev\" in\n"
-      << "        --port) local IFS=$'\\n'; COMPREPLY=($(compgen -W \"$(kvt40ctl ports 2>/dev/null)\" -- \"$cur\")); return ;;\n"
+      << "        --port) local IFS=$'\\n'; COMPREPLY=($(compgen -W \"$(kvt40ctl ports 2>/dev/null)\" -- "
+         "\"$cur\")); return ;;\n"
       << "        --baud) COMPREPLY=($(compgen -W \"4800 9600 19200\" -- \"$cur\")); return ;;\n"
       << "        --address) return ;;\n"
       << "    esac\n"

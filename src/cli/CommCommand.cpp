@@ -11,8 +11,9 @@ class CommCommand final : public CliCommand {
 public:
     void Declare(CLI::App& sub) override {
         address_ = sub.add_option("--set-address", addressText_, "write the module address N (1 to 247)");
-        baud_ = sub.add_option("--set-baud", baudText_, "and its baud rate: 4800, 9600 or 19200 (default: unchanged)")
-            ->needs(address_);
+        baud_ = sub.add_option("--set-baud", baudText_,
+                               "and its baud rate: 4800, 9600 or 19200 (default: unchanged)")
+                    ->needs(address_);
     }
 
     int Run(CliContext& ctx) override {
@@ -50,7 +51,8 @@ public:
         ctx.out.flush();
 
         std::string status;
-        if (!ctx.ConnectLink(status, static_cast<int>(params.TypedAddress()), BaudRateOf(params.TypedBaudIndex())))
+        if (!ctx.ConnectLink(status, static_cast<int>(params.TypedAddress()),
+                             BaudRateOf(params.TypedBaudIndex())))
             return ctx.Code();
         ctx.out << status << "\n";
         return kExitOk;

@@ -7,8 +7,8 @@
 //     return PrintAfterTicks(ctx, cycle, MeasuresCycle::kSteps);
 
 #include "cli/CliCommand.h"
-#include "monitor/ReadFailureText.h"
 #include "formkit/PollingCycle.h"
+#include "monitor/ReadFailureText.h"
 
 // Each tick after the cycle's poll period; the last one a LastTick, so no request is left on
 // its way when the command goes on or ends. False at the first tick whose reply failed.

@@ -19,7 +19,9 @@ public:
         DeadZone dz(ctx.Link(), ctx.GetClock());
         bool ok = false;
         if (set_->count() > 0) {
-            for (int r = 1; r <= 10; ++r) dz.Cells().Set(r, DeadZone::kSetCol, std::to_string(values_[static_cast<std::size_t>(r - 1)]));
+            for (int r = 1; r <= 10; ++r)
+                dz.Cells().Set(r, DeadZone::kSetCol,
+                               std::to_string(values_[static_cast<std::size_t>(r - 1)]));
             ok = dz.Set(nullptr);
         } else {
             ok = dz.Read(nullptr);

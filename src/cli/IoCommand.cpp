@@ -2,8 +2,8 @@
 // both lamp pairs) and, with the relays given, its "测试" and three ticks more.
 #include "cli/CliCommand.h"
 #include "cli/CycleTicks.h"
-#include "monitor/ReadFailureText.h"
 #include "monitor/InputRelayCycle.h"
+#include "monitor/ReadFailureText.h"
 
 namespace {
 

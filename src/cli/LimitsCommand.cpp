@@ -75,8 +75,8 @@ class LimitsCommand final : public CliCommand {
 public:
     void Declare(CLI::App& sub) override {
         set_ = sub.add_option("--set", file_,
-                       "write column 2 from FILE ('-': standard input): 32 lines, voltage upper, "
-                       "voltage lower, outlets 1 to 30");
+                              "write column 2 from FILE ('-': standard input): 32 lines, voltage upper, "
+                              "voltage lower, outlets 1 to 30");
     }
 
     int Run(CliContext& ctx) override {
@@ -98,7 +98,8 @@ private:
             if (!ReadAll(std::cin, data)) return ctx.Usage("cannot read standard input");
         } else {
             std::error_code ec;
-            if (std::filesystem::is_directory(file_, ec)) return ctx.Usage("cannot read " + name + ": it is a directory");
+            if (std::filesystem::is_directory(file_, ec))
+                return ctx.Usage("cannot read " + name + ": it is a directory");
             std::ifstream in(file_, std::ios::binary);
             if (!in) return ctx.Usage("cannot read " + name + ": " + std::strerror(errno));
             if (!ReadAll(in, data)) return ctx.Usage("cannot read " + name);
@@ -117,8 +118,9 @@ private:
         }
         const std::vector<std::string> lines = SplitLines(text);
         if (data.size() > kMaxFileBytes || lines.size() != kValueLines)
-            return ctx.Usage(name + " must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not " +
-                             (data.size() > kMaxFileBytes ? std::string("more") : std::to_string(lines.size())));
+            return ctx.Usage(
+                name + " must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not " +
+                (data.size() > kMaxFileBytes ? std::string("more") : std::to_string(lines.size())));
         for (std::size_t i = 0; i < lines.size(); ++i)
             if (!IsPlainDecimal(lines[i]))
                 return ctx.Usage("line " + std::to_string(i + 1) + " of " + name +

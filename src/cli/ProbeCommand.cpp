@@ -14,4 +14,5 @@ public:
 };
 }  // namespace
 
-KVT40_CLI_COMMAND(ProbeCommand, "probe", "probe", "connect: read 10 registers from 0 and print the status", 20)
+KVT40_CLI_COMMAND(ProbeCommand, "probe", "probe", "connect: read 10 registers from 0 and print the status",
+                  20)

@@ -22,7 +22,8 @@ public:
         ModbusSession session = ctx.Session();
         const auto regs = session.ReadRegisters(start, count, kReadWaitMs);
         if (!regs) return ctx.Failed(kCommFailedText);
-        for (int i = 0; i < count; ++i) ctx.out << (start + i) << '\t' << (*regs)[static_cast<std::size_t>(i)] << "\n";
+        for (int i = 0; i < count; ++i)
+            ctx.out << (start + i) << '\t' << (*regs)[static_cast<std::size_t>(i)] << "\n";
         return kExitOk;
     }
 
@@ -33,4 +34,5 @@ private:
 
 }  // namespace
 
-KVT40_CLI_COMMAND(ReadCommand, "read", "read START COUNT", "read COUNT (1-125) holding registers from START", 30)
+KVT40_CLI_COMMAND(ReadCommand, "read", "read START COUNT", "read COUNT (1-125) holding registers from START",
+                  30)

@@ -27,18 +27,26 @@ public:
         std::atomic<std::uint32_t> progress{0};
         UpdateSequences sequences(ctx.Link(), ctx.GetClock(), progress);
         sequences.LiftImageCap(force_);
-        sequences.SetProgressObserver([&](std::uint32_t done) { bar.Show(TransferProgressLine(0, done, image->size)); });
+        sequences.SetProgressObserver(
+            [&](std::uint32_t done) { bar.Show(TransferProgressLine(0, done, image->size)); });
         UpdateLog log;  // the bootloader's texts of this retry
         const auto outcome = sequences.SequenceB(image->path, log);
         bar.Clear();
         using O = UpdateSequences::RetryOutcome;
         switch (outcome) {
-        case O::Delivered: ctx.out << update_text::kRetrySucceeded << "\n"; return kExitOk;
-        case O::NoBootloader: return ctx.Failed("No bootloader answered");
-        case O::ImageUnreadable:
-        case O::PathTooLong: ctx.err << "kvt40ctl: " << sequences.Problem() << "\n"; break;
-        case O::Interrupted: return kExitInterrupted;  // no transfer had begun: nothing failed
-        case O::Failed: break;
+            case O::Delivered:
+                ctx.out << update_text::kRetrySucceeded << "\n";
+                return kExitOk;
+            case O::NoBootloader:
+                return ctx.Failed("No bootloader answered");
+            case O::ImageUnreadable:
+            case O::PathTooLong:
+                ctx.err << "kvt40ctl: " << sequences.Problem() << "\n";
+                break;
+            case O::Interrupted:
+                return kExitInterrupted;  // no transfer had begun: nothing failed
+            case O::Failed:
+                break;
         }
         ctx.out << update_text::kRetryFailed << "\n";
         return kExitFailed;

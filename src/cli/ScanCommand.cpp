@@ -26,15 +26,16 @@ public:
             return ctx.Failed(std::string(update_text::kCannotConnect));
         TerminalProgress bar(ctx.err);
         const int total = std::max(to - from + 1, 1);
-        const bool ended = scan.RunToEnd([&] { return !ctx.Interrupted(); },
-                                         [&](const BusScan::TickResult& tick) {
-                                             if (tick.found) {
-                                                 bar.Clear();
-                                                 ctx.out << scan.Found().back() << "\n" << std::flush;
-                                             }
-                                             bar.Show(ScanProgressLine(scan.Queried(), total, scan.Percent(),
-                                                                       static_cast<int>(scan.Found().size())));
-                                         });
+        const bool ended =
+            scan.RunToEnd([&] { return !ctx.Interrupted(); },
+                          [&](const BusScan::TickResult& tick) {
+                              if (tick.found) {
+                                  bar.Clear();
+                                  ctx.out << scan.Found().back() << "\n" << std::flush;
+                              }
+                              bar.Show(ScanProgressLine(scan.Queried(), total, scan.Percent(),
+                                                        static_cast<int>(scan.Found().size())));
+                          });
         bar.Clear();
         return ended && !ctx.Interrupted() ? kExitOk : kExitFailed;
     }

@@ -29,11 +29,13 @@ public:
 
     int Run(CliContext& ctx) override {
         if (image_.empty()) return ctx.Usage("update needs --image FILE");
-        if (addresses_.empty() == scan_.empty()) return ctx.Usage("update needs --address N... or --scan FROM-TO");
+        if (addresses_.empty() == scan_.empty())
+            return ctx.Usage("update needs --address N... or --scan FROM-TO");
         std::vector<int> modules;
         for (const std::string& a : addresses_) {
             int address = 0;
-            if (!ParseIntArg(a, 1, 247, address)) return ctx.Usage("--address must be from 1 to 247, not '" + a + "'");
+            if (!ParseIntArg(a, 1, 247, address))
+                return ctx.Usage("--address must be from 1 to 247, not '" + a + "'");
             modules.push_back(address);
         }
         int from = 0;
@@ -51,9 +53,12 @@ public:
             if (scan.Start(from, to) != BusScan::StartResult::Started)
                 return ctx.Failed(std::string(update_text::kCannotConnect));
             const int total = std::max(to - from + 1, 1);
-            const bool ended = scan.RunToEnd([&] { return !ctx.Interrupted(); }, [&](const BusScan::TickResult&) {
-                bar.Show(ScanProgressLine(scan.Queried(), total, scan.Percent(), static_cast<int>(scan.Found().size())));
-            });
+            const bool ended =
+                scan.RunToEnd([&] { return !ctx.Interrupted(); },
+                              [&](const BusScan::TickResult&) {
+                                  bar.Show(ScanProgressLine(scan.Queried(), total, scan.Percent(),
+                                                            static_cast<int>(scan.Found().size())));
+                              });
             bar.Clear();
             if (!ended || ctx.Interrupted()) return kExitFailed;
             modules = scan.Found();
@@ -85,7 +90,8 @@ public:
             if (state && (*state == ModuleState::ImageUnreadable || *state == ModuleState::PathTooLong))
                 ctx.err << "kvt40ctl: " << sequences.Problem() << "\n";
             // A module left untouched (no "==", no "C") shows what its row showed: "等待".
-            ctx.out << address << "\t" << ModuleStateText(state.value_or(ModuleState::Waiting)) << "\n" << std::flush;
+            ctx.out << address << "\t" << ModuleStateText(state.value_or(ModuleState::Waiting)) << "\n"
+                    << std::flush;
             allOk = allOk && state == ModuleState::UpdatedCalOk;
             if (!ctx.PortLostReason().empty()) {
                 ctx.TellFailureReason();
@@ -106,5 +112,4 @@ private:
 }  // namespace
 
 KVT40_CLI_COMMAND(UpdateCommand, "update", "update --image FILE [--force] (--address N)... | --scan FROM-TO",
-                  "firmware update, one ADDRESS<TAB>STATE line per module",
-                  81)
+                  "firmware update, one ADDRESS<TAB>STATE line per module", 81)

@@ -130,8 +130,8 @@ int main(int argc, char** argv) {
     env.bench = &bench;
     std::string lastOpened;
     // A network address is opened on the network port, which the commands then talk through.
-    env.open = [&simAddress, &env, &run, &lastOpened](const std::string& name, int baud, int dataBits, int parity,
-                                                      int stopBits) {
+    env.open = [&simAddress, &env, &run, &lastOpened](const std::string& name, int baud, int dataBits,
+                                                      int parity, int stopBits) {
         lastOpened = name;
         if (!OpenLinkPort(run.port, name, baud, dataBits, parity, stopBits, simAddress)) return false;
         env.port = &LinkPortFor(run.port, name);

@@ -17,14 +17,20 @@ inline const QColor kText{0, 0, 0};
 
 inline QColor Background(CellRole role, const QColor& normal) {
     switch (role) {
-    case CellRole::Header: return kHeader;
-    case CellRole::Alarm: return kAlarm;
-    case CellRole::Ng: return kNg;
-    case CellRole::Normal: break;
+        case CellRole::Header:
+            return kHeader;
+        case CellRole::Alarm:
+            return kAlarm;
+        case CellRole::Ng:
+            return kNg;
+        case CellRole::Normal:
+            break;
     }
     return normal;
 }
 
-inline QColor Foreground(CellRole) { return kText; }
+inline QColor Foreground(CellRole) {
+    return kText;
+}
 
 }  // namespace cellcolours

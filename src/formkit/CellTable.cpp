@@ -47,8 +47,9 @@ std::vector<CellPos> CellTable::TakeChanged() {
     std::vector<CellPos> out;
     out.swap(changed_);
     for (const CellPos& p : out) At(p.row, p.col).changed = false;
-    std::sort(out.begin(), out.end(),
-              [](const CellPos& a, const CellPos& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
+    std::sort(out.begin(), out.end(), [](const CellPos& a, const CellPos& b) {
+        return a.row != b.row ? a.row < b.row : a.col < b.col;
+    });
     return out;
 }
 

@@ -15,10 +15,10 @@
 
 // How a cell is coloured; the app maps each role to its RGB values in one place.
 enum class CellRole : std::uint8_t {
-    Normal,   // the form's ordinary background
-    Header,   // a fixed header cell
-    Alarm,    // an active alarm (red background)
-    Ng,       // a failed accuracy check (red text)
+    Normal,  // the form's ordinary background
+    Header,  // a fixed header cell
+    Alarm,   // an active alarm (red background)
+    Ng,      // a failed accuracy check (red text)
 };
 
 struct CellPos {

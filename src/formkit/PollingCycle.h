@@ -14,8 +14,8 @@
 // (kvt40ctl) makes its last tick a LastTick, and a form that hands the link to another
 // cycle (a tab switch) calls Settle first.
 
-#include "link/ModbusSession.h"
 #include "formkit/CellTable.h"
+#include "link/ModbusSession.h"
 
 class PollingCycle {
 public:

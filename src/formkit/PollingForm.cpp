@@ -63,8 +63,8 @@ void CPollingForm::ReportStopped() {
     if (s.LastFailure() == ExchangeFailure::PortLost)
         stopNotice_ = QString::fromStdString(what);
     else
-        stopNotice_ = QString::fromStdString(what + " at " + FormatClockTime(ctx_.wall.Now())) + QStringLiteral("; ") +
-                      ResumeHint();
+        stopNotice_ = QString::fromStdString(what + " at " + FormatClockTime(ctx_.wall.Now())) +
+                      QStringLiteral("; ") + ResumeHint();
     emit PollingStopped(stopNotice_);
 }
 

@@ -14,7 +14,9 @@ public:
     // A wait shorter than a millisecond (wire time of a byte); the default rounds up to ms.
     virtual void sleepFor(Micros d) { sleep(static_cast<int>((d.count() + 999) / 1000)); }
     virtual Micros now() const = 0;
-    std::int64_t nowMs() const { return std::chrono::duration_cast<std::chrono::milliseconds>(now()).count(); }
+    std::int64_t nowMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now()).count();
+    }
     virtual ~Clock() = default;
 };
 

@@ -21,7 +21,9 @@ std::optional<int> ParseDeviceAddress(const std::string& text) {
     return v;
 }
 
-std::string CannotOpenText(const std::string& port) { return "Cannot open" + port + "!"; }
+std::string CannotOpenText(const std::string& port) {
+    return "Cannot open" + port + "!";
+}
 
 std::string LinkDescriptionText(const std::string& port, int baudIndex) {
     return port + " " + std::to_string(BaudRateOf(baudIndex)) + "bps ";

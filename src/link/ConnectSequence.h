@@ -5,8 +5,8 @@
 
 #include <functional>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "link/Clock.h"
 #include "link/LinkState.h"
@@ -26,7 +26,8 @@ struct CommSettings {
 };
 
 // Opens the chosen port by name (the real CSerialPort's Open, or a test double's).
-using PortOpener = std::function<bool(const std::string& name, int baud, int dataBits, int parity, int stopBits)>;
+using PortOpener =
+    std::function<bool(const std::string& name, int baud, int dataBits, int parity, int stopBits)>;
 
 // The device address typed into a box: decimal digits (spaces around allowed), 1 to 247.
 // Anything else, the empty box included, is nothing: 0 would broadcast and 257 would

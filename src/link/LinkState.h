@@ -17,7 +17,7 @@ struct ExchangeRecord;
 
 struct LinkState {
     int deviceAddress = 1;
-    int baudIndex = 1;      // 0 "4800", 1 "9600", 2 "19200"
+    int baudIndex = 1;  // 0 "4800", 1 "9600", 2 "19200"
     int dataBits = 8;
     int parityIndex = 0;    // 0 "N", 1 "O", 2 "E"
     int stopBitsIndex = 0;  // 0 "1", 1 "1.5", 2 "2"

@@ -8,8 +8,12 @@ namespace {
 using std::size_t;
 using std::uint8_t;
 
-uint8_t Lo(int v) { return static_cast<uint8_t>(v & 0xFF); }
-uint8_t Hi(int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
+uint8_t Lo(int v) {
+    return static_cast<uint8_t>(v & 0xFF);
+}
+uint8_t Hi(int v) {
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
 
 // Appends the CRC of buf[0, len) at buf[len], low byte first.
 void PutCrc(MutableBytes buf, size_t len) {
@@ -89,7 +93,9 @@ bool CheckBits(Bytes rx, Values bits, uint8_t function) {
     return true;
 }
 
-bool CheckEcho(Bytes rx, uint8_t function) { return CrcMatches(rx, 6) && rx[1] == function; }
+bool CheckEcho(Bytes rx, uint8_t function) {
+    return CrcMatches(rx, 6) && rx[1] == function;
+}
 
 }  // namespace
 
@@ -102,7 +108,8 @@ constexpr std::array<std::uint16_t, 256> kCrcTable = [] {
     for (std::size_t i = 0; i < t.size(); ++i) {
         auto crc = static_cast<std::uint16_t>(i);
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u) : static_cast<std::uint16_t>(crc >> 1);
+            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u)
+                             : static_cast<std::uint16_t>(crc >> 1);
         t[i] = crc;
     }
     return t;
@@ -117,13 +124,17 @@ std::uint16_t Crc16Modbus(Bytes data) {
     return crc;
 }
 
-bool CModbusRtu::CheckReadInputsReply(Bytes rx, Values bits) const { return CheckBits(rx, bits, 0x02); }
+bool CModbusRtu::CheckReadInputsReply(Bytes rx, Values bits) const {
+    return CheckBits(rx, bits, 0x02);
+}
 
 int CModbusRtu::BuildReadInputs(MutableBytes buf, int addr, int start, int count) const {
     return BuildReadType(buf, addr, 0x02, start, count);
 }
 
-bool CModbusRtu::CheckReadCoilsReply(Bytes rx, Values bits) const { return CheckBits(rx, bits, 0x01); }
+bool CModbusRtu::CheckReadCoilsReply(Bytes rx, Values bits) const {
+    return CheckBits(rx, bits, 0x01);
+}
 
 int CModbusRtu::BuildReadCoils(MutableBytes buf, int addr, int start, int count) const {
     return BuildReadType(buf, addr, 0x01, start, count);
@@ -146,13 +157,17 @@ bool CModbusRtu::CheckRegistersLowByteFirst(Bytes rx, Values regs) const {
     return FrameIntact(rx, n) && DecodeRegisters(rx, regs, n, RegOrder::LowFirst);
 }
 
-bool CModbusRtu::CheckWriteCoilReply(Bytes rx) const { return CheckEcho(rx, 0x05); }
+bool CModbusRtu::CheckWriteCoilReply(Bytes rx) const {
+    return CheckEcho(rx, 0x05);
+}
 
 int CModbusRtu::BuildWriteCoil(MutableBytes buf, int addr, int coil, int on) const {
     return BuildReadType(buf, addr, 0x05, coil, on != 0 ? 0xFF00 : 0x0000);
 }
 
-bool CModbusRtu::CheckWrite47Reply(Bytes rx) const { return CheckEcho(rx, 0x47); }
+bool CModbusRtu::CheckWrite47Reply(Bytes rx) const {
+    return CheckEcho(rx, 0x47);
+}
 
 int CModbusRtu::BuildRead46(MutableBytes buf, int addr, int start, int count) const {
     return BuildReadType(buf, addr, 0x46, start, count);
@@ -162,7 +177,9 @@ int CModbusRtu::BuildWrite47(MutableBytes buf, int addr, int start, int count, C
     return BuildWriteType(buf, addr, 0x47, start, count, values, Order::HighFirst);
 }
 
-bool CModbusRtu::CheckWriteRegistersReply(Bytes rx) const { return CheckEcho(rx, 0x10); }
+bool CModbusRtu::CheckWriteRegistersReply(Bytes rx) const {
+    return CheckEcho(rx, 0x10);
+}
 
 bool CModbusRtu::ParseTcpReadReply32(Bytes rx, Values values) const {
     if (rx.size() < 9) return false;
@@ -187,7 +204,8 @@ bool CModbusRtu::CheckReadRegistersReply(Bytes rx, Values regs) const {
     return DecodeRegisters(rx, regs, n, RegOrder::HighFirst);
 }
 
-int CModbusRtu::BuildWriteRegisters(MutableBytes buf, int addr, int start, int count, ConstValues values) const {
+int CModbusRtu::BuildWriteRegisters(MutableBytes buf, int addr, int start, int count,
+                                    ConstValues values) const {
     return BuildWriteType(buf, addr, 0x10, start, count, values, Order::HighFirst);
 }
 

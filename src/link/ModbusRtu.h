@@ -34,7 +34,8 @@ public:
     bool CheckWriteRegistersReply(Bytes rx) const override;
     bool ParseTcpReadReply32(Bytes rx, Values values) const override;
     bool CheckReadRegistersReply(Bytes rx, Values regs) const override;
-    int BuildWriteRegisters(MutableBytes buf, int addr, int start, int count, ConstValues values) const override;
+    int BuildWriteRegisters(MutableBytes buf, int addr, int start, int count,
+                            ConstValues values) const override;
     int BuildWriteRegistersMixed(MutableBytes buf, int addr, int start, int count,
                                  ConstValues values) const override;
     int BuildReadRegisters(MutableBytes buf, int addr, int start, int count) const override;

@@ -12,7 +12,9 @@ constexpr int kMaxRegisters = 125;
 constexpr int kMaxBits = 2000;
 
 // The data bytes a reply of `count` values of `function` carries (its byte count).
-int DataBytes(int function, int count) { return function == kReadRegisters ? 2 * count : (count + 7) / 8; }
+int DataBytes(int function, int count) {
+    return function == kReadRegisters ? 2 * count : (count + 7) / 8;
+}
 
 bool CrcAt(std::span<const std::uint8_t> rx, std::size_t covered) {
     if (covered + 2 > rx.size()) return false;
@@ -41,7 +43,8 @@ bool ModbusSession::Fail(ExchangeFailure f, int exceptionCode) {
     last_.failure = f;
     last_.address = link_.deviceAddress;
     last_.exceptionCode = exceptionCode;
-    last_.lostReason = f == ExchangeFailure::PortLost && link_.port != nullptr ? link_.port->LostReason() : std::string();
+    last_.lostReason =
+        f == ExchangeFailure::PortLost && link_.port != nullptr ? link_.port->LostReason() : std::string();
     if (link_.lastExchange != nullptr) *link_.lastExchange = last_;
     return false;
 }
@@ -72,9 +75,12 @@ bool ModbusSession::SendRead(int function, int start, int count) {
     const CProtocol& p = *link_.protocol;
     const int addr = link_.deviceAddress;
     int len = 0;
-    if (function == kReadRegisters) len = p.BuildReadRegisters(frame, addr, start, count);
-    else if (function == kReadCoils) len = p.BuildReadCoils(frame, addr, start, count);
-    else len = p.BuildReadInputs(frame, addr, start, count);
+    if (function == kReadRegisters)
+        len = p.BuildReadRegisters(frame, addr, start, count);
+    else if (function == kReadCoils)
+        len = p.BuildReadCoils(frame, addr, start, count);
+    else
+        len = p.BuildReadInputs(frame, addr, start, count);
     if (len <= 0) return Fail(ExchangeFailure::NoLink);
     if (link_.port->Write(std::span<const std::uint8_t>(frame.data(), static_cast<std::size_t>(len))) != len)
         return FailTransfer(false);
@@ -101,9 +107,12 @@ std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
     RegisterValues values(function == kReadRegisters ? 128 : 8 * 256, 0);
     const CProtocol& p = *link_.protocol;
     bool ok = false;
-    if (function == kReadRegisters) ok = p.CheckReadRegistersReply(reply, values);
-    else if (function == kReadCoils) ok = p.CheckReadCoilsReply(reply, values);
-    else ok = p.CheckReadInputsReply(reply, values);
+    if (function == kReadRegisters)
+        ok = p.CheckReadRegistersReply(reply, values);
+    else if (function == kReadCoils)
+        ok = p.CheckReadCoilsReply(reply, values);
+    else
+        ok = p.CheckReadInputsReply(reply, values);
     if (!ok) {
         const ExchangeFailure why = Diagnose(reply, function, false);
         Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
@@ -125,11 +134,16 @@ bool ModbusSession::SendReadRegisters(int start, int count) {
 }
 
 bool ModbusSession::SendReadInputs(int start, int count) {
-    return count >= 1 && count <= kMaxBits ? SendRead(kReadInputs, start, count) : Fail(ExchangeFailure::NoLink);
+    return count >= 1 && count <= kMaxBits ? SendRead(kReadInputs, start, count)
+                                           : Fail(ExchangeFailure::NoLink);
 }
 
-std::optional<RegisterValues> ModbusSession::CollectRegisters(int count) { return Collect(kReadRegisters, count); }
-std::optional<RegisterValues> ModbusSession::CollectInputs(int count) { return Collect(kReadInputs, count); }
+std::optional<RegisterValues> ModbusSession::CollectRegisters(int count) {
+    return Collect(kReadRegisters, count);
+}
+std::optional<RegisterValues> ModbusSession::CollectInputs(int count) {
+    return Collect(kReadInputs, count);
+}
 
 void ModbusSession::DropInFlight(int boundMs) {
     if (!inFlightSince_) return;
@@ -153,7 +167,8 @@ std::optional<RegisterValues> ModbusSession::ReadRegisters(int start, int count,
 }
 
 std::optional<RegisterValues> ModbusSession::ReadCoils(int start, int count, int waitMs) {
-    const bool sent = count >= 1 && count <= kMaxBits ? SendRead(kReadCoils, start, count) : Fail(ExchangeFailure::NoLink);
+    const bool sent =
+        count >= 1 && count <= kMaxBits ? SendRead(kReadCoils, start, count) : Fail(ExchangeFailure::NoLink);
     clock_.sleep(waitMs);
     if (!sent) return std::nullopt;
     return Collect(kReadCoils, count);
@@ -175,8 +190,8 @@ bool ModbusSession::WriteRegisters(int start, std::span<const std::int32_t> valu
     std::vector<std::uint8_t> frame(9 + 2 * values.size());
     const int len = link_.protocol->BuildWriteRegisters(frame, link_.deviceAddress, start,
                                                         static_cast<int>(values.size()), values);
-    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(frame.data(),
-                                                                                 static_cast<std::size_t>(len))) == len;
+    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(
+                                     frame.data(), static_cast<std::size_t>(len))) == len;
     clock_.sleep(waitMs);
     return sent ? true : FailTransfer(false);
 }
@@ -203,8 +218,8 @@ bool ModbusSession::WriteCoil(int coil, bool on, int waitMs) {
     }
     std::array<std::uint8_t, 8> frame{};
     const int len = link_.protocol->BuildWriteCoil(frame, link_.deviceAddress, coil, on ? 1 : 0);
-    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(frame.data(),
-                                                                                 static_cast<std::size_t>(len))) == len;
+    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(
+                                     frame.data(), static_cast<std::size_t>(len))) == len;
     clock_.sleep(waitMs);
     return sent ? true : FailTransfer(false);
 }
@@ -229,25 +244,36 @@ std::vector<std::uint8_t> ModbusSession::ReadAvailable(std::size_t max) {
     std::vector<std::uint8_t> rx(max, 0);
     const int got = link_.port->Read(rx);
     rx.resize(static_cast<std::size_t>(std::max(got, 0)));
-    if (rx.empty()) FailTransfer(true);
-    else Answered();
+    if (rx.empty())
+        FailTransfer(true);
+    else
+        Answered();
     return rx;
 }
 
 std::string FailureText(ExchangeFailure failure, int address, int exceptionCode) {
     const std::string module = "module " + std::to_string(address);
     switch (failure) {
-    case ExchangeFailure::None: return {};
-    case ExchangeFailure::NoLink: return "Not connected";
-    case ExchangeFailure::NoReply: return "No reply from " + module;
-    case ExchangeFailure::BadReply: return "Bad reply from " + module;
-    case ExchangeFailure::ShortReply: return "Short reply from " + module;
-    case ExchangeFailure::Exception:
-        return "Exception " + std::to_string(exceptionCode) + " from " + module;
-    case ExchangeFailure::PortLost: return "Port lost";
-    case ExchangeFailure::BadCrc: return "Bad CRC in the reply of " + module;
-    case ExchangeFailure::WrongLength: return "Reply of the wrong length from " + module;
-    case ExchangeFailure::WrongFunction: return "Reply of another function from " + module;
+        case ExchangeFailure::None:
+            return {};
+        case ExchangeFailure::NoLink:
+            return "Not connected";
+        case ExchangeFailure::NoReply:
+            return "No reply from " + module;
+        case ExchangeFailure::BadReply:
+            return "Bad reply from " + module;
+        case ExchangeFailure::ShortReply:
+            return "Short reply from " + module;
+        case ExchangeFailure::Exception:
+            return "Exception " + std::to_string(exceptionCode) + " from " + module;
+        case ExchangeFailure::PortLost:
+            return "Port lost";
+        case ExchangeFailure::BadCrc:
+            return "Bad CRC in the reply of " + module;
+        case ExchangeFailure::WrongLength:
+            return "Reply of the wrong length from " + module;
+        case ExchangeFailure::WrongFunction:
+            return "Reply of another function from " + module;
     }
     return {};
 }
@@ -261,15 +287,25 @@ std::string FailureText(const ExchangeRecord& r) {
 
 std::string ExceptionMeaning(int code) {
     switch (code) {
-    case 1: return "illegal function";
-    case 2: return "illegal data address";
-    case 3: return "illegal data value";
-    case 4: return "server device failure";
-    case 5: return "acknowledge";
-    case 6: return "server device busy";
-    case 8: return "memory parity error";
-    case 10: return "gateway path unavailable";
-    case 11: return "gateway target device failed to respond";
-    default: return "unknown exception";
+        case 1:
+            return "illegal function";
+        case 2:
+            return "illegal data address";
+        case 3:
+            return "illegal data value";
+        case 4:
+            return "server device failure";
+        case 5:
+            return "acknowledge";
+        case 6:
+            return "server device busy";
+        case 8:
+            return "memory parity error";
+        case 10:
+            return "gateway path unavailable";
+        case 11:
+            return "gateway target device failed to respond";
+        default:
+            return "unknown exception";
     }
 }

@@ -9,7 +9,9 @@ namespace {
 std::mutex g_mutex;
 PortListProvider g_extra;
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 }  // namespace
 
 bool NaturalLess(const std::string& a, const std::string& b) {

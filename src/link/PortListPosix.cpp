@@ -1,9 +1,9 @@
-#include "link/PortList.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "link/PortList.h"
 
 namespace fs = std::filesystem;
 

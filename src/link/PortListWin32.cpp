@@ -1,8 +1,8 @@
-#include "link/PortList.h"
-
 #include <windows.h>
 
 #include <cstring>
+
+#include "link/PortList.h"
 
 namespace {
 
@@ -10,7 +10,8 @@ namespace {
 // are skipped.
 void AddRegistryPorts(std::vector<std::string>& names) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return;
     DWORD count = 0;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
@@ -21,7 +22,8 @@ void AddRegistryPorts(std::vector<std::string>& names) {
             BYTE data[256] = {};
             DWORD dataLength = sizeof data - 1;  // room for a terminator the registry may not store
             DWORD type = 0;
-            if (RegEnumValueA(key, i, valueName, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS ||
+            if (RegEnumValueA(key, i, valueName, &nameLength, nullptr, &type, data, &dataLength) !=
+                    ERROR_SUCCESS ||
                 type != REG_SZ)
                 continue;
             const char* text = reinterpret_cast<const char*>(data);

@@ -21,21 +21,35 @@ using SteadyClock = std::chrono::steady_clock;
 speed_t SpeedOf(int baud, bool& known) {
     known = true;
     switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: known = false; return B9600;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            known = false;
+            return B9600;
     }
 }
 
-tcflag_t Clear(tcflag_t flags, tcflag_t bits) { return flags & static_cast<tcflag_t>(~bits); }
+tcflag_t Clear(tcflag_t flags, tcflag_t bits) {
+    return flags & static_cast<tcflag_t>(~bits);
+}
 
 // Line settings the driver rejects are not detected here: the first exchange fails instead.
 void Configure(int fd, int baud, int dataBits, int parity, int stopBits) {
@@ -46,10 +60,18 @@ void Configure(int fd, int baud, int dataBits, int parity, int stopBits) {
     tio.c_cflag = Clear(tio.c_cflag, static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
     // Four data bits do not exist on this back end; five is the nearest the driver offers.
     switch (std::clamp(dataBits, 5, 8)) {
-    case 5: tio.c_cflag |= static_cast<tcflag_t>(CS5); break;
-    case 6: tio.c_cflag |= static_cast<tcflag_t>(CS6); break;
-    case 7: tio.c_cflag |= static_cast<tcflag_t>(CS7); break;
-    default: tio.c_cflag |= static_cast<tcflag_t>(CS8); break;
+        case 5:
+            tio.c_cflag |= static_cast<tcflag_t>(CS5);
+            break;
+        case 6:
+            tio.c_cflag |= static_cast<tcflag_t>(CS6);
+            break;
+        case 7:
+            tio.c_cflag |= static_cast<tcflag_t>(CS7);
+            break;
+        default:
+            tio.c_cflag |= static_cast<tcflag_t>(CS8);
+            break;
     }
     if (parity == 1) tio.c_cflag |= static_cast<tcflag_t>(PARENB | PARODD);
     if (parity == 2) tio.c_cflag |= static_cast<tcflag_t>(PARENB);
@@ -81,15 +103,20 @@ using OpenError = CSerialPort::OpenError;
 
 OpenError ErrorOfOpen(int e) {
     switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENODEV:
-    case ENXIO: return OpenError::NoSuchFile;
-    case EISDIR: return OpenError::NotSerial;
-    case EBUSY: return OpenError::InUse;  // another program's TIOCEXCL
-    case EACCES:
-    case EPERM: return OpenError::PermissionDenied;
-    default: return OpenError::Other;
+        case ENOENT:
+        case ENOTDIR:
+        case ENODEV:
+        case ENXIO:
+            return OpenError::NoSuchFile;
+        case EISDIR:
+            return OpenError::NotSerial;
+        case EBUSY:
+            return OpenError::InUse;  // another program's TIOCEXCL
+        case EACCES:
+        case EPERM:
+            return OpenError::PermissionDenied;
+        default:
+            return OpenError::Other;
     }
 }
 
@@ -121,9 +148,13 @@ int OpenExclusive(const std::string& name, bool& exclusiveFlag, OpenError& error
 }
 
 // The errors of a device that is gone: a pulled adapter, a pseudo-terminal whose other end closed.
-bool Vanished(int e) { return e == EIO || e == ENXIO || e == ENODEV; }
+bool Vanished(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV;
+}
 
-std::string SystemWords(int e) { return std::generic_category().message(e); }
+std::string SystemWords(int e) {
+    return std::generic_category().message(e);
+}
 
 // Rounded up: a wait that wakes a fraction of a millisecond early would end a reply too soon.
 int WaitMs(SteadyClock::time_point until) {
@@ -228,7 +259,9 @@ void CSerialPort::CloseLocked() {
     open_ = false;
 }
 
-bool CSerialPort::IsOpen() const { return open_; }
+bool CSerialPort::IsOpen() const {
+    return open_;
+}
 
 std::string CSerialPort::LostReason() const {
     const std::lock_guard lost(lostMutex_);
@@ -272,7 +305,8 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
     (void)tcflush(fd_, TCIOFLUSH);  // an unread reply to an earlier request goes here
     std::size_t done = 0;
     // No write time-out on the line itself; this bound only guards against a dead driver.
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(1000 + charMs_ * static_cast<int>(data.size()));
+    const auto until =
+        SteadyClock::now() + std::chrono::milliseconds(1000 + charMs_ * static_cast<int>(data.size()));
     while (done < data.size()) {
         const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
         if (n > 0) {
@@ -311,7 +345,8 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
     if (waiting <= 0) {
         // Never waits for a first byte; but a device that is gone says so at once, here.
         pollfd p{fd_, 0, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) LoseLocked(HangUpReasonLocked());
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            LoseLocked(HangUpReasonLocked());
         return 0;
     }
 

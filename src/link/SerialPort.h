@@ -4,12 +4,12 @@
 //
 // Ownership: the port owns its descriptor and closes it in Close and in the destructor.
 // Threads: as CCommPort says. Open, LastOpenError, OpenFailureText, Name and CharTimeMs
-// belong to the user-interface thread and may wait for a Read or Write in progress. Read and Write hold the descriptor lock for
-// the whole call, so no closed or reused descriptor is ever touched; Close announces itself
-// first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll
-// wake-up, returning 0. On Windows Close cancels the driver call in progress instead, and a
-// Read waits in the driver for at most 3 character times at a go, so it gives up as soon even
-// where the driver ignores the cancel. IsOpen reads an atomic and never waits.
+// belong to the user-interface thread and may wait for a Read or Write in progress. Read and Write hold the
+// descriptor lock for the whole call, so no closed or reused descriptor is ever touched; Close announces
+// itself first (a counter and a wake-up pipe) and a waiting Read or Write gives up within a poll wake-up,
+// returning 0. On Windows Close cancels the driver call in progress instead, and a Read waits in the driver
+// for at most 3 character times at a go, so it gives up as soon even where the driver ignores the cancel.
+// IsOpen reads an atomic and never waits.
 //
 // A lost device (a hang-up, EIO or ENXIO on POSIX; a failed ReadFile, WriteFile or
 // ClearCommError on Windows) closes the port from inside the Read or Write that met it; the
@@ -83,11 +83,11 @@ private:
 #if defined(_WIN32)
     // Windows: Close cancels the driver call in progress and retries until the lock is free.
     mutable std::timed_mutex mutex_;
-    std::atomic<void*> handle_{nullptr};  // the HANDLE; nullptr while closed
-    unsigned long openSysError_ = 0;      // GetLastError behind OpenError::Other
-    bool savedValid_ = false;             // the device's settings before Open changed them
-    unsigned char savedDcb_[128] = {};    // a DCB, kept opaque so this header needs no windows.h
-    unsigned long savedTimeouts_[5] = {}; // a COMMTIMEOUTS
+    std::atomic<void*> handle_{nullptr};   // the HANDLE; nullptr while closed
+    unsigned long openSysError_ = 0;       // GetLastError behind OpenError::Other
+    bool savedValid_ = false;              // the device's settings before Open changed them
+    unsigned char savedDcb_[128] = {};     // a DCB, kept opaque so this header needs no windows.h
+    unsigned long savedTimeouts_[5] = {};  // a COMMTIMEOUTS
 #else
     enum class Wait { Ready, TimedOut, Again, Closing, Failed, HungUp };
     // Polls the descriptor and the wake-up pipe; the caller holds the lock.

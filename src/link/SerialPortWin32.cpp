@@ -1,5 +1,3 @@
-#include "link/SerialPort.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -7,12 +5,16 @@
 #include <cstring>
 #include <limits>
 
+#include "link/SerialPort.h"
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 using OpenError = CSerialPort::OpenError;
 
-HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
+HANDLE AsHandle(void* h) {
+    return static_cast<HANDLE>(h);
+}
 
 // CreateFile finds COM1..COM9 by their plain names only; the device namespace reaches them all.
 std::string DevicePath(const std::string& name) {
@@ -22,16 +24,19 @@ std::string DevicePath(const std::string& name) {
 
 OpenError ErrorOfOpen(DWORD e) {
     switch (e) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_UNIT:
-    case ERROR_DEV_NOT_EXIST: return OpenError::NoSuchFile;
-    // A COM port held by another program answers "access denied".
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY: return OpenError::InUse;
-    default: return OpenError::Other;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+            return OpenError::NoSuchFile;
+        // A COM port held by another program answers "access denied".
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return OpenError::InUse;
+        default:
+            return OpenError::Other;
     }
 }
 
@@ -81,10 +86,11 @@ bool Waiting(HANDLE h, DWORD& waiting) {
 // The system's sentence for an error code, without its full stop and line end.
 std::string SystemWords(DWORD e) {
     char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, text,
-                                   sizeof text, nullptr);
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0,
+                                   text, sizeof text, nullptr);
     std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+        s.pop_back();
     return s.empty() ? "system error " + std::to_string(e) : s;
 }
 
@@ -94,12 +100,15 @@ constexpr DWORD kPurgeAll = PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURG
 
 CSerialPort::CSerialPort() = default;
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::~CSerialPort() {
+    Close();
+}
 
 bool CSerialPort::Open(const std::string& name, int baud, int dataBits, int parity, int stopBits) {
     const std::lock_guard lock(mutex_);
     if (name.empty()) return Fail(OpenError::NoSuchFile, ERROR_FILE_NOT_FOUND);
-    if (baud <= 0) return Fail(OpenError::Other, ERROR_INVALID_PARAMETER);  // the character time divides by it
+    if (baud <= 0)
+        return Fail(OpenError::Other, ERROR_INVALID_PARAMETER);  // the character time divides by it
     if (handle_ == nullptr || name != name_) {
         const HANDLE h = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, 0, nullptr);
@@ -196,7 +205,9 @@ void CSerialPort::CloseLocked() {
     open_ = false;
 }
 
-bool CSerialPort::IsOpen() const { return open_; }
+bool CSerialPort::IsOpen() const {
+    return open_;
+}
 
 std::string CSerialPort::LostReason() const {
     const std::lock_guard lost(lostMutex_);
@@ -222,8 +233,10 @@ int CSerialPort::Write(std::span<const std::uint8_t> data) {
     if (!WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
         const DWORD e = GetLastError();
         // A call cut short by Close is no loss; any other failure means the device is gone.
-        if (Closing()) ClearErrors(h);
-        else LoseLocked(SystemWords(e));
+        if (Closing())
+            ClearErrors(h);
+        else
+            LoseLocked(SystemWords(e));
         return 0;
     }
     return static_cast<int>(written);
@@ -251,20 +264,24 @@ int CSerialPort::Read(std::span<std::uint8_t> buf) {
     std::size_t got = 0;
     while (got < buf.size()) {
         if (Closing()) break;  // a cancel between two driver calls finds nothing to cancel
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(total - SteadyClock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(total - SteadyClock::now()).count();
         if (left <= 0) break;
         std::size_t want = std::min<std::size_t>(buf.size() - got, waiting);
         // The last wait before the total bound is cut to the time left.
         if (waiting == 0)
-            want = std::min(buf.size() - got, static_cast<std::size_t>(std::clamp<long long>(left / charMs_, 1, 3)));
+            want = std::min(buf.size() - got,
+                            static_cast<std::size_t>(std::clamp<long long>(left / charMs_, 1, 3)));
         const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want, std::numeric_limits<DWORD>::max()));
         DWORD n = 0;
         const BOOL ok = ReadFile(h, buf.data() + got, ask, &n, nullptr);
         if (!ok) {
             // A failed read is no reply; unless Close cancelled it, the device is gone.
             const DWORD e = GetLastError();
-            if (Closing()) ClearErrors(h);
-            else LoseLocked(SystemWords(e));
+            if (Closing())
+                ClearErrors(h);
+            else
+                LoseLocked(SystemWords(e));
             std::fill(buf.begin(), buf.end(), std::uint8_t{0});
             return 0;
         }

@@ -32,13 +32,16 @@ bool IsValidUtf8(std::string_view bytes) {
         std::size_t n = 3;
         unsigned lo = 0x80;
         unsigned hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) n = 1;
-        else if (c >= 0xE0 && c <= 0xEF) n = 2;
-        else if (c < 0xF0 || c > 0xF4) return false;
-        if (c == 0xE0) lo = 0xA0;       // overlong
-        if (c == 0xED) hi = 0x9F;       // surrogates
-        if (c == 0xF0) lo = 0x90;       // overlong
-        if (c == 0xF4) hi = 0x8F;       // above U+10FFFF
+        if (c >= 0xC2 && c <= 0xDF)
+            n = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            n = 2;
+        else if (c < 0xF0 || c > 0xF4)
+            return false;
+        if (c == 0xE0) lo = 0xA0;                 // overlong
+        if (c == 0xED) hi = 0x9F;                 // surrogates
+        if (c == 0xF0) lo = 0x90;                 // overlong
+        if (c == 0xF4) hi = 0x8F;                 // above U+10FFFF
         if (i + n >= bytes.size()) return false;  // cut off at the end
         if (at(i + 1) < lo || at(i + 1) > hi) return false;
         for (std::size_t k = 2; k <= n; ++k)
@@ -57,8 +60,10 @@ std::string DeviceTextToUtf8(std::string_view bytes) {
         std::size_t end = bytes.find('\n', start);
         end = end == std::string_view::npos ? bytes.size() : end + 1;
         const std::string_view line = bytes.substr(start, end - start);
-        if (IsValidUtf8(line)) out.append(line);
-        else out.append(GbkLineToUtf8(line));
+        if (IsValidUtf8(line))
+            out.append(line);
+        else
+            out.append(GbkLineToUtf8(line));
         start = end;
     }
     return out;
@@ -76,7 +81,8 @@ std::string GbkLineToUtf8(std::string_view gbk) {
     if (wideLength <= 0) return std::string(kReplacement);
     std::vector<wchar_t> wide(static_cast<std::size_t>(wideLength));
     MultiByteToWideChar(936, 0, gbk.data(), inLength, wide.data(), wideLength);
-    const int outLength = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    const int outLength =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (outLength <= 0) return std::string(kReplacement);
     std::string out(static_cast<std::size_t>(outLength), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, out.data(), outLength, nullptr, nullptr);
@@ -90,7 +96,8 @@ std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
     if (utf8.empty()) return std::string();
     if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2)) return std::nullopt;
     const int inLength = static_cast<int>(utf8.size());
-    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), inLength, nullptr, 0);
+    const int wideLength =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), inLength, nullptr, 0);
     if (wideLength <= 0) return std::nullopt;
     std::vector<wchar_t> wide(static_cast<std::size_t>(wideLength));
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), inLength, wide.data(), wideLength) !=
@@ -103,8 +110,8 @@ std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
     if (outLength <= 0 || usedDefault) return std::nullopt;
     std::string out(static_cast<std::size_t>(outLength), '\0');
     usedDefault = FALSE;
-    if (WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, out.data(), outLength, nullptr,
-                            &usedDefault) != outLength ||
+    if (WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, out.data(), outLength,
+                            nullptr, &usedDefault) != outLength ||
         usedDefault)
         return std::nullopt;
     return out;

@@ -9,7 +9,8 @@ constexpr int kOutlets = 30;
 
 }  // namespace
 
-AlarmCycle::AlarmCycle(LinkState& link, Clock& clock, MessageSink* sink) : PollingCycle(link, clock), sink_(sink) {
+AlarmCycle::AlarmCycle(LinkState& link, Clock& clock, MessageSink* sink)
+    : PollingCycle(link, clock), sink_(sink) {
     cells_.Resize(kRows, kCols);
     cells_.Set(0, 0, "Alarm Type");
     const char* phases[] = {"Ua", "Ub", "Uc"};
@@ -27,19 +28,20 @@ AlarmCycle::AlarmCycle(LinkState& link, Clock& clock, MessageSink* sink) : Polli
 
 CellPos AlarmCycle::CellOf(int word, int bit) {
     switch (word) {
-    case 0:
-        if (bit >= 3 && bit <= 5) return {1 + (5 - bit), 1};  // Ua bit 5, Ub 4, Uc 3
-        if (bit >= 0 && bit <= 2) return {1 + bit, 2};        // Ua bit 0, Ub 1, Uc 2
-        break;
-    case 1:
-    case 3:
-        if (bit >= 0 && bit <= 15) return {5 + bit, word == 1 ? 1 : 2};
-        break;
-    case 2:
-    case 4:
-        if (bit >= 0 && bit <= 13) return {21 + bit, word == 2 ? 1 : 2};
-        break;
-    default: break;
+        case 0:
+            if (bit >= 3 && bit <= 5) return {1 + (5 - bit), 1};  // Ua bit 5, Ub 4, Uc 3
+            if (bit >= 0 && bit <= 2) return {1 + bit, 2};        // Ua bit 0, Ub 1, Uc 2
+            break;
+        case 1:
+        case 3:
+            if (bit >= 0 && bit <= 15) return {5 + bit, word == 1 ? 1 : 2};
+            break;
+        case 2:
+        case 4:
+            if (bit >= 0 && bit <= 13) return {21 + bit, word == 2 ? 1 : 2};
+            break;
+        default:
+            break;
     }
     return {-1, -1};
 }

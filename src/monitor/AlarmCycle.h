@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "link/MessageSink.h"
 #include "formkit/PollingCycle.h"
+#include "link/MessageSink.h"
 
 class AlarmCycle final : public PollingCycle {
 public:

@@ -2,8 +2,8 @@
 // View 147, "Alarm": every alarm condition of the module as a fixed cell that turns red
 // while the condition is active, polled every 500 ms.
 
-#include "monitor/AlarmCycle.h"
 #include "formkit/PollingForm.h"
+#include "monitor/AlarmCycle.h"
 
 class QLabel;
 

@@ -28,7 +28,8 @@ public:
     static constexpr int kHeight = 100;
     static constexpr int kRadius = 10;
 
-    explicit CBarTip(QWidget* owner) : QWidget(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    explicit CBarTip(QWidget* owner)
+        : QWidget(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setFixedSize(kWidth, kHeight);
@@ -113,7 +114,9 @@ bool CBarChart::Create(const QRect& rect, QWidget* parent, int id, const QString
     return true;
 }
 
-void CBarChart::SetTitle(const QString& title) { title_ = title; }
+void CBarChart::SetTitle(const QString& title) {
+    title_ = title;
+}
 
 void CBarChart::SetBkColor(const QColor& colour) {
     bk_ = colour;
@@ -151,10 +154,13 @@ QColor CBarChart::FrameColour() const {
 }
 
 int CBarChart::PlotHeight() const {
-    return bitmap_.height() - kBottomMargin - kTitleBand - (values_ ? kValueBand : 0) - (labels_ ? kLabelBand : 0);
+    return bitmap_.height() - kBottomMargin - kTitleBand - (values_ ? kValueBand : 0) -
+           (labels_ ? kLabelBand : 0);
 }
 
-int CBarChart::BaseLine() const { return bitmap_.height() - kBottomMargin - kTitleBand - (labels_ ? kLabelBand : 0); }
+int CBarChart::BaseLine() const {
+    return bitmap_.height() - kBottomMargin - kTitleBand - (labels_ ? kLabelBand : 0);
+}
 
 int CBarChart::BarLeft(int index) const {
     const int free = bitmap_.width() - static_cast<int>(bars_.size()) * kPitch;
@@ -203,7 +209,9 @@ void CBarChart::Render() {
         }
         p.setPen(Qt::black);
         const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip;
-        if (values_) p.drawText(QRect(x, top - kValueBand, kPitch, kValueBand), flags, QString::fromStdString(NumberText("%0.02f", b.value)));
+        if (values_)
+            p.drawText(QRect(x, top - kValueBand, kPitch, kValueBand), flags,
+                       QString::fromStdString(NumberText("%0.02f", b.value)));
         if (labels_) p.drawText(QRect(x, base, kPitch, kLabelBand), flags, b.label);
     }
 
@@ -247,10 +255,18 @@ int CBarChart::BarAt(const QPoint& pos) const {
     return i < static_cast<int>(bars_.size()) ? i : -1;
 }
 
-QString CBarChart::TipText() const { return tip_->Text(); }
-bool CBarChart::TipVisible() const { return tip_->isVisible(); }
-const QTimer& CBarChart::TipHideTimer() const { return tip_->HideTimer(); }
-const QWidget* CBarChart::Tip() const { return tip_; }
+QString CBarChart::TipText() const {
+    return tip_->Text();
+}
+bool CBarChart::TipVisible() const {
+    return tip_->isVisible();
+}
+const QTimer& CBarChart::TipHideTimer() const {
+    return tip_->HideTimer();
+}
+const QWidget* CBarChart::Tip() const {
+    return tip_;
+}
 
 void CBarChart::HideTip() {
     tip_->Hide();

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "link/MessageSink.h"
 #include "formkit/PollingCycle.h"
+#include "link/MessageSink.h"
 
 class CircuitTotalsCycle final : public PollingCycle {
 public:

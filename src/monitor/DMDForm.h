@@ -3,8 +3,8 @@
 // scaled by the module's multiplier, refreshed every 500 ms; "清除" resets the module's
 // demand.
 
-#include "monitor/DemandCycle.h"
 #include "formkit/PollingForm.h"
+#include "monitor/DemandCycle.h"
 
 class QPushButton;
 

@@ -17,7 +17,8 @@ constexpr int kFlagRegister = 1048;
 
 }  // namespace
 
-DemandCycle::DemandCycle(LinkState& link, Clock& clock, MessageSink* sink) : PollingCycle(link, clock), sink_(sink) {
+DemandCycle::DemandCycle(LinkState& link, Clock& clock, MessageSink* sink)
+    : PollingCycle(link, clock), sink_(sink) {
     cells_.Resize(kRows, kCols);
     for (int half = 0; half < 2; ++half) {
         const int r = 6 * half;
@@ -53,7 +54,8 @@ bool DemandCycle::Open() {
         flag = session_.ReadRegisters(kFlagRegister, 1, kFlagWaitMs);
     }
     if (!flag) {
-        if (sink_ != nullptr) sink_->Show(kDemandUnableText, kDemandUnableCaption, MsgIcon::Stop, MsgButtons::Ok);
+        if (sink_ != nullptr)
+            sink_->Show(kDemandUnableText, kDemandUnableCaption, MsgIcon::Stop, MsgButtons::Ok);
         return false;
     }
     // "PT保留两位小数": the second value comes with two decimals.

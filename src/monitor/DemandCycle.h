@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string>
 
-#include "link/MessageSink.h"
 #include "formkit/PollingCycle.h"
+#include "link/MessageSink.h"
 
 inline constexpr const char* kDemandUnableText = "无法读取仪表数据!";
 inline constexpr const char* kDemandUnableCaption = "警告";

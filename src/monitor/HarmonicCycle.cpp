@@ -21,7 +21,8 @@ bool ThdCycle::Tick() {
     const auto regs = session_.CollectRegisters(kCount);
     if (regs) {
         for (int i = 0; i < kCount; ++i)
-            cells_.Set(2 + i / 3, 1 + i % 3, NumberText("%.1f", (*regs)[static_cast<std::size_t>(i)] * 0.1) + "%");
+            cells_.Set(2 + i / 3, 1 + i % 3,
+                       NumberText("%.1f", (*regs)[static_cast<std::size_t>(i)] * 0.1) + "%");
     }
     if (SendsNext()) session_.SendReadRegisters(kStart, kCount);
     return regs.has_value();

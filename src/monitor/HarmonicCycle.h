@@ -64,7 +64,9 @@ public:
     // changed since the last TakeFilled.
     static std::string Title(Kind kind, int phase);
     const std::string& Title(int phase) const { return titles_[static_cast<std::size_t>(phase)]; }
-    const std::array<double, kOrders>& Bars(int phase) const { return bars_[static_cast<std::size_t>(phase)]; }
+    const std::array<double, kOrders>& Bars(int phase) const {
+        return bars_[static_cast<std::size_t>(phase)];
+    }
     bool Filled(int phase) const { return filled_[static_cast<std::size_t>(phase)]; }
     // The phase whose chart a tick refilled, once; -1 when none since the last call.
     int TakeRefilled();

@@ -49,9 +49,12 @@ void CHarmonicThdPage::ShowPage() {
 
 QColor CHarmonicChartPage::PhaseColour(int phase) {
     switch (phase) {
-    case 0: return {255, 255, 0};
-    case 1: return {0, 255, 0};
-    default: return {255, 0, 0};
+        case 0:
+            return {255, 255, 0};
+        case 1:
+            return {0, 255, 0};
+        default:
+            return {255, 0, 0};
     }
 }
 
@@ -69,7 +72,8 @@ CHarmonicChartPage::CHarmonicChartPage(FormContext& ctx, HarmonicChartCycle::Kin
         frame->setObjectName(QStringLiteral("frame%1").arg(kFirstFrameId + p));
         frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         auto* inside = new QVBoxLayout(frame);
-        inside->setContentsMargins(frame->frameWidth(), frame->frameWidth(), frame->frameWidth(), frame->frameWidth());
+        inside->setContentsMargins(frame->frameWidth(), frame->frameWidth(), frame->frameWidth(),
+                                   frame->frameWidth());
         top->addWidget(frame, 1);
         frames_[static_cast<std::size_t>(p)] = frame;
     }
@@ -90,7 +94,9 @@ CHarmonicChartPage::CHarmonicChartPage(FormContext& ctx, HarmonicChartCycle::Kin
     }
 }
 
-CHarmonicChartPage::~CHarmonicChartPage() { HidePage(); }
+CHarmonicChartPage::~CHarmonicChartPage() {
+    HidePage();
+}
 
 void CHarmonicChartPage::ShowPage() {
     cycle_.Open();
@@ -133,14 +139,19 @@ CHarmonicForm::CHarmonicForm(FormContext& ctx, QWidget* parent) : CFormView(kFor
     top->addWidget(tabs_);
 }
 
-void CHarmonicForm::OnInitialUpdate() { thd_->ShowPage(); }
+void CHarmonicForm::OnInitialUpdate() {
+    thd_->ShowPage();
+}
 
 void CHarmonicForm::OnTabChanged(int index) {
     // The pages leaving go quiet first: the shown page's request follows their last reply.
     if (index != 0) thd_->HidePage();
     if (index != 1) volts_->HidePage();
     if (index != 2) amps_->HidePage();
-    if (index == 0) thd_->ShowPage();
-    else if (index == 1) volts_->ShowPage();
-    else if (index == 2) amps_->ShowPage();
+    if (index == 0)
+        thd_->ShowPage();
+    else if (index == 1)
+        volts_->ShowPage();
+    else if (index == 2)
+        amps_->ShowPage();
 }

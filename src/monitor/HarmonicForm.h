@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <array>
 
-#include "monitor/HarmonicCycle.h"
 #include "formkit/FormContext.h"
 #include "formkit/FormView.h"
 #include "formkit/PollingForm.h"
+#include "monitor/HarmonicCycle.h"
 
 class CBarChart;
 class QFrame;

@@ -7,7 +7,8 @@ constexpr int kInputs = 2;
 
 }  // namespace
 
-InputRelayCycle::InputRelayCycle(LinkState& link, Clock& clock, int& pollPhase) : PollingCycle(link, clock), phase_(pollPhase) {
+InputRelayCycle::InputRelayCycle(LinkState& link, Clock& clock, int& pollPhase)
+    : PollingCycle(link, clock), phase_(pollPhase) {
     cells_.Resize(kLamps, 2);
     for (int l = 0; l < kLamps; ++l) cells_.Set(l, 0, Name(l));
 }

@@ -25,15 +25,11 @@ std::string Format(const char* fmt, double v) {
 }  // namespace
 
 MeasuresCycle::MeasuresCycle(LinkState& link, Clock& clock) : PollingCycle(link, clock) {
-    static constexpr std::array<const char*, kCols> kRow0{"Line", "VA (V)", "VB (V)", "VC (V)", "",
-                                                          "Frequency (Hz)", ""};
-    static constexpr std::array<const char*, kCols> kRow2{"Outlet",
-                                                          "Current (A)",
-                                                          "Active power(W)",
-                                                          "Reactive power(var)",
-                                                          "Apparent power(va)",
-                                                          "kWh(kWh)",
-                                                          "kvarh(kvarh)"};
+    static constexpr std::array<const char*, kCols> kRow0{"Line", "VA (V)",         "VB (V)", "VC (V)",
+                                                          "",     "Frequency (Hz)", ""};
+    static constexpr std::array<const char*, kCols> kRow2{
+        "Outlet",   "Current (A)", "Active power(W)", "Reactive power(var)", "Apparent power(va)",
+        "kWh(kWh)", "kvarh(kvarh)"};
     cells_.Resize(kRows, kCols);
     for (int c = 0; c < kCols; ++c) {
         cells_.Set(0, c, kRow0[static_cast<std::size_t>(c)]);

@@ -19,9 +19,9 @@
 #include <cstdint>
 #include <string>
 
+#include "formkit/PollingCycle.h"
 #include "link/MessageSink.h"
 #include "monitor/ReadFailureText.h"
-#include "formkit/PollingCycle.h"
 
 inline constexpr const char* kEnergyClearedText = "电度清除成功!";
 

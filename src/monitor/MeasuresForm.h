@@ -2,8 +2,8 @@
 // View 101, "Single-phase": the line and the 30 outlets, refreshed by MeasuresCycle on a
 // 600 ms timer. The form only places the cycle's cells; all decoding lives in the cycle.
 
-#include "monitor/MeasuresCycle.h"
 #include "formkit/PollingForm.h"
+#include "monitor/MeasuresCycle.h"
 
 class QComboBox;
 class QLabel;

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <cmath>
 
-#include "widgets/Lamp.h"
 #include "run/RunState.h"
+#include "widgets/Lamp.h"
 
 namespace {
 
@@ -87,7 +87,8 @@ void CStatusForm::OnInitialUpdate() {
 }
 
 void CStatusForm::ShowLamps() {
-    for (int l = 0; l < InputRelayCycle::kLamps; ++l) lamps_[static_cast<std::size_t>(l)]->SetLit(cycle_.Lit(l));
+    for (int l = 0; l < InputRelayCycle::kLamps; ++l)
+        lamps_[static_cast<std::size_t>(l)]->SetLit(cycle_.Lit(l));
 }
 
 void CStatusForm::OnTimer() {

@@ -5,9 +5,9 @@
 #include <QTimer>
 #include <array>
 
-#include "monitor/InputRelayCycle.h"
 #include "formkit/FormContext.h"
 #include "formkit/FormView.h"
+#include "monitor/InputRelayCycle.h"
 
 class CLamp;
 class QCheckBox;

@@ -28,8 +28,9 @@ CTimeEForm::CTimeEForm(FormContext& ctx, QWidget* parent)
     ctList_->setObjectName(QStringLiteral("list%1").arg(kCtListId));
     circuit_ = new QLineEdit(QString::number(circuitNumber_), this);
     circuit_->setObjectName(QStringLiteral("edit%1").arg(kCircuitId));
-    for (QWidget* w : {static_cast<QWidget*>(clearEnergy_), static_cast<QWidget*>(readCt_),
-                       static_cast<QWidget*>(ctLabel_), static_cast<QWidget*>(ctList_), static_cast<QWidget*>(circuit_)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(clearEnergy_), static_cast<QWidget*>(readCt_),
+          static_cast<QWidget*>(ctLabel_), static_cast<QWidget*>(ctList_), static_cast<QWidget*>(circuit_)}) {
         w->setVisible(false);
         w->setEnabled(false);
     }

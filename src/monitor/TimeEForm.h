@@ -6,8 +6,8 @@
 #include <QSet>
 #include <utility>
 
-#include "monitor/CircuitTotalsCycle.h"
 #include "formkit/PollingForm.h"
+#include "monitor/CircuitTotalsCycle.h"
 
 class QComboBox;
 class QLabel;

@@ -3,23 +3,36 @@
 #include <QFile>
 
 // The app library is static: without a reference the linker would drop the icons.
-static void InitIcons() { Q_INIT_RESOURCE(kvt40); }
+static void InitIcons() {
+    Q_INIT_RESOURCE(kvt40);
+}
 
 namespace res {
 namespace {
 const char* BaseName(int id) {
     switch (id) {
-    case 129: return "app129";
-    case 154: return "single154";
-    case 155: return "calib155";
-    case 156: return "energy156";
-    case 157: return "three157";
-    case 158: return "alarm158";
-    case 159: return "alarmset159";
-    case 160: return "demand160";
-    case 165: return "device165";
-    case 176: return "update176";
-    default: return nullptr;
+        case 129:
+            return "app129";
+        case 154:
+            return "single154";
+        case 155:
+            return "calib155";
+        case 156:
+            return "energy156";
+        case 157:
+            return "three157";
+        case 158:
+            return "alarm158";
+        case 159:
+            return "alarmset159";
+        case 160:
+            return "demand160";
+        case 165:
+            return "device165";
+        case 176:
+            return "update176";
+        default:
+            return nullptr;
     }
 }
 }  // namespace

@@ -22,8 +22,9 @@ AddressBaudSettings::AddressBaudSettings(LinkState& link, Clock& clock) : sessio
 }
 
 std::string AddressBaudSettings::BaudOptionText(int index) {
-    return index >= 0 && index < static_cast<int>(kBaudOptions.size()) ? kBaudOptions[static_cast<std::size_t>(index)]
-                                                                        : "";
+    return index >= 0 && index < static_cast<int>(kBaudOptions.size())
+               ? kBaudOptions[static_cast<std::size_t>(index)]
+               : "";
 }
 
 namespace {
@@ -72,7 +73,9 @@ void AddressBaudSettings::SetTyped(int row, std::string text) {
     if (row == 1 || row == 2) cells_.Set(row, 2, std::move(text));
 }
 
-long long AddressBaudSettings::TypedAddress() const { return LeadingInteger(cells_.Text(1, 2)); }
+long long AddressBaudSettings::TypedAddress() const {
+    return LeadingInteger(cells_.Text(1, 2));
+}
 
 int AddressBaudSettings::TypedBaudIndex() const {
     for (std::size_t i = 0; i < kBaudOptions.size(); ++i)

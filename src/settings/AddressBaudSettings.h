@@ -22,10 +22,10 @@
 #include <optional>
 #include <string>
 
+#include "formkit/CellTable.h"
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "formkit/CellTable.h"
 
 inline constexpr const char* kAddressRangeText = "Device address setting range:1~247!";
 // A baud cell whose text is none of the options (a module reporting an unknown index):

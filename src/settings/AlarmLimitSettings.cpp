@@ -21,7 +21,9 @@ std::string Hundredths(std::int32_t reg, const char* unit = "") {
 }
 
 // Checked values fit: voltages up to 38000, currents up to 6300.
-std::int32_t Register(const DecimalNumber& n) { return static_cast<std::int32_t>(CutScaled(n, kPlaces).value_or(0)); }
+std::int32_t Register(const DecimalNumber& n) {
+    return static_cast<std::int32_t>(CutScaled(n, kPlaces).value_or(0));
+}
 
 // A checked cell is a plain number; only Check lets one through.
 DecimalNumber Checked(const std::string& text) {
@@ -37,7 +39,8 @@ AlarmLimitSettings::AlarmLimitSettings(LinkState& link, Clock& clock) : session_
     cells_.Set(0, 2, "Setting value");
     cells_.Set(1, 0, "Voltage Upper limit");
     cells_.Set(2, 0, "Voltage Lower limit");
-    for (int n = 1; n <= kOutlets; ++n) cells_.Set(2 + n, 0, "Outlet " + std::to_string(n) + " Current Upper limit");
+    for (int n = 1; n <= kOutlets; ++n)
+        cells_.Set(2 + n, 0, "Outlet " + std::to_string(n) + " Current Upper limit");
     for (int c = 0; c < kCols; ++c) cells_.SetRole(0, c, CellRole::Header);
     for (int r = 1; r < kRows; ++r) cells_.SetRole(r, 0, CellRole::Header);
 }
@@ -53,7 +56,8 @@ bool AlarmLimitSettings::ReadInto(MessageSink& sink, const char* voltageUnit) {
     cells_.Set(1, 1, Hundredths(v[0], voltageUnit));
     cells_.Set(2, 1, Hundredths(v[1], voltageUnit));
     // v[2] is register 506, read with the block and not shown.
-    for (int n = 1; n <= kOutlets; ++n) cells_.Set(2 + n, 1, Hundredths(v[static_cast<std::size_t>(2 + n)], kOutletUnit));
+    for (int n = 1; n <= kOutlets; ++n)
+        cells_.Set(2 + n, 1, Hundredths(v[static_cast<std::size_t>(2 + n)], kOutletUnit));
     // The setting column starts from what the module holds, so a Set rewrites the limits
     // nobody touched with their own values instead of switching them off.
     cells_.Set(1, 2, Hundredths(v[0]));
@@ -66,7 +70,9 @@ bool AlarmLimitSettings::Open(MessageSink& sink) {
     return ReadInto(sink, " V");
 }
 
-bool AlarmLimitSettings::Read(MessageSink& sink) { return ReadInto(sink, "V"); }
+bool AlarmLimitSettings::Read(MessageSink& sink) {
+    return ReadInto(sink, "V");
+}
 
 void AlarmLimitSettings::SetTyped(int row, std::string text) {
     if (row >= 1 && row < kRows) cells_.Set(row, 2, std::move(text));

@@ -12,15 +12,16 @@
 #include <optional>
 #include <string>
 
+#include "formkit/CellTable.h"
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "formkit/CellTable.h"
 
 inline constexpr const char* kUnableToReadMeterText = "Unable to read meter data!";
 inline constexpr const char* kVoltageUpperRangeText = "Voltage Upper limit setting range:0.00V ~ 380.00V!";
 inline constexpr const char* kVoltageLowerRangeText = "Voltage Lower limit setting range:0.00V ~ 380.00V!";
-inline constexpr const char* kVoltageOrderText = "The lower voltage limit must be less than the voltage limit!";
+inline constexpr const char* kVoltageOrderText =
+    "The lower voltage limit must be less than the voltage limit!";
 inline constexpr const char* kCurrentRangeText = "Current Upper limit setting range:0.0A ~ 63.0A!";
 
 // "<row item>: \"<text>\" is not a number!", or "<row item>: no setting value!" for a blank cell.

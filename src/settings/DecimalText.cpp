@@ -8,8 +8,12 @@ constexpr int kMaxDigits = 18;  // every 18-digit number fits an int64
 constexpr long long kIntegerCap = 1000000000000LL;
 constexpr int kExponentCap = 100000;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::size_t SkipSpace(std::string_view t, std::size_t i) {
     while (i < t.size() && IsSpace(t[i])) ++i;
@@ -77,7 +81,9 @@ std::optional<DecimalNumber> WholeDecimal(std::string_view t) {
     return n;
 }
 
-DecimalNumber TypedDecimal(std::string_view text) { return LeadingDecimal(text).value_or(DecimalNumber{}); }
+DecimalNumber TypedDecimal(std::string_view text) {
+    return LeadingDecimal(text).value_or(DecimalNumber{});
+}
 
 std::optional<std::int64_t> CutScaled(const DecimalNumber& n, int places) {
     if (n.IsZero()) return 0;

@@ -82,8 +82,10 @@ bool EnergyPresetInfo::ReadInfo(MessageSink& sink) {
             sink.Show(kCannotReadMeterText, "警告", MsgIcon::Stop, MsgButtons::Ok);
             return false;
         }
-        if (read.count == 1) cells_.Set(read.row, 1, std::to_string((*regs)[0] & 0xFF));
-        else cells_.Set(read.row, 1, OrderText(*regs));
+        if (read.count == 1)
+            cells_.Set(read.row, 1, std::to_string((*regs)[0] & 0xFF));
+        else
+            cells_.Set(read.row, 1, OrderText(*regs));
     }
     return true;
 }

@@ -14,17 +14,18 @@
 #include <span>
 #include <string>
 
+#include "formkit/CellTable.h"
 #include "link/MessageSink.h"
 #include "link/ModbusSession.h"
 #include "settings/WriteOutcome.h"
-#include "formkit/CellTable.h"
 
 inline constexpr const char* kDataWrittenText = "写入数据成功!";
 inline constexpr const char* kCannotWriteText = "无法写入数据，请确认是否连接正确!";
 inline constexpr const char* kCannotReadMeterText = "无法读取仪表数据!";
 inline constexpr const char* kOutletFieldText = "The outlet must be a whole number from 1 to 30.";
 inline constexpr const char* kActiveFieldText = "The active energy must be a number from 0.0 to 99999999.9.";
-inline constexpr const char* kReactiveFieldText = "The reactive energy must be a number from 0.0 to 99999999.9.";
+inline constexpr const char* kReactiveFieldText =
+    "The reactive energy must be a number from 0.0 to 99999999.9.";
 // The caption of the field checks, as the framework's own field messages carry it.
 inline constexpr const char* kFieldCheckCaption = "KVT40";
 

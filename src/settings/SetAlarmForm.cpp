@@ -49,9 +49,12 @@ void CSetAlarmForm::OnRead() {
 
 void CSetAlarmForm::OnSet() {
     // An open cell editor has committed by now: the click took the focus from it.
-    for (int r = 1; r < AlarmLimitSettings::kRows; ++r) settings_.SetTyped(r, grid_->GetItemText(r, 2).toStdString());
+    for (int r = 1; r < AlarmLimitSettings::kRows; ++r)
+        settings_.SetTyped(r, grid_->GetItemText(r, 2).toStdString());
     settings_.Set(ctx_.sink);
     Paint();
 }
 
-void CSetAlarmForm::Paint() { settingsgrid::Paint(*grid_, settings_.Cells()); }
+void CSetAlarmForm::Paint() {
+    settingsgrid::Paint(*grid_, settings_.Cells());
+}

@@ -5,9 +5,9 @@
 
 #include <QPushButton>
 
-#include "settings/AlarmLimitSettings.h"
 #include "formkit/FormContext.h"
 #include "formkit/FormView.h"
+#include "settings/AlarmLimitSettings.h"
 
 class CGridCtrl;
 

@@ -74,7 +74,8 @@ void CSetDeviceForm::OnInitialUpdate() {
 }
 
 void CSetDeviceForm::OnPresetEnergy() {
-    settings_.SetFields(outlet_->text().toStdString(), active_->text().toStdString(), reactive_->text().toStdString());
+    settings_.SetFields(outlet_->text().toStdString(), active_->text().toStdString(),
+                        reactive_->text().toStdString());
     settings_.PresetEnergy(ctx_.sink);
 }
 
@@ -83,4 +84,6 @@ void CSetDeviceForm::OnReadInfo() {
     Paint();
 }
 
-void CSetDeviceForm::Paint() { settingsgrid::Paint(*grid_, settings_.Cells()); }
+void CSetDeviceForm::Paint() {
+    settingsgrid::Paint(*grid_, settings_.Cells());
+}

@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "settings/EnergyPresetInfo.h"
 #include "formkit/FormContext.h"
 #include "formkit/FormView.h"
+#include "settings/EnergyPresetInfo.h"
 
 class CGridCtrl;
 

@@ -4,9 +4,9 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "run/RunState.h"
 #include "settings/SettingsGrid.h"
 #include "widgets/GridCtrl.h"
-#include "run/RunState.h"
 
 namespace {
 constexpr int kGridId = 1036;
@@ -71,11 +71,13 @@ void CSetParmForm::OnSet() {
     // An open cell editor has committed by now: the click took the focus from it.
     params_.SetTyped(1, grid_->GetItemText(1, 2).toStdString());
     params_.SetTyped(2, grid_->GetItemText(2, 2).toStdString());
-    params_.Set(ctx_.sink, reopen_ ? reopen_ : [this](int baudIndex) {
-        return ctx_.reopenPort && ctx_.reopenPort(baudIndex);
-    });
+    params_.Set(
+        ctx_.sink,
+        reopen_ ? reopen_ : [this](int baudIndex) { return ctx_.reopenPort && ctx_.reopenPort(baudIndex); });
     Paint();
     if (params_.LinkMoved()) emit LinkSettingsChanged();
 }
 
-void CSetParmForm::Paint() { settingsgrid::Paint(*grid_, params_.Cells()); }
+void CSetParmForm::Paint() {
+    settingsgrid::Paint(*grid_, params_.Cells());
+}

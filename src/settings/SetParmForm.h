@@ -6,9 +6,9 @@
 #include <QGroupBox>
 #include <QPushButton>
 
-#include "settings/AddressBaudSettings.h"
 #include "formkit/FormContext.h"
 #include "formkit/FormView.h"
+#include "settings/AddressBaudSettings.h"
 
 class CGridCtrl;
 

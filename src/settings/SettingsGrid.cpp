@@ -1,9 +1,8 @@
 #include "settings/SettingsGrid.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPushButton>
-
-#include <QFontMetrics>
 #include <algorithm>
 
 #include "formkit/CellColours.h"

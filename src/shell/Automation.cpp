@@ -19,8 +19,8 @@
 #include "shell/CommSettingDlg.h"
 #include "shell/MainFrame.h"
 #include "shell/WindowShot.h"
-#include "update/UpdateForm.h"
 #include "sim/VirtualModuleHost.h"
+#include "update/UpdateForm.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -104,7 +104,8 @@ std::optional<std::string> Automation::Check() {
         const auto colon = text.find(':');
         const std::string verb = text.substr(0, colon);
         const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 1);
-        const std::string bad = "--step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not '" + text + "'";
+        const std::string bad =
+            "--step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not '" + text + "'";
         Step step{Step::Kind::Wait, 0, {}};
         if (verb == "file" && !rest.empty()) {
             step = {Step::Kind::File, 0, rest};
@@ -115,7 +116,9 @@ std::optional<std::string> Automation::Check() {
             step.text = rest.substr(eq + 1);
         } else if (verb == "wait" || verb == "click" || verb == "form") {
             if (!ParseInt(rest.c_str(), step.number) || step.number < 0) return bad;
-            step.kind = verb == "wait" ? Step::Kind::Wait : verb == "click" ? Step::Kind::Click : Step::Kind::Form;
+            step.kind = verb == "wait"    ? Step::Kind::Wait
+                        : verb == "click" ? Step::Kind::Click
+                                          : Step::Kind::Form;
         } else {
             return bad;
         }
@@ -253,7 +256,8 @@ void Automation::RunSteps(CMainFrame& frame, std::size_t next, int& rc) {
     for (; next < steps_.size(); ++next) {
         const Step& step = steps_[next];
         if (step.kind == Step::Kind::Wait) {
-            QTimer::singleShot(step.number, &frame, [this, &frame, &rc, next] { RunSteps(frame, next + 1, rc); });
+            QTimer::singleShot(step.number, &frame,
+                               [this, &frame, &rc, next] { RunSteps(frame, next + 1, rc); });
             return;
         }
         if (!RunStep(frame, step)) {
@@ -267,41 +271,45 @@ void Automation::RunSteps(CMainFrame& frame, std::size_t next, int& rc) {
 bool Automation::RunStep(CMainFrame& frame, const Step& step) {
     QWidget* form = frame.Form();
     switch (step.kind) {
-    case Step::Kind::Click: {
-        QAbstractButton* button = nullptr;
-        for (const char* kind : {"button", "check"})
-            if (button == nullptr && form != nullptr)
-                button = form->findChild<QAbstractButton*>(QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(step.number));
-        if (button == nullptr || !button->isEnabled()) {
-            std::fprintf(stderr, "kvt40: the form shown has no enabled button %d\n", step.number);
-            return false;
+        case Step::Kind::Click: {
+            QAbstractButton* button = nullptr;
+            for (const char* kind : {"button", "check"})
+                if (button == nullptr && form != nullptr)
+                    button = form->findChild<QAbstractButton*>(
+                        QStringLiteral("%1%2").arg(QLatin1String(kind)).arg(step.number));
+            if (button == nullptr || !button->isEnabled()) {
+                std::fprintf(stderr, "kvt40: the form shown has no enabled button %d\n", step.number);
+                return false;
+            }
+            button->click();
+            return true;
         }
-        button->click();
-        return true;
-    }
-    case Step::Kind::Edit: {
-        auto* edit = form != nullptr ? form->findChild<QLineEdit*>(QStringLiteral("edit%1").arg(step.number)) : nullptr;
-        if (edit == nullptr) {
-            std::fprintf(stderr, "kvt40: the form shown has no edit box %d\n", step.number);
-            return false;
+        case Step::Kind::Edit: {
+            auto* edit = form != nullptr
+                             ? form->findChild<QLineEdit*>(QStringLiteral("edit%1").arg(step.number))
+                             : nullptr;
+            if (edit == nullptr) {
+                std::fprintf(stderr, "kvt40: the form shown has no edit box %d\n", step.number);
+                return false;
+            }
+            edit->setText(QString::fromStdString(step.text));
+            return true;
         }
-        edit->setText(QString::fromStdString(step.text));
-        return true;
-    }
-    case Step::Kind::File: {
-        auto* update = qobject_cast<CUpdateForm*>(form);
-        if (update == nullptr) {
-            std::fprintf(stderr, "kvt40: the form shown has no file dialog to answer\n");
-            return false;
+        case Step::Kind::File: {
+            auto* update = qobject_cast<CUpdateForm*>(form);
+            if (update == nullptr) {
+                std::fprintf(stderr, "kvt40: the form shown has no file dialog to answer\n");
+                return false;
+            }
+            update->SetImageChooser([path = QString::fromStdString(step.text)] { return path; });
+            return true;
         }
-        update->SetImageChooser([path = QString::fromStdString(step.text)] { return path; });
-        return true;
-    }
-    case Step::Kind::Form:
-        // A form that may not be left keeps the window: that is what a screenshot shows.
-        frame.OpenForm(step.number);
-        return true;
-    case Step::Kind::Wait: break;
+        case Step::Kind::Form:
+            // A form that may not be left keeps the window: that is what a screenshot shows.
+            frame.OpenForm(step.number);
+            return true;
+        case Step::Kind::Wait:
+            break;
     }
     return true;
 }

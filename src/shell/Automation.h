@@ -21,9 +21,9 @@
 //   --show-messages               shows message boxes in a scripted run (for a screenshot
 //                                 of a question); the window picture includes them
 
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <cstddef>
 #include <vector>
 
 namespace CLI {

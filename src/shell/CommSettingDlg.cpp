@@ -25,12 +25,15 @@ CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& cloc
             return OpenLinkPort(serial, name, baud, dataBits, parity, stopBits, Settings().deviceAddress);
         },
         sink, clock);
-    seq_->SetPortResolver([&serial](const std::string& name) -> CCommPort& { return LinkPortFor(serial, name); });
+    seq_->SetPortResolver(
+        [&serial](const std::string& name) -> CCommPort& { return LinkPortFor(serial, name); });
 }
 
-CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
-                                 QWidget* parent)
-    : QDialog(parent), link_(link), sink_(sink),
+CCommSettingDlg::CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port,
+                                 PortOpener open, QWidget* parent)
+    : QDialog(parent),
+      link_(link),
+      sink_(sink),
       seq_(std::make_unique<ConnectSequence>(link, port, std::move(open), sink, clock)) {
     Build();
 }
@@ -145,4 +148,6 @@ bool CCommSettingDlg::OnConnectButton() {
     return true;
 }
 
-std::optional<std::string> CCommSettingDlg::Finish(bool ok) { return seq_->FinishDialog(ok, Settings()); }
+std::optional<std::string> CCommSettingDlg::Finish(bool ok) {
+    return seq_->FinishDialog(ok, Settings());
+}

@@ -20,7 +20,8 @@ class CCommSettingDlg : public QDialog {
     Q_OBJECT
 public:
     // The real serial port; "Virtual module" starts the built-in module first.
-    CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CSerialPort& serial, QWidget* parent = nullptr);
+    CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CSerialPort& serial,
+                    QWidget* parent = nullptr);
     // Any port and opener (tests).
     CCommSettingDlg(LinkState& link, MessageSink& sink, Clock& clock, CCommPort& port, PortOpener open,
                     QWidget* parent = nullptr);

@@ -17,8 +17,8 @@ struct FormRow {
     int viewId;
     const char* text;  // item or menu text, UTF-8; also the end of the window title
     FormPlace place;
-    int image;         // navigation image index (unused for the View menu)
-    bool internal;     // offered only with the internal items switch on
+    int image;      // navigation image index (unused for the View menu)
+    bool internal;  // offered only with the internal items switch on
     // Builds the form; nullptr shows a placeholder (a form this version does not have).
     CFormView* (*make)(FormContext& ctx, QWidget* parent);
 };

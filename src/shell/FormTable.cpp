@@ -55,14 +55,17 @@ constexpr bool SameText(const char* a, const char* b) {
 constexpr bool RowsDistinct() {
     for (std::size_t i = 0; i < std::size(kForms); ++i)
         for (std::size_t j = i + 1; j < std::size(kForms); ++j)
-            if (kForms[i].viewId == kForms[j].viewId || SameText(kForms[i].text, kForms[j].text)) return false;
+            if (kForms[i].viewId == kForms[j].viewId || SameText(kForms[i].text, kForms[j].text))
+                return false;
     return true;
 }
 static_assert(RowsDistinct(), "every form row needs its own view id and its own text");
 
 }  // namespace
 
-std::span<const FormRow> FormTable() { return kForms; }
+std::span<const FormRow> FormTable() {
+    return kForms;
+}
 
 const FormRow* FindForm(int viewId) {
     for (const FormRow& row : kForms)
@@ -70,7 +73,9 @@ const FormRow* FindForm(int viewId) {
     return nullptr;
 }
 
-QString FormText(const FormRow& row) { return QString::fromUtf8(row.text); }
+QString FormText(const FormRow& row) {
+    return QString::fromUtf8(row.text);
+}
 
 CFormView* MakeForm(const FormRow& row, FormContext& ctx, QWidget* parent) {
     if (row.make != nullptr) return row.make(ctx, parent);

@@ -12,6 +12,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "formkit/BusyCursor.h"
+#include "formkit/PollingForm.h"
 #include "link/ConnectSequence.h"
 #include "link/LinkState.h"
 #include "resources/Resources.h"
@@ -20,9 +22,7 @@
 #include "shell/FormRegistry.h"
 #include "shell/Navigation.h"
 #include "shell/TrafficDlg.h"
-#include "formkit/BusyCursor.h"
 #include "widgets/ItemBar.h"
-#include "formkit/PollingForm.h"
 
 namespace {
 // The frame's wait between building a form and its initial update.
@@ -33,7 +33,8 @@ constexpr int kMinHeight = 360;
 }  // namespace
 
 CMainFrame::CMainFrame(FormContext ctx, QWidget* parent)
-    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.run, ctx.link, cursorClock_, ctx.sink, ctx.wall, ctx.bench, ctx.reopenPort} {
+    : QMainWindow(parent), cursorClock_(ctx.clock), ctx_{ctx.run,  ctx.link,  cursorClock_,  ctx.sink,
+                                                         ctx.wall, ctx.bench, ctx.reopenPort} {
     setObjectName(QStringLiteral("MainFrame%1").arg(res::IDR_MAINFRAME));
     resize(900, 750);
     setMinimumSize(kMinWidth, kMinHeight);
@@ -110,7 +111,8 @@ void CMainFrame::CreateActions() {
     connect(actions_[res::ID_ITEM_WINDOW], &QAction::triggered, this, &CMainFrame::OnItemWindow);
     connect(actions_[res::ID_TRAFFIC], &QAction::triggered, this, [this] { OnTraffic(); });
     connect(actions_[res::ID_APP_ABOUT], &QAction::triggered, this, &CMainFrame::OnAbout);
-    connect(actions_[res::ID_VIEW_TOOLBAR], &QAction::toggled, this, [this](bool on) { toolBar_->setVisible(on); });
+    connect(actions_[res::ID_VIEW_TOOLBAR], &QAction::toggled, this,
+            [this](bool on) { toolBar_->setVisible(on); });
     connect(actions_[res::ID_VIEW_STATUS_BAR], &QAction::toggled, this,
             [this](bool on) { statusBar()->setVisible(on); });
 }
@@ -138,7 +140,8 @@ void CMainFrame::CreateMenus() {
     help->addAction(actions_[res::ID_APP_ABOUT]);
     QMenu* traffic = menuBar()->addMenu(QStringLiteral("Communication Traffic"));
     traffic->addAction(actions_[res::ID_TRAFFIC]);
-    for (QMenu* m : {conn, view, help, traffic}) connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+    for (QMenu* m : {conn, view, help, traffic})
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
 }
 
 void CMainFrame::CreateToolBar() {
@@ -201,8 +204,10 @@ void CMainFrame::SyncPortState() {
     shownLost_ = lost;
     UpdateCommandUi();
     if (open) return;
-    if (!lost.empty()) SetStatus(QStringLiteral("Port lost: ") + QString::fromStdString(lost));
-    else if (wasOpen) SetStatus(QString::fromUtf8(kNoConnectionStatus));
+    if (!lost.empty())
+        SetStatus(QStringLiteral("Port lost: ") + QString::fromStdString(lost));
+    else if (wasOpen)
+        SetStatus(QString::fromUtf8(kNoConnectionStatus));
 }
 
 void CMainFrame::UpdateCommandUi() {
@@ -215,7 +220,9 @@ void CMainFrame::UpdateCommandUi() {
 }
 
 void CMainFrame::OnConnect() {
-    std::unique_ptr<CCommSettingDlg> dlg(factory_ ? factory_(this) : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, ctx_.run.port, this));
+    std::unique_ptr<CCommSettingDlg> dlg(
+        factory_ ? factory_(this)
+                 : new CCommSettingDlg(ctx_.link, ctx_.sink, ctx_.clock, ctx_.run.port, this));
     dlg->PreselectPort(lastPort_);
     const bool ok = runner_ ? runner_(*dlg) : dlg->exec() == QDialog::Accepted;
     if (const auto status = dlg->Finish(ok)) SetStatus(QString::fromStdString(*status));
@@ -305,11 +312,17 @@ bool CMainFrame::OpenForm(int formId) {
     return false;
 }
 
-QString CMainFrame::NoticeText() const { return noticePane_->text(); }
+QString CMainFrame::NoticeText() const {
+    return noticePane_->text();
+}
 
-void CMainFrame::ShowNotice(const QString& text) { noticePane_->setText(text); }
+void CMainFrame::ShowNotice(const QString& text) {
+    noticePane_->setText(text);
+}
 
-QWidget* CMainFrame::Form() const { return client_ != nullptr ? client_->widget() : nullptr; }
+QWidget* CMainFrame::Form() const {
+    return client_ != nullptr ? client_->widget() : nullptr;
+}
 
 bool CMainFrame::MayLeaveForm() {
     auto* form = qobject_cast<CFormView*>(Form());

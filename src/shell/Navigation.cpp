@@ -11,18 +11,27 @@ int g_internal = 0;
 
 int FolderOf(FormPlace place) {
     switch (place) {
-    case FormPlace::RealTimeData: return 0;
-    case FormPlace::Setting: return 1;
-    case FormPlace::ViewMenu: break;
+        case FormPlace::RealTimeData:
+            return 0;
+        case FormPlace::Setting:
+            return 1;
+        case FormPlace::ViewMenu:
+            break;
     }
     return -1;
 }
 
-bool Offered(const FormRow& row) { return FolderOf(row.place) >= 0 && (!row.internal || g_internal == 1); }
+bool Offered(const FormRow& row) {
+    return FolderOf(row.place) >= 0 && (!row.internal || g_internal == 1);
+}
 }  // namespace
 
-int InternalItems() { return g_internal; }
-void SetInternalItems(int on) { g_internal = on; }
+int InternalItems() {
+    return g_internal;
+}
+void SetInternalItems(int on) {
+    g_internal = on;
+}
 
 void FillNavigation(CGfxOutBarCtrl& bar) {
     QList<QIcon> large;

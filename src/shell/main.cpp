@@ -44,7 +44,8 @@ public:
 // Scripted runs must never block on a message box: print it and answer Cancel.
 class StderrSink final : public MessageSink {
 public:
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) override {
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon,
+                   MsgButtons buttons) override {
         std::fprintf(stderr, "kvt40: %s: %s\n", caption.c_str(), text.c_str());
         return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
     }
@@ -131,8 +132,8 @@ int main(int argc, char** argv) {
         const auto reopen = [&run](int baudIndex) {
             const LinkState& link = run.link;
             if (link.portName.empty() || link.port != &LinkPortFor(run.port, link.portName)) return false;
-            return OpenLinkPort(run.port, link.portName, BaudRateOf(baudIndex), link.dataBits, link.parityIndex,
-                                link.stopBitsIndex, link.deviceAddress);
+            return OpenLinkPort(run.port, link.portName, BaudRateOf(baudIndex), link.dataBits,
+                                link.parityIndex, link.stopBitsIndex, link.deviceAddress);
         };
         CMainFrame frame(FormContext{run, run.link, run.clock, sink, run.wall, &bench, reopen});
         boxes.SetParent(&frame);

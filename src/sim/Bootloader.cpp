@@ -16,7 +16,9 @@ constexpr std::uint8_t kKey = '1';
 constexpr int kVersionRegister = 9500;
 constexpr int kSnapshotStart = 376;
 
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 // Whether the stream starts with a whole Modbus request: then a key or EOT byte in front
 // is an address, not ours.
@@ -28,7 +30,7 @@ bool ModbusAhead(std::span<const std::uint8_t> stream) {
 RawHandler::Match MatchHandshake(std::span<const std::uint8_t> s, std::size_t& length) {
     const std::size_t n = std::min(s.size(), Bootloader::kHandshakeLength);
     for (std::size_t k = 0; k < n; ++k) {
-        const bool ok = k == 0 ? s[k] == 'I'
+        const bool ok = k == 0   ? s[k] == 'I'
                         : k == 1 ? s[k] == 'D'
                         : k < 6  ? IsDigit(s[k])
                                  : s[k] == static_cast<std::uint8_t>(Bootloader::kAccessCode[k - 6]);
@@ -75,7 +77,8 @@ int Bootloader::VersionTag(std::span<const std::uint8_t> image) {
     if (it == image.end()) return -1;
     int value = 0;
     std::size_t digits = 0;
-    for (auto d = it + static_cast<std::ptrdiff_t>(kTag.size()); d != image.end() && IsDigit(*d) && digits < 5; ++d, ++digits)
+    for (auto d = it + static_cast<std::ptrdiff_t>(kTag.size());
+         d != image.end() && IsDigit(*d) && digits < 5; ++d, ++digits)
         value = value * 10 + (*d - '0');
     return digits == 0 || value > 65535 ? -1 : value;
 }
@@ -146,11 +149,16 @@ std::vector<std::uint8_t> Bootloader::HandleRaw(VirtualModule& module, std::span
     if (unit[0] == kSoh) return OnHeader(module, unit);
     const std::uint32_t block = expected_;
     auto reply = OnBlock(unit, now);
-    if (state_ == State::Vanished) Note(module, "vanished at block " + std::to_string(block));
-    else if (reply.empty()) Note(module, "block " + std::to_string(block) + " dropped");
-    else if (reply[0] != kAck) Note(module, "block " + std::to_string(block) + " refused");
-    else if (expected_ == block) Note(module, "block " + std::to_string(block - 1) + " again");
-    else Note(module, "block " + std::to_string(block));
+    if (state_ == State::Vanished)
+        Note(module, "vanished at block " + std::to_string(block));
+    else if (reply.empty())
+        Note(module, "block " + std::to_string(block) + " dropped");
+    else if (reply[0] != kAck)
+        Note(module, "block " + std::to_string(block) + " refused");
+    else if (expected_ == block)
+        Note(module, "block " + std::to_string(block - 1) + " again");
+    else
+        Note(module, "block " + std::to_string(block));
     return reply;
 }
 
@@ -200,7 +208,8 @@ std::vector<std::uint8_t> Bootloader::OnBlock(std::span<const std::uint8_t> unit
     if (state_ != State::Receiving || !headerSeen_) return {kNak};
     const std::uint8_t number = unit[1];
     // The last block again (its ACK was lost): acknowledged, not stored twice.
-    if (expected_ > 1 && number == static_cast<std::uint8_t>((expected_ - 1) & 0xFF) && CrcOk(unit)) return {kAck};
+    if (expected_ > 1 && number == static_cast<std::uint8_t>((expected_ - 1) & 0xFF) && CrcOk(unit))
+        return {kAck};
     if (number != static_cast<std::uint8_t>(expected_ & 0xFF) || !CrcOk(unit)) return {kNak};
     if (expected_ == static_cast<std::uint32_t>(faults_.nakBlock) && naksLeft_ > 0) {
         --naksLeft_;
@@ -236,4 +245,6 @@ void Bootloader::Note(const VirtualModule& module, const std::string& event) con
     if (trace_) trace_(module.Address(), event);
 }
 
-Bootloader* BootloaderOf(VirtualModule& module) { return dynamic_cast<Bootloader*>(module.Raw()); }
+Bootloader* BootloaderOf(VirtualModule& module) {
+    return dynamic_cast<Bootloader*>(module.Raw());
+}

@@ -44,8 +44,8 @@ public:
     static constexpr std::uint8_t kAck = 0x06;
     static constexpr std::uint8_t kNak = 0x15;
     static constexpr std::uint8_t kReady = 'C';
-    static constexpr int kPrintMs = 50;       // before a text (banner, ready text) goes out
-    static constexpr int kFlashWriteMs = 10;  // each data block
+    static constexpr int kPrintMs = 50;              // before a text (banner, ready text) goes out
+    static constexpr int kFlashWriteMs = 10;         // each data block
     static constexpr int kDefaultVanishMs = 600000;  // outlasts the sender's two sendings of 200 s
 
     enum class State { Application, Menu, Receiving, Closing, Vanished };
@@ -91,7 +91,9 @@ public:
 
 private:
     bool InLoader() const { return state_ != State::Application; }
-    bool Receives() const { return state_ == State::Receiving || state_ == State::Closing || state_ == State::Vanished; }
+    bool Receives() const {
+        return state_ == State::Receiving || state_ == State::Closing || state_ == State::Vanished;
+    }
     std::vector<std::uint8_t> OnHandshake(VirtualModule& module, std::span<const std::uint8_t> unit);
     std::vector<std::uint8_t> OnHeader(VirtualModule& module, std::span<const std::uint8_t> unit);
     std::vector<std::uint8_t> OnBlock(std::span<const std::uint8_t> unit, Clock::Micros now);

@@ -7,7 +7,8 @@ namespace {
 
 // A fixed value in [0, 1) for (address, key).
 double Unit(int address, int key) {
-    std::uint64_t x = static_cast<std::uint64_t>(address) * 0x9E3779B97F4A7C15u + static_cast<std::uint64_t>(key) * 0xBF58476D1CE4E5B9u;
+    std::uint64_t x = static_cast<std::uint64_t>(address) * 0x9E3779B97F4A7C15u +
+                      static_cast<std::uint64_t>(key) * 0xBF58476D1CE4E5B9u;
     x ^= x >> 31;
     x *= 0x94D049BB133111EBu;
     x ^= x >> 29;
@@ -22,7 +23,9 @@ double Error(int address, int key, double low, double high) {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
 
-std::int32_t Round(double v) { return static_cast<std::int32_t>(std::lround(v)); }
+std::int32_t Round(double v) {
+    return static_cast<std::int32_t>(std::lround(v));
+}
 
 }  // namespace
 
@@ -35,7 +38,8 @@ CalibrationModel::CalibrationModel(int address) {
         c.reactiveError = Error(address, 300 + n, 0.003, 0.009);
         c.phaseError = Error(address, 400 + n, 0.25, 0.45);
     }
-    for (int p = 0; p < 3; ++p) voltageError_[static_cast<std::size_t>(p)] = Error(address, 500 + p, 0.006, 0.009);
+    for (int p = 0; p < 3; ++p)
+        voltageError_[static_cast<std::size_t>(p)] = Error(address, 500 + p, 0.006, 0.009);
 }
 
 void CalibrationModel::Connect(const StandardSource& source) {
@@ -49,8 +53,9 @@ double CalibrationModel::PhaseAngle(int circuit) const {
 }
 
 std::int32_t CalibrationModel::VoltageCentivolts(int phase, int gainRegister, double noise) const {
-    const double u = source_.volts[static_cast<std::size_t>(phase)] * (1.0 + voltageError_[static_cast<std::size_t>(phase)]) *
-                     gainRegister / kNeutralVoltageGain * (1.0 + 0.0002 * noise);
+    const double u = source_.volts[static_cast<std::size_t>(phase)] *
+                     (1.0 + voltageError_[static_cast<std::size_t>(phase)]) * gainRegister /
+                     kNeutralVoltageGain * (1.0 + 0.0002 * noise);
     return Round(u * 100.0);
 }
 
@@ -62,14 +67,15 @@ std::int32_t CalibrationModel::CurrentMa(int circuit, double noise) const {
 std::int32_t CalibrationModel::ActiveDeciwatts(int circuit, double noise) const {
     const CircuitState& c = Circuit(circuit);
     const double s = source_.volts[static_cast<std::size_t>((circuit - 1) % 3)] * source_.amps;
-    return Round(s * std::cos(PhaseAngle(circuit)) * (1.0 + c.activeError) * c.activeFactor * (1.0 + 0.0003 * noise) * 10.0);
+    return Round(s * std::cos(PhaseAngle(circuit)) * (1.0 + c.activeError) * c.activeFactor *
+                 (1.0 + 0.0003 * noise) * 10.0);
 }
 
 std::int32_t CalibrationModel::ReactiveDecivars(int circuit, double noise) const {
     const CircuitState& c = Circuit(circuit);
     const double s = source_.volts[static_cast<std::size_t>((circuit - 1) % 3)] * source_.amps;
-    return Round(s * std::sin(PhaseAngle(circuit)) * (1.0 + c.reactiveError) * c.reactiveFactor * (1.0 + 0.0005 * noise) *
-                 10.0);
+    return Round(s * std::sin(PhaseAngle(circuit)) * (1.0 + c.reactiveError) * c.reactiveFactor *
+                 (1.0 + 0.0005 * noise) * 10.0);
 }
 
 void CalibrationModel::ResetCircuit(int circuit) {

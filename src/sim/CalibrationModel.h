@@ -69,7 +69,9 @@ private:
         double phaseCorrection = 0;  // degrees, subtracted
         std::optional<std::array<std::uint16_t, 2>> lastGains;
     };
-    const CircuitState& Circuit(int circuit) const { return circuits_[static_cast<std::size_t>(circuit - 1)]; }
+    const CircuitState& Circuit(int circuit) const {
+        return circuits_[static_cast<std::size_t>(circuit - 1)];
+    }
     double PhaseAngle(int circuit) const;  // the current's angle behind the voltage as measured, radians
 
     bool onBench_ = false;

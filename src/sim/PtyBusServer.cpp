@@ -9,26 +9,38 @@
 #include <algorithm>
 #include <cerrno>
 
-
 namespace {
 
 // Long reply delays (a Late fault) are waited in slices so Stop stays prompt.
 constexpr int kSliceMs = 20;
 
-void SetFlags(int fd, int flags) { (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | flags); }
-void SetCloexec(int fd) { (void)fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+void SetFlags(int fd, int flags) {
+    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | flags);
+}
+void SetCloexec(int fd) {
+    (void)fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
 
 int BaudOf(speed_t s) {
     switch (s) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
     }
 }
 
@@ -39,7 +51,9 @@ PtyBusServer::PtyBusServer(VirtualBus& bus)
           return bus_.MatchRaw(stream, lineBaud_, length);
       }) {}
 
-PtyBusServer::~PtyBusServer() { Stop(); }
+PtyBusServer::~PtyBusServer() {
+    Stop();
+}
 
 bool PtyBusServer::Start() {
     if (running_) return false;
@@ -72,7 +86,9 @@ bool PtyBusServer::Start() {
     return true;
 }
 
-std::string PtyBusServer::SlavePath() const { return running_ ? path_ : std::string(); }
+std::string PtyBusServer::SlavePath() const {
+    return running_ ? path_ : std::string();
+}
 
 void PtyBusServer::Stop() {
     if (!thread_.joinable()) {

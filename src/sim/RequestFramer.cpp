@@ -30,34 +30,59 @@ Implied ImpliedLength(std::span<const std::uint8_t> s, std::size_t& want) {
         return Implied::Known;
     };
     switch (s[1]) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: want = 8; return Implied::Known;
-    case 0x07: case 0x0B: case 0x0C: case 0x11: want = 4; return Implied::Known;
-    case 0x0F: case 0x10: return countAt(6, 9);
-    case 0x14: case 0x15: return countAt(2, 5);
-    case 0x16: want = 10; return Implied::Known;
-    case 0x17: return countAt(10, 13);
-    case 0x18: want = 6; return Implied::Known;
-    case 0x2B:  // only the device-identification request has a fixed length
-        if (s.size() < 3) return Implied::Undecided;
-        if (s[2] != 0x0E) return Implied::Unknown;
-        want = 7;
-        return Implied::Known;
-    default: return Implied::Unknown;
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x06:
+            want = 8;
+            return Implied::Known;
+        case 0x07:
+        case 0x0B:
+        case 0x0C:
+        case 0x11:
+            want = 4;
+            return Implied::Known;
+        case 0x0F:
+        case 0x10:
+            return countAt(6, 9);
+        case 0x14:
+        case 0x15:
+            return countAt(2, 5);
+        case 0x16:
+            want = 10;
+            return Implied::Known;
+        case 0x17:
+            return countAt(10, 13);
+        case 0x18:
+            want = 6;
+            return Implied::Known;
+        case 0x2B:  // only the device-identification request has a fixed length
+            if (s.size() < 3) return Implied::Undecided;
+            if (s[2] != 0x0E) return Implied::Unknown;
+            want = 7;
+            return Implied::Known;
+        default:
+            return Implied::Unknown;
     }
 }
 
 // FrameAt, resuming the search of an unknown function at length `from`.
-RequestFramer::Framing Frame(std::span<const std::uint8_t> s, std::size_t& length, bool inStep, std::size_t& from) {
+RequestFramer::Framing Frame(std::span<const std::uint8_t> s, std::size_t& length, bool inStep,
+                             std::size_t& from) {
     using F = RequestFramer::Framing;
     if (s.size() < 2) return F::NeedMore;
     std::size_t want = 0;
     switch (ImpliedLength(s, want)) {
-    case Implied::Undecided: return F::NeedMore;
-    case Implied::Known:
-        if (s.size() < want) return F::NeedMore;
-        length = want;
-        return CrcOk(s.first(want)) ? F::Complete : F::Bad;
-    case Implied::Unknown: break;
+        case Implied::Undecided:
+            return F::NeedMore;
+        case Implied::Known:
+            if (s.size() < want) return F::NeedMore;
+            length = want;
+            return CrcOk(s.first(want)) ? F::Complete : F::Bad;
+        case Implied::Unknown:
+            break;
     }
     if (!inStep) return F::Bad;
     // Its length is not implied, so any length whose CRC holds is taken (the module answers
@@ -74,14 +99,17 @@ RequestFramer::Framing Frame(std::span<const std::uint8_t> s, std::size_t& lengt
 
 }  // namespace
 
-RequestFramer::Framing RequestFramer::FrameAt(std::span<const std::uint8_t> stream, std::size_t& length, bool inStep) {
+RequestFramer::Framing RequestFramer::FrameAt(std::span<const std::uint8_t> stream, std::size_t& length,
+                                              bool inStep) {
     std::size_t from = 0;
     return Frame(stream, length, inStep, from);
 }
 
 RequestFramer::RequestFramer(RawMatcher raw) : raw_(std::move(raw)) {}
 
-void RequestFramer::Append(std::span<const std::uint8_t> bytes) { buf_.insert(buf_.end(), bytes.begin(), bytes.end()); }
+void RequestFramer::Append(std::span<const std::uint8_t> bytes) {
+    buf_.insert(buf_.end(), bytes.begin(), bytes.end());
+}
 
 void RequestFramer::Clear() {
     buf_.clear();

@@ -57,7 +57,7 @@ private:
 
     RawMatcher raw_;
     std::vector<std::uint8_t> buf_;
-    std::size_t head_ = 0;      // first byte not yet consumed
+    std::size_t head_ = 0;  // first byte not yet consumed
     bool inStep_ = true;
     std::size_t searched_ = 0;  // unknown function at the front: frame lengths already tried
     std::size_t settled_ = 0;   // look-ahead: below this no good frame can start (absolute)

@@ -14,7 +14,7 @@
 
 struct StandardSource {
     std::array<double, 3> volts{220.0, 220.0, 220.0};  // phases A, B, C
-    double amps = 5.0;                                  // through every circuit
+    double amps = 5.0;                                 // through every circuit
     // 90 degrees minus the phase angle of the current, in radians: P = U I sin(a),
     // Q = U I cos(a), as the tool computes its standard values.
     double angle = 1.5707963267948966;

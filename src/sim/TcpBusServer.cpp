@@ -124,8 +124,7 @@ void TcpBusServer::Serve() {
 }
 
 void TcpBusServer::Wait(int ms) {
-    for (int left = ms; left > 0 && !stop_; left -= kSliceMs)
-        bus_.BusClock().sleep(std::min(left, kSliceMs));
+    for (int left = ms; left > 0 && !stop_; left -= kSliceMs) bus_.BusClock().sleep(std::min(left, kSliceMs));
 }
 
 void TcpBusServer::Reply(const std::vector<std::uint8_t>& request) {

@@ -44,7 +44,8 @@ VirtualModule* VirtualBus::FindLocked(int address) {
     return nullptr;
 }
 
-RawHandler::Match VirtualBus::MatchRaw(std::span<const std::uint8_t> stream, int baud, std::size_t& length) const {
+RawHandler::Match VirtualBus::MatchRaw(std::span<const std::uint8_t> stream, int baud,
+                                       std::size_t& length) const {
     std::lock_guard lock(mutex_);
     return MatchRawLocked(stream, baud, length);
 }
@@ -74,8 +75,8 @@ std::optional<BusReply> VirtualBus::ProcessRawLocked(std::span<const std::uint8_
         const auto unit = request.first(length);
         for (auto& m : modules_) {
             std::size_t n = 0;
-            if (m->Raw() == nullptr || !AtRate(*m, baud) || m->Raw()->MatchRaw(unit, n) != RawHandler::Match::Complete ||
-                n != length)
+            if (m->Raw() == nullptr || !AtRate(*m, baud) ||
+                m->Raw()->MatchRaw(unit, n) != RawHandler::Match::Complete || n != length)
                 continue;
             auto bytes = m->Raw()->HandleRaw(*m, unit, now);
             if (!out) out.emplace();
@@ -136,32 +137,36 @@ std::optional<BusReply> VirtualBus::Process(std::span<const std::uint8_t> reques
     if (reply.bytes.empty()) return std::nullopt;
 
     switch (fault.kind) {
-    case BusFault::Kind::None: break;
-    case BusFault::Kind::NoReply: return std::nullopt;
-    case BusFault::Kind::Late:
-        if (fault.lateAfter == 0) {
-            reply.delayMs += fault.extraMs;
-        } else if (fault.lateAfter < reply.bytes.size()) {
-            reply.pauseAt = fault.lateAfter;
-            reply.pauseMs = fault.extraMs;
-        }
-        break;
-    case BusFault::Kind::BadCrc: reply.bytes.back() ^= 0x5A; break;
-    case BusFault::Kind::Exception:
-        reply.bytes = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(request[1] | 0x80),
-                       fault.exceptionCode, 0, 0};
-        Recrc(reply.bytes);
-        break;
-    case BusFault::Kind::Garbage:
-        reply.bytes.insert(reply.bytes.begin(), fault.garbage.begin(), fault.garbage.end());
-        break;
-    case BusFault::Kind::WrongAddress:
-        reply.bytes[0] = static_cast<std::uint8_t>(address % 247 + 1);
-        Recrc(reply.bytes);
-        break;
-    case BusFault::Kind::Refused:
-    case BusFault::Kind::Ignored:
-        break;  // answered above
+        case BusFault::Kind::None:
+            break;
+        case BusFault::Kind::NoReply:
+            return std::nullopt;
+        case BusFault::Kind::Late:
+            if (fault.lateAfter == 0) {
+                reply.delayMs += fault.extraMs;
+            } else if (fault.lateAfter < reply.bytes.size()) {
+                reply.pauseAt = fault.lateAfter;
+                reply.pauseMs = fault.extraMs;
+            }
+            break;
+        case BusFault::Kind::BadCrc:
+            reply.bytes.back() ^= 0x5A;
+            break;
+        case BusFault::Kind::Exception:
+            reply.bytes = {static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(request[1] | 0x80),
+                           fault.exceptionCode, 0, 0};
+            Recrc(reply.bytes);
+            break;
+        case BusFault::Kind::Garbage:
+            reply.bytes.insert(reply.bytes.begin(), fault.garbage.begin(), fault.garbage.end());
+            break;
+        case BusFault::Kind::WrongAddress:
+            reply.bytes[0] = static_cast<std::uint8_t>(address % 247 + 1);
+            Recrc(reply.bytes);
+            break;
+        case BusFault::Kind::Refused:
+        case BusFault::Kind::Ignored:
+            break;  // answered above
     }
     return reply;
 }

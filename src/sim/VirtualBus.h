@@ -33,12 +33,12 @@
 struct BusFault {
     enum class Kind { None, NoReply, Late, BadCrc, Exception, Garbage, WrongAddress, Refused, Ignored };
     Kind kind = Kind::None;
-    int extraMs = 0;                  // Late: added to the module's turnaround
-    std::size_t lateAfter = 0;        // Late: reply bytes sent on time before the pause (0: all late)
-    std::uint8_t exceptionCode = 4;   // Exception: the code sent instead of the reply
+    int extraMs = 0;                 // Late: added to the module's turnaround
+    std::size_t lateAfter = 0;       // Late: reply bytes sent on time before the pause (0: all late)
+    std::uint8_t exceptionCode = 4;  // Exception: the code sent instead of the reply
     std::vector<std::uint8_t> garbage{0x00, 0xFF, 0x55};  // Garbage: sent before the reply
-    int count = -1;                   // replies it applies to; -1 forever
-    std::uint8_t function = 0;        // only requests of this function code; 0 every request
+    int count = -1;                                       // replies it applies to; -1 forever
+    std::uint8_t function = 0;  // only requests of this function code; 0 every request
 };
 
 struct BusReply {
@@ -86,8 +86,10 @@ public:
 private:
     VirtualModule* FindLocked(int address);
     bool AtRate(const VirtualModule& m, int baud) const { return baud == 0 || m.BaudRate() == baud; }
-    RawHandler::Match MatchRawLocked(std::span<const std::uint8_t> stream, int baud, std::size_t& length) const;
-    std::optional<BusReply> ProcessRawLocked(std::span<const std::uint8_t> request, int baud, Clock::Micros now);
+    RawHandler::Match MatchRawLocked(std::span<const std::uint8_t> stream, int baud,
+                                     std::size_t& length) const;
+    std::optional<BusReply> ProcessRawLocked(std::span<const std::uint8_t> request, int baud,
+                                             Clock::Micros now);
 
     Clock& clock_;
     mutable std::mutex mutex_;

@@ -17,12 +17,22 @@ using std::uint8_t;
 constexpr int kMapSize = 9564;  // highest mapped register is 9563
 constexpr std::array<int, 3> kBauds{4800, 9600, 19200};
 
-double Seconds(Clock::Micros now) { return static_cast<double>(now.count()) / 1e6; }
+double Seconds(Clock::Micros now) {
+    return static_cast<double>(now.count()) / 1e6;
+}
 
-uint16_t Lo16(std::int64_t v) { return static_cast<uint16_t>(static_cast<std::uint64_t>(v) & 0xFFFFu); }
-uint16_t Hi16(std::int64_t v) { return static_cast<uint16_t>((static_cast<std::uint64_t>(v) >> 16) & 0xFFFFu); }
-uint16_t Clamp16(double v) { return static_cast<uint16_t>(std::clamp(v, 0.0, 65535.0)); }
-std::int16_t ClampS16(double v) { return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)); }
+uint16_t Lo16(std::int64_t v) {
+    return static_cast<uint16_t>(static_cast<std::uint64_t>(v) & 0xFFFFu);
+}
+uint16_t Hi16(std::int64_t v) {
+    return static_cast<uint16_t>((static_cast<std::uint64_t>(v) >> 16) & 0xFFFFu);
+}
+uint16_t Clamp16(double v) {
+    return static_cast<uint16_t>(std::clamp(v, 0.0, 65535.0));
+}
+std::int16_t ClampS16(double v) {
+    return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+}
 
 void PutCrc(std::vector<uint8_t>& f) {
     const uint16_t crc = Crc16Modbus(f);
@@ -30,10 +40,14 @@ void PutCrc(std::vector<uint8_t>& f) {
     f.push_back(static_cast<uint8_t>(crc >> 8));
 }
 
-int Word(std::span<const uint8_t> f, std::size_t at) { return f[at] * 256 + f[at + 1]; }
+int Word(std::span<const uint8_t> f, std::size_t at) {
+    return f[at] * 256 + f[at + 1];
+}
 
 // Outlets that show every sign case: idle ones, one exporting, one capacitive.
-bool IsIdle(int i) { return i == 5 || i == 13 || i == 26; }
+bool IsIdle(int i) {
+    return i == 5 || i == 13 || i == 26;
+}
 
 // Outlet 30 starts a motor for 6 s of every 40 s, drawing more than the default 63 A
 // limit, so its current alarm comes and goes by itself.
@@ -70,7 +84,7 @@ VirtualModule::VirtualModule(int address, int baudIndex)
             o.cosPhi = 0.80 + 0.01 * (i % 19);
         }
         o.sinPhi = std::sqrt(1.0 - o.cosPhi * o.cosPhi);
-        if (i == 9) o.cosPhi = -o.cosPhi;  // outlet 10 exports
+        if (i == 9) o.cosPhi = -o.cosPhi;   // outlet 10 exports
         if (i == 16) o.sinPhi = -o.sinPhi;  // outlet 17 is capacitive
         o.activeBase = static_cast<uint32_t>(1000 + i * 537);
         o.reactiveBase = static_cast<uint32_t>(200 + i * 111);
@@ -82,7 +96,8 @@ VirtualModule::VirtualModule(int address, int baudIndex)
     stored_[504] = 26400;
     stored_[505] = 17600;
     for (int r = 507; r <= 536; ++r) stored_[static_cast<std::size_t>(r)] = 6300;
-    for (int i = 0; i < kOutlets; ++i) stored_[static_cast<std::size_t>(376 + i)] = static_cast<uint16_t>(6378 + (i * 7) % 40);
+    for (int i = 0; i < kOutlets; ++i)
+        stored_[static_cast<std::size_t>(376 + i)] = static_cast<uint16_t>(6378 + (i * 7) % 40);
     // Dead zones as the dead-zone write leaves them: rows 8, 9, 10, 1 .. 7 from 1023.
     const std::array<uint16_t, 10> deadZones{50, 50, 50, 100, 100, 100, 10, 10, 10, 30};
     for (std::size_t k = 0; k < deadZones.size(); ++k) stored_[1023 + k] = deadZones[k];
@@ -141,7 +156,8 @@ double VirtualModule::Noise(int key, Clock::Micros now, double amplitude) const 
 
 std::int32_t VirtualModule::PhaseVoltage(int phase, Clock::Micros now) const {
     if (bench_.OnBench())
-        return bench_.VoltageCentivolts(phase, stored_[static_cast<std::size_t>(5000 + phase)], Noise(phase, now, 1.0));
+        return bench_.VoltageCentivolts(phase, stored_[static_cast<std::size_t>(5000 + phase)],
+                                        Noise(phase, now, 1.0));
     return static_cast<std::int32_t>(std::lround(21990.0 + 15.0 * phase + Noise(phase, now, 5.0)));
 }
 
@@ -183,23 +199,33 @@ std::uint32_t VirtualModule::OutletReactiveEnergy(int outlet, Clock::Micros now)
 
 std::uint16_t VirtualModule::OutletRegister(int outlet, int offset, Clock::Micros now) const {
     switch (offset) {
-    case 0: return Lo16(OutletCurrentMa(outlet, now));
-    case 1: return Lo16(OutletActivePower(outlet, now));
-    case 2: return Hi16(OutletActivePower(outlet, now));
-    case 3: return Lo16(OutletReactivePower(outlet, now));
-    case 4: return Hi16(OutletReactivePower(outlet, now));
-    case 5:
-    case 6: {
-        const double p = OutletActivePower(outlet, now);
-        const double q = OutletReactivePower(outlet, now);
-        const auto s = static_cast<std::int64_t>(std::llround(std::sqrt(p * p + q * q)));
-        return offset == 5 ? Lo16(s) : Hi16(s);
-    }
-    case 7: return Lo16(5000 + std::lround(Noise(9, now, 2.0)));  // frequency as the outlet sees it
-    case 8: return Lo16(OutletActiveEnergy(outlet, now));
-    case 9: return Hi16(OutletActiveEnergy(outlet, now));
-    case 10: return Lo16(OutletReactiveEnergy(outlet, now));
-    default: return Hi16(OutletReactiveEnergy(outlet, now));
+        case 0:
+            return Lo16(OutletCurrentMa(outlet, now));
+        case 1:
+            return Lo16(OutletActivePower(outlet, now));
+        case 2:
+            return Hi16(OutletActivePower(outlet, now));
+        case 3:
+            return Lo16(OutletReactivePower(outlet, now));
+        case 4:
+            return Hi16(OutletReactivePower(outlet, now));
+        case 5:
+        case 6: {
+            const double p = OutletActivePower(outlet, now);
+            const double q = OutletReactivePower(outlet, now);
+            const auto s = static_cast<std::int64_t>(std::llround(std::sqrt(p * p + q * q)));
+            return offset == 5 ? Lo16(s) : Hi16(s);
+        }
+        case 7:
+            return Lo16(5000 + std::lround(Noise(9, now, 2.0)));  // frequency as the outlet sees it
+        case 8:
+            return Lo16(OutletActiveEnergy(outlet, now));
+        case 9:
+            return Hi16(OutletActiveEnergy(outlet, now));
+        case 10:
+            return Lo16(OutletReactiveEnergy(outlet, now));
+        default:
+            return Hi16(OutletReactiveEnergy(outlet, now));
     }
 }
 
@@ -273,13 +299,16 @@ std::uint16_t VirtualModule::HarmonicRegister(int reg, Clock::Micros now) const 
 
 std::uint16_t VirtualModule::TotalsRegister(int reg, Clock::Micros now) const {
     const int k = reg - 2000;
-    const int group = k / 20;       // 0 active power, 1 reactive power, 2 active energy
+    const int group = k / 20;  // 0 active power, 1 reactive power, 2 active energy
     const int circuit = (k % 20) / 2 + 1;
     std::int64_t sum = 0;
     for (int n = 3 * circuit - 2; n <= 3 * circuit; ++n) {
-        if (group == 0) sum += OutletActivePower(n, now);
-        else if (group == 1) sum += OutletReactivePower(n, now);
-        else sum += OutletActiveEnergy(n, now);
+        if (group == 0)
+            sum += OutletActivePower(n, now);
+        else if (group == 1)
+            sum += OutletReactivePower(n, now);
+        else
+            sum += OutletActiveEnergy(n, now);
     }
     return k % 2 == 0 ? Lo16(sum) : Hi16(sum);
 }
@@ -287,7 +316,8 @@ std::uint16_t VirtualModule::TotalsRegister(int reg, Clock::Micros now) const {
 std::uint16_t VirtualModule::Live(int reg, Clock::Micros now) {
     if (reg <= 2) return Lo16(PhaseVoltage(reg, now));
     if (reg <= 5) {  // line-to-line voltages, 0.1 V
-        const double uab = (PhaseVoltage(reg - 3, now) + PhaseVoltage((reg - 2) % 3, now)) / 2.0 * std::sqrt(3.0);
+        const double uab =
+            (PhaseVoltage(reg - 3, now) + PhaseVoltage((reg - 2) % 3, now)) / 2.0 * std::sqrt(3.0);
         return Clamp16(std::round(uab / 10.0));
     }
     if (reg <= 8) {  // phase currents, 0.01 A
@@ -340,14 +370,17 @@ void VirtualModule::ApplyPending() {
 
 bool VirtualModule::SetStored(int reg, std::uint16_t value) {
     if (reg < 0 || reg >= kMapSize || AccessOf(reg) == Access::None) return false;
-    if (reg <= 375 || reg == 500 || reg == 501 || (reg >= 700 && reg <= 985) || (reg >= 2000 && reg <= 2059)) {
+    if (reg <= 375 || reg == 500 || reg == 501 || (reg >= 700 && reg <= 985) ||
+        (reg >= 2000 && reg <= 2059)) {
         if (reg != 40) return false;  // computed, not stored
     }
     stored_[static_cast<std::size_t>(reg)] = value;
     return true;
 }
 
-bool VirtualModule::Coil(int coil) const { return coil >= 0 && coil < 2 && coils_[static_cast<std::size_t>(coil)]; }
+bool VirtualModule::Coil(int coil) const {
+    return coil >= 0 && coil < 2 && coils_[static_cast<std::size_t>(coil)];
+}
 
 void VirtualModule::SetInputOverride(int input, std::optional<bool> value) {
     if (input >= 0 && input < 2) inputOverride_[static_cast<std::size_t>(input)] = value;
@@ -355,7 +388,8 @@ void VirtualModule::SetInputOverride(int input, std::optional<bool> value) {
 
 bool VirtualModule::Input(int input, Clock::Micros now) const {
     if (input < 0 || input > 1) return false;
-    if (inputOverride_[static_cast<std::size_t>(input)]) return *inputOverride_[static_cast<std::size_t>(input)];
+    if (inputOverride_[static_cast<std::size_t>(input)])
+        return *inputOverride_[static_cast<std::size_t>(input)];
     const std::int64_t period = input == 0 ? 7 : 11;  // seconds between changes
     return (now.count() / 1000000 / period) % 2 == 1;
 }
@@ -366,7 +400,8 @@ void VirtualModule::SetCircuitFault(int outlet, bool fault) {
     faultBits_ = fault ? (faultBits_ | bit) : (faultBits_ & ~bit);
 }
 
-void VirtualModule::PresetEnergy(int outletIndex, std::uint32_t active, std::uint32_t reactive, Clock::Micros now) {
+void VirtualModule::PresetEnergy(int outletIndex, std::uint32_t active, std::uint32_t reactive,
+                                 Clock::Micros now) {
     Outlet& o = outlets_[static_cast<std::size_t>(outletIndex)];
     o.activeBase = active;
     o.reactiveBase = reactive;
@@ -393,89 +428,95 @@ std::vector<std::uint8_t> VirtualModule::Handle(std::span<const std::uint8_t> fr
     auto fail = [&](uint8_t code) { return broadcast ? std::vector<uint8_t>{} : Exception(fc, code); };
 
     switch (fc) {
-    case 0x01:
-    case 0x02: {
-        if (frame.size() < 8) return fail(0x03);
-        const int start = Word(frame, 2);
-        const int count = Word(frame, 4);
-        if (count < 1 || count > 2000) return fail(0x03);
-        if (start + count > 2) return fail(0x02);
-        uint8_t bits = 0;
-        for (int k = 0; k < count; ++k) {
-            const bool on = fc == 0x01 ? Coil(start + k) : Input(start + k, now);
-            if (on) bits = static_cast<uint8_t>(bits | (1u << k));
+        case 0x01:
+        case 0x02: {
+            if (frame.size() < 8) return fail(0x03);
+            const int start = Word(frame, 2);
+            const int count = Word(frame, 4);
+            if (count < 1 || count > 2000) return fail(0x03);
+            if (start + count > 2) return fail(0x02);
+            uint8_t bits = 0;
+            for (int k = 0; k < count; ++k) {
+                const bool on = fc == 0x01 ? Coil(start + k) : Input(start + k, now);
+                if (on) bits = static_cast<uint8_t>(bits | (1u << k));
+            }
+            reply.push_back(1);
+            reply.push_back(bits);
+            break;
         }
-        reply.push_back(1);
-        reply.push_back(bits);
-        break;
-    }
-    case 0x03: {
-        if (frame.size() < 8) return fail(0x03);
-        const int start = Word(frame, 2);
-        const int count = Word(frame, 4);
-        if (count < 1 || count > 125) return fail(0x03);
-        for (int r = start; r < start + count; ++r)
-            if (AccessOf(r) == Access::None) return fail(0x02);
-        reply.push_back(static_cast<uint8_t>(2 * count));
-        for (int r = start; r < start + count; ++r) {
-            const uint16_t v = *ReadRegister(r, now);
-            reply.push_back(static_cast<uint8_t>(v >> 8));
-            reply.push_back(static_cast<uint8_t>(v & 0xFF));
+        case 0x03: {
+            if (frame.size() < 8) return fail(0x03);
+            const int start = Word(frame, 2);
+            const int count = Word(frame, 4);
+            if (count < 1 || count > 125) return fail(0x03);
+            for (int r = start; r < start + count; ++r)
+                if (AccessOf(r) == Access::None) return fail(0x02);
+            reply.push_back(static_cast<uint8_t>(2 * count));
+            for (int r = start; r < start + count; ++r) {
+                const uint16_t v = *ReadRegister(r, now);
+                reply.push_back(static_cast<uint8_t>(v >> 8));
+                reply.push_back(static_cast<uint8_t>(v & 0xFF));
+            }
+            break;
         }
-        break;
-    }
-    case 0x05: {
-        if (frame.size() < 8) return fail(0x03);
-        const int coil = Word(frame, 2);
-        const int value = Word(frame, 4);
-        if (value != 0xFF00 && value != 0x0000) return fail(0x03);
-        if (coil > 1) return fail(0x02);
-        coils_[static_cast<std::size_t>(coil)] = value == 0xFF00;
-        reply.assign(frame.begin(), frame.begin() + 6);
-        reply[0] = static_cast<uint8_t>(address_);
-        break;
-    }
-    case 0x10: {
-        if (frame.size() < 9) return fail(0x03);
-        const int start = Word(frame, 2);
-        const int count = Word(frame, 4);
-        if (count < 1 || count > 123 || frame[6] != 2 * count || frame.size() < 9u + 2u * static_cast<unsigned>(count))
-            return fail(0x03);
-        for (int r = start; r < start + count; ++r) {
-            const Access a = AccessOf(r);
-            if (a == Access::None || a == Access::Read || (a == Access::Command && count != 1)) return fail(0x02);
+        case 0x05: {
+            if (frame.size() < 8) return fail(0x03);
+            const int coil = Word(frame, 2);
+            const int value = Word(frame, 4);
+            if (value != 0xFF00 && value != 0x0000) return fail(0x03);
+            if (coil > 1) return fail(0x02);
+            coils_[static_cast<std::size_t>(coil)] = value == 0xFF00;
+            reply.assign(frame.begin(), frame.begin() + 6);
+            reply[0] = static_cast<uint8_t>(address_);
+            break;
         }
-        std::vector<uint16_t> v(static_cast<std::size_t>(count));
-        for (std::size_t k = 0; k < v.size(); ++k) v[k] = static_cast<uint16_t>(Word(frame, 7 + 2 * k));
-        auto valueAt = [&](int reg) -> std::optional<uint16_t> {
-            if (reg < start || reg >= start + count) return std::nullopt;
-            return v[static_cast<std::size_t>(reg - start)];
-        };
-        if (auto a = valueAt(500); a && (*a < 1 || *a > 247)) return fail(0x03);
-        if (auto b = valueAt(501); b && *b > 2) return fail(0x03);
-        const bool preset = start == 9258 && count >= 6 && v[0] == 999;
-        if (preset && v[1] >= kOutlets) return fail(0x03);
-        const bool calibration = start == 9257 && count == 11 && v[0] == 999;
-        if (calibration && v[1] >= kOutlets) return fail(0x03);
-        // The dead-zone command: 32, then the ten values, which land at 1023..1032.
-        const bool deadZones = start == 1023 && count == 11 && v[0] == 32;
-        if (deadZones) {
-            for (std::size_t k = 1; k < v.size(); ++k) WriteRegister(1023 + static_cast<int>(k) - 1, v[k], now);
-        } else {
-            for (int r = start; r < start + count; ++r) WriteRegister(r, v[static_cast<std::size_t>(r - start)], now);
+        case 0x10: {
+            if (frame.size() < 9) return fail(0x03);
+            const int start = Word(frame, 2);
+            const int count = Word(frame, 4);
+            if (count < 1 || count > 123 || frame[6] != 2 * count ||
+                frame.size() < 9u + 2u * static_cast<unsigned>(count))
+                return fail(0x03);
+            for (int r = start; r < start + count; ++r) {
+                const Access a = AccessOf(r);
+                if (a == Access::None || a == Access::Read || (a == Access::Command && count != 1))
+                    return fail(0x02);
+            }
+            std::vector<uint16_t> v(static_cast<std::size_t>(count));
+            for (std::size_t k = 0; k < v.size(); ++k) v[k] = static_cast<uint16_t>(Word(frame, 7 + 2 * k));
+            auto valueAt = [&](int reg) -> std::optional<uint16_t> {
+                if (reg < start || reg >= start + count) return std::nullopt;
+                return v[static_cast<std::size_t>(reg - start)];
+            };
+            if (auto a = valueAt(500); a && (*a < 1 || *a > 247)) return fail(0x03);
+            if (auto b = valueAt(501); b && *b > 2) return fail(0x03);
+            const bool preset = start == 9258 && count >= 6 && v[0] == 999;
+            if (preset && v[1] >= kOutlets) return fail(0x03);
+            const bool calibration = start == 9257 && count == 11 && v[0] == 999;
+            if (calibration && v[1] >= kOutlets) return fail(0x03);
+            // The dead-zone command: 32, then the ten values, which land at 1023..1032.
+            const bool deadZones = start == 1023 && count == 11 && v[0] == 32;
+            if (deadZones) {
+                for (std::size_t k = 1; k < v.size(); ++k)
+                    WriteRegister(1023 + static_cast<int>(k) - 1, v[k], now);
+            } else {
+                for (int r = start; r < start + count; ++r)
+                    WriteRegister(r, v[static_cast<std::size_t>(r - start)], now);
+            }
+            if (preset)
+                PresetEnergy(v[1], v[2] | (static_cast<uint32_t>(v[3]) << 16),
+                             v[4] | (static_cast<uint32_t>(v[5]) << 16), now);
+            if (start == 9257 && v[0] == 999) {
+                for (std::size_t k = 0; k < calibration_.size(); ++k) calibration_[k] = stored_[9257 + k];
+                ++calibrationWrites_;
+                if (calibration) bench_.ApplyBlock(calibration_);
+            }
+            reply.assign(frame.begin(), frame.begin() + 6);
+            reply[0] = static_cast<uint8_t>(address_);
+            break;
         }
-        if (preset) PresetEnergy(v[1], v[2] | (static_cast<uint32_t>(v[3]) << 16), v[4] | (static_cast<uint32_t>(v[5]) << 16), now);
-        if (start == 9257 && v[0] == 999) {
-            for (std::size_t k = 0; k < calibration_.size(); ++k) calibration_[k] = stored_[9257 + k];
-            ++calibrationWrites_;
-            if (calibration) bench_.ApplyBlock(calibration_);
-        }
-        reply.assign(frame.begin(), frame.begin() + 6);
-        reply[0] = static_cast<uint8_t>(address_);
-        break;
-    }
-    default:
-        return fail(0x01);
+        default:
+            return fail(0x01);
     }
 
     // The reply is built with the old settings; from here on the module is at the new ones.

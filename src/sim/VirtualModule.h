@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "link/Clock.h"
-#include "sim/RawHandler.h"
 #include "sim/CalibrationModel.h"
+#include "sim/RawHandler.h"
 
 class VirtualModule {
 public:
@@ -81,7 +81,7 @@ public:
     std::int32_t OutletReactivePower(int outlet, Clock::Micros now) const;  // 0.1 var
     std::uint32_t OutletActiveEnergy(int outlet, Clock::Micros now) const;  // 0.1 kWh
     std::uint32_t OutletReactiveEnergy(int outlet, Clock::Micros now) const;
-    std::int32_t PhaseVoltage(int phase, Clock::Micros now) const;          // 0.01 V
+    std::int32_t PhaseVoltage(int phase, Clock::Micros now) const;  // 0.01 V
 
     // The last calibration block written at 9257 (11 words).
     const std::array<std::uint16_t, 11>& CalibrationBlock() const { return calibration_; }

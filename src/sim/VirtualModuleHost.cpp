@@ -44,7 +44,9 @@ std::optional<bool> OpenNetworkPort(CSerialPort& serial, const std::string& name
 namespace {
 
 struct MemoryModule {
-    MemoryModule(int address, int baud) { bus.AddModule(address, VirtualModule::BaudIndexOf(baud).value_or(1)); }
+    MemoryModule(int address, int baud) {
+        bus.AddModule(address, VirtualModule::BaudIndexOf(baud).value_or(1));
+    }
     RealClock clock;
     VirtualBus bus{clock};
     SimPort port{bus, clock};
@@ -58,7 +60,8 @@ public:
     bool Open(int address, int baud) {
         const std::lock_guard lock(mutex_);
         // Outside 1..247 nobody could be addressed; the module then sits at 1.
-        if (!module_) module_ = std::make_unique<MemoryModule>(address >= 1 && address <= 247 ? address : 1, baud);
+        if (!module_)
+            module_ = std::make_unique<MemoryModule>(address >= 1 && address <= 247 ? address : 1, baud);
         return module_->port.Open(baud);
     }
     void Stop() {
@@ -102,15 +105,21 @@ MemoryLinkPort& TheMemoryPort() {
 
 }  // namespace
 
-std::string VirtualModulePortPath(int, int) { return {}; }  // no pseudo-terminal to name
+std::string VirtualModulePortPath(int, int) {
+    return {};
+}  // no pseudo-terminal to name
 
-void StopVirtualModule() { TheMemoryPort().Stop(); }
+void StopVirtualModule() {
+    TheMemoryPort().Stop();
+}
 
 // In memory there is no terminal to tell modules apart by: the one module is meant.
-bool WithBuiltInBus(const std::string&, const std::function<void(VirtualBus&)>& f) { return TheMemoryPort().WithBus(f); }
+bool WithBuiltInBus(const std::string&, const std::function<void(VirtualBus&)>& f) {
+    return TheMemoryPort().WithBus(f);
+}
 
-bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
-                  int address) {
+bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity,
+                  int stopBits, int address) {
     if (const auto network = OpenNetworkPort(port, name, baud, dataBits, parity, stopBits)) return *network;
     if (name != kVirtualModuleName) return port.Open(name, baud, dataBits, parity, stopBits);
     return TheMemoryPort().Open(address, baud);
@@ -171,8 +180,8 @@ void StopVirtualModule() {
     }
 }
 
-bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
-                  int address) {
+bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity,
+                  int stopBits, int address) {
     if (const auto network = OpenNetworkPort(port, name, baud, dataBits, parity, stopBits)) return *network;
     if (name != kVirtualModuleName) return port.Open(name, baud, dataBits, parity, stopBits);
     const std::string path = VirtualModulePortPath(address, baud);

@@ -34,8 +34,8 @@ void StopVirtualModule();
 // Opens `name` on `port` as CSerialPort::Open does, "Virtual module" being resolved first.
 // A network address ("tcp://HOST:PORT", "rfc2217://HOST:PORT") opens TheNetworkPort() instead
 // and closes `port`; a serial name closes the network port.
-bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity, int stopBits,
-                  int address);
+bool OpenLinkPort(CSerialPort& port, const std::string& name, int baud, int dataBits, int parity,
+                  int stopBits, int address);
 // The port the link talks through once OpenLinkPort opened `name`: `serial` itself, except
 // for a network address (TheNetworkPort()) and for "Virtual module" on Windows, which has no
 // pseudo-terminal: there the module is served in memory (an in-memory port on a bus on the

@@ -14,17 +14,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <algorithm>
-#include <tuple>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cli/OptionStyle.h"
@@ -68,13 +68,16 @@ bool ParseFault(std::string_view text, FaultArg& f) {
     std::vector<std::string_view> parts;
     for (std::size_t at = 0;;) {
         const auto colon = text.find(':', at);
-        parts.push_back(text.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at));
+        parts.push_back(
+            text.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at));
         if (colon == std::string_view::npos) break;
         at = colon + 1;
     }
     if (parts.size() < 2 || !ParseCount(parts[0], 1, 247, f.address)) return false;
     f.kind = parts[1];
-    const auto number = [&](std::size_t i, int lo, int hi, int& out) { return i < parts.size() && ParseCount(parts[i], lo, hi, out); };
+    const auto number = [&](std::size_t i, int lo, int hi, int& out) {
+        return i < parts.size() && ParseCount(parts[i], lo, hi, out);
+    };
     if (f.kind == "no-handshake" || f.kind == "snapshot" || f.kind == "in-bootloader") {
         f.faults.ignoreHandshake = f.kind == "no-handshake";
         f.faults.snapshotChanges = f.kind == "snapshot";
@@ -92,7 +95,8 @@ bool ParseFault(std::string_view text, FaultArg& f) {
     }
     if (f.kind == "vanish") {
         int seconds = Bootloader::kDefaultVanishMs / 1000;
-        if (!number(2, 1, 65535, f.faults.vanishAtBlock) || (parts.size() == 4 && !number(3, 1, 86400, seconds)))
+        if (!number(2, 1, 65535, f.faults.vanishAtBlock) ||
+            (parts.size() == 4 && !number(3, 1, 86400, seconds)))
             return false;
         f.faults.vanishMs = seconds * 1000;
         return true;
@@ -117,7 +121,7 @@ bool ParseAmount(std::string_view text, double max, double& out) {
 
 // Points `link` at `target`, replacing an earlier link but never a file that is not one.
 bool MakeLink(const std::string& link, const std::string& target) {
-    struct stat st{};
+    struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::fprintf(stderr, "kvt40-sim: %s exists and is not a symbolic link\n", link.c_str());
@@ -307,9 +311,14 @@ int main(int argc, char** argv) {
             if (f.address != a) continue;
             merged.ignoreHandshake = merged.ignoreHandshake || f.faults.ignoreHandshake;
             merged.snapshotChanges = merged.snapshotChanges || f.faults.snapshotChanges;
-            if (f.kind == "nak") std::tie(merged.nakBlock, merged.nakCount) = std::pair(f.faults.nakBlock, f.faults.nakCount);
-            if (f.kind == "drop") std::tie(merged.dropBlock, merged.dropCount) = std::pair(f.faults.dropBlock, f.faults.dropCount);
-            if (f.kind == "vanish") std::tie(merged.vanishAtBlock, merged.vanishMs) = std::pair(f.faults.vanishAtBlock, f.faults.vanishMs);
+            if (f.kind == "nak")
+                std::tie(merged.nakBlock, merged.nakCount) = std::pair(f.faults.nakBlock, f.faults.nakCount);
+            if (f.kind == "drop")
+                std::tie(merged.dropBlock, merged.dropCount) =
+                    std::pair(f.faults.dropBlock, f.faults.dropCount);
+            if (f.kind == "vanish")
+                std::tie(merged.vanishAtBlock, merged.vanishMs) =
+                    std::pair(f.faults.vanishAtBlock, f.faults.vanishMs);
             inBootloader = inBootloader || f.inBootloader;
         }
         bus.WithModule(a, [&](VirtualModule& m) {

@@ -7,11 +7,16 @@
 
 int BusScan::PeriodMsFor(int baud) {
     switch (baud) {
-    case 2400: return 380;
-    case 4800: return 350;
-    case 9600: return 300;
-    case 19200: return 250;
-    default: return 200;
+        case 2400:
+            return 380;
+        case 4800:
+            return 350;
+        case 9600:
+            return 300;
+        case 19200:
+            return 250;
+        default:
+            return 200;
     }
 }
 
@@ -66,7 +71,8 @@ BusScan::TickResult BusScan::OnTick() {
     }
     clock_.sleep(kReplyWaitMs);
     std::array<std::int32_t, 128> values{};
-    r.valid = link_.protocol != nullptr && reply.size() >= 5 && link_.protocol->CheckReadRegistersReply(reply, values);
+    r.valid = link_.protocol != nullptr && reply.size() >= 5 &&
+              link_.protocol->CheckReadRegistersReply(reply, values);
     // Only a byte count of exactly one register names an address; any other is no answer to this request.
     r.found = r.valid && reply[2] == 2 && values[0] == current_;
     if (r.found && found_.size() < static_cast<std::size_t>(kMaxAddress)) found_.push_back(current_);
@@ -82,7 +88,8 @@ BusScan::TickResult BusScan::OnTick() {
     return r;
 }
 
-bool BusScan::RunToEnd(const std::function<bool()>& keepGoing, const std::function<void(const TickResult&)>& onTick) {
+bool BusScan::RunToEnd(const std::function<bool()>& keepGoing,
+                       const std::function<void(const TickResult&)>& onTick) {
     const Clock::Micros period(std::int64_t{periodMs_} * 1000);
     Clock::Micros next = clock_.now() + period;
     while (running_) {

@@ -53,7 +53,8 @@ public:
     // Runs a started scan to its end as the form's timer would: a tick every PeriodMs(), one
     // that overran the period followed at once. `onTick` hears each tick; `keepGoing` is
     // asked before each (false: stop). Returns true when the end address was reached.
-    bool RunToEnd(const std::function<bool()>& keepGoing, const std::function<void(const TickResult&)>& onTick);
+    bool RunToEnd(const std::function<bool()>& keepGoing,
+                  const std::function<void(const TickResult&)>& onTick);
 
     bool Running() const { return running_; }
     int PeriodMs() const { return periodMs_; }

@@ -4,7 +4,8 @@
 
 HandOffSink::HandOffSink(MessageSink& target, Post post) : target_(target), post_(std::move(post)) {}
 
-MsgResult HandOffSink::Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) {
+MsgResult HandOffSink::Show(const std::string& text, const std::string& caption, MsgIcon icon,
+                            MsgButtons buttons) {
     struct Call {
         std::optional<MsgResult> answer;
     };

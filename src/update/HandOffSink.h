@@ -32,7 +32,8 @@ public:
     HandOffSink(const HandOffSink&) = delete;
     HandOffSink& operator=(const HandOffSink&) = delete;
 
-    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon, MsgButtons buttons) override;
+    MsgResult Show(const std::string& text, const std::string& caption, MsgIcon icon,
+                   MsgButtons buttons) override;
     void Close();
 
 private:

@@ -17,16 +17,23 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string SystemText(int error) { return std::generic_category().message(error); }
+std::string SystemText(int error) {
+    return std::generic_category().message(error);
+}
 
 const char* KindText(fs::file_type type) {
     switch (type) {
-    case fs::file_type::directory: return "a folder";
-    case fs::file_type::fifo: return "a FIFO";
-    case fs::file_type::character:
-    case fs::file_type::block: return "a device";
-    case fs::file_type::socket: return "a socket";
-    default: return "not a regular file";
+        case fs::file_type::directory:
+            return "a folder";
+        case fs::file_type::fifo:
+            return "a FIFO";
+        case fs::file_type::character:
+        case fs::file_type::block:
+            return "a device";
+        case fs::file_type::socket:
+            return "a socket";
+        default:
+            return "not a regular file";
     }
 }
 

@@ -27,7 +27,8 @@ inline constexpr std::uint32_t kImageCapBytes = 1024 * 1024;
 std::optional<std::uint32_t> ProbeImage(const std::string& path, std::string& why, bool overCap = false);
 // The whole file, or nullopt with `why` set (the same refusals; also when fewer bytes could
 // be read than it has).
-std::optional<std::vector<std::uint8_t>> ReadImage(const std::string& path, std::string& why, bool overCap = false);
+std::optional<std::vector<std::uint8_t>> ReadImage(const std::string& path, std::string& why,
+                                                   bool overCap = false);
 // The full path of `path` as block 0 carries it (what a file dialog hands over): absolute,
 // with "." and ".." taken out where that still names the same file. `path` itself when
 // the system cannot tell.

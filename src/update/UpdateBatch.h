@@ -52,7 +52,8 @@ public:
     void Begin() { busy_ = true; }
     // Sequence A for each selected row in order; its states go into the rows, and a row the
     // sequence left untouched says why (paused, or no bootloader answer). Busy ends false.
-    void Run(const std::vector<Row>& rows, UpdateSequences& sequences, const std::string& imagePath, UpdateLog& log);
+    void Run(const std::vector<Row>& rows, UpdateSequences& sequences, const std::string& imagePath,
+             UpdateLog& log);
 
 private:
     std::vector<int> found_;

@@ -11,13 +11,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "formkit/CellColours.h"
 #include "link/ModbusSession.h"
 #include "resources/Resources.h"
+#include "run/RunState.h"
 #include "update/ImageFile.h"
 #include "update/UpgradeRetryDlg.h"
-#include "formkit/CellColours.h"
 #include "widgets/GridCtrl.h"
-#include "run/RunState.h"
 
 namespace {
 
@@ -44,7 +44,9 @@ const QString kUpgrade = QStringLiteral("升级");
 const QString kPause = QStringLiteral("暂停");
 const QString kImageFilter = QStringLiteral("文本文件(*.bin) | *.bin");
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 template <typename W>
 W* Named(W* w, const char* kind, int id) {
@@ -54,7 +56,8 @@ W* Named(W* w, const char* kind, int id) {
 
 }  // namespace
 
-CUpdateForm::CUpdateForm(FormContext& ctx, QWidget* parent) : CUpdateForm(ctx, ctx.run.update, ctx.run.updateLog, parent) {}
+CUpdateForm::CUpdateForm(FormContext& ctx, QWidget* parent)
+    : CUpdateForm(ctx, ctx.run.update, ctx.run.updateLog, parent) {}
 
 CUpdateForm::CUpdateForm(FormContext& ctx, UpdateShared& shared, UpdateLog& log, QWidget* parent)
     : CFormView(kFormId, parent),
@@ -172,7 +175,8 @@ void CUpdateForm::OnInitialUpdate() {
     image_->setText(imagePath_);
     UpdateButtons();
     if (!ModbusSession(ctx_.link, ctx_.clock).Connected())
-        Message(update_text::kCannotOpenPort, update_text::kError, MsgIcon::Exclamation, MsgButtons::RetryCancel);
+        Message(update_text::kCannotOpenPort, update_text::kError, MsgIcon::Exclamation,
+                MsgButtons::RetryCancel);
 }
 
 void CUpdateForm::OnQuery() {
@@ -182,7 +186,8 @@ void CUpdateForm::OnQuery() {
         return;
     }
     if (!ModbusSession(ctx_.link, ctx_.clock).Connected()) {
-        Message(update_text::kCannotConnect, update_text::kError, MsgIcon::Exclamation, MsgButtons::RetryCancel);
+        Message(update_text::kCannotConnect, update_text::kError, MsgIcon::Exclamation,
+                MsgButtons::RetryCancel);
         return;
     }
     bool okFrom = false;
@@ -306,8 +311,8 @@ void CUpdateForm::OnUpgrade() {
         });
         return;
     }
-    if (ctx_.sink.Show(std::string(update_text::kAskPause), std::string(update_text::kNotice), MsgIcon::Question,
-                       MsgButtons::OkCancel) != MsgResult::Ok)
+    if (ctx_.sink.Show(std::string(update_text::kAskPause), std::string(update_text::kNotice),
+                       MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
         return;
     if (ctx_.link.port != nullptr) ctx_.link.port->Close();
     ctx_.clock.sleep(kPauseSettleMs);
@@ -353,14 +358,15 @@ void CUpdateForm::OnRetry() {
 
 bool CUpdateForm::TransferRunning() const {
     if (upgrade_->text() == kPause || batch_.Busy()) return true;
-    return std::any_of(retries_.begin(), retries_.end(), [](const auto& d) { return d != nullptr && d->Busy(); });
+    return std::any_of(retries_.begin(), retries_.end(),
+                       [](const auto& d) { return d != nullptr && d->Busy(); });
 }
 
 void CUpdateForm::UpdateButtons() {
     const bool scanning = query_->text() == kStop;
     const bool batch = upgrade_->text() == kPause;
-    const bool retrying =
-        std::any_of(retries_.begin(), retries_.end(), [](const auto& d) { return d != nullptr && d->Busy(); });
+    const bool retrying = std::any_of(retries_.begin(), retries_.end(),
+                                      [](const auto& d) { return d != nullptr && d->Busy(); });
     // A running scan or batch keeps its own button: it is how it is stopped or paused.
     query_->setEnabled(scanning || (!batch && !retrying));
     upgrade_->setEnabled(batch || (scanned_ && !scanning && !retrying));

@@ -18,13 +18,13 @@
 #include <memory>
 #include <thread>
 
+#include "formkit/FormContext.h"
+#include "formkit/FormView.h"
 #include "link/UpdateLog.h"
 #include "update/BusScan.h"
 #include "update/UpdateBatch.h"
 #include "update/UpdateSequences.h"
 #include "update/UpdateShared.h"
-#include "formkit/FormContext.h"
-#include "formkit/FormView.h"
 
 class CGridCtrl;
 class CUpgradeRetryDlg;
@@ -90,7 +90,8 @@ private:
     void EndBatch();
     // Enables what may start now: never a scan beside a transfer, nor a transfer beside a scan.
     void UpdateButtons();
-    void Message(std::string_view text, std::string_view caption, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok);
+    void Message(std::string_view text, std::string_view caption, MsgIcon icon,
+                 MsgButtons buttons = MsgButtons::Ok);
 
     FormContext& ctx_;
     UpdateShared& shared_;

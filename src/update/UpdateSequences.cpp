@@ -20,7 +20,9 @@ std::string_view AsText(const std::vector<std::uint8_t>& reply) {
 }
 
 // The byte at i of a zero-filled receive buffer.
-std::uint8_t At(const std::vector<std::uint8_t>& reply, std::size_t i) { return i < reply.size() ? reply[i] : 0; }
+std::uint8_t At(const std::vector<std::uint8_t>& reply, std::size_t i) {
+    return i < reply.size() ? reply[i] : 0;
+}
 
 template <std::size_t N>
 bool ReadyAt(const std::vector<std::uint8_t>& reply, const std::array<std::size_t, N>& offsets) {
@@ -63,14 +65,16 @@ bool UpdateSequences::ImageSendable(const std::string& path, ModuleState& refuse
         return false;
     }
     if (!YmodemSender::FitsInitialPacket(path, *size)) {
-        problem_ = "the image path is too long for the header block (" + std::to_string(path.size()) + " bytes)";
+        problem_ =
+            "the image path is too long for the header block (" + std::to_string(path.size()) + " bytes)";
         refused = ModuleState::PathTooLong;
         return false;
     }
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> UpdateSequences::TakeImage(const std::string& path, ModuleState& refused) {
+std::optional<std::vector<std::uint8_t>> UpdateSequences::TakeImage(const std::string& path,
+                                                                    ModuleState& refused) {
     auto image = ReadImage(path, problem_, overCap_);
     if (!image) {
         refused = ModuleState::ImageUnreadable;
@@ -78,7 +82,8 @@ std::optional<std::vector<std::uint8_t>> UpdateSequences::TakeImage(const std::s
     }
     // The file may have grown since it was first looked at.
     if (!YmodemSender::FitsInitialPacket(path, static_cast<std::uint32_t>(image->size()))) {
-        problem_ = "the image path is too long for the header block (" + std::to_string(path.size()) + " bytes)";
+        problem_ =
+            "the image path is too long for the header block (" + std::to_string(path.size()) + " bytes)";
         refused = ModuleState::PathTooLong;
         return std::nullopt;
     }
@@ -91,8 +96,8 @@ std::uint8_t UpdateSequences::Transfer(const std::vector<std::uint8_t>& image, c
     return sender.Transmit(image, path, progress_);
 }
 
-std::optional<ModuleState> UpdateSequences::SequenceA(int address, const std::string& imagePath, UpdateLog& log,
-                                                      const StateCallback& show) {
+std::optional<ModuleState> UpdateSequences::SequenceA(int address, const std::string& imagePath,
+                                                      UpdateLog& log, const StateCallback& show) {
     progress_ = 0;
     problem_.clear();
     const std::string handshake = HandshakeText(address);
@@ -162,8 +167,10 @@ std::optional<ModuleState> UpdateSequences::SequenceA(int address, const std::st
             continue;  // no verdict: the state stays "升级中......"
         }
         if (!wait_.For(kVerdictWaitMs)) return paused();
-        if (!before) set(ModuleState::UpdatedNoReference);
-        else set(*before == *after ? ModuleState::UpdatedCalOk : ModuleState::UpdatedCalChanged);
+        if (!before)
+            set(ModuleState::UpdatedNoReference);
+        else
+            set(*before == *after ? ModuleState::UpdatedCalOk : ModuleState::UpdatedCalChanged);
     }
     return state;
 }
@@ -174,7 +181,8 @@ UpdateSequences::RetryOutcome UpdateSequences::SequenceB(const std::string& imag
     if (!wait_.Open()) return RetryOutcome::Interrupted;
     ModuleState refused = ModuleState::Failed;
     if (!ImageSendable(imagePath, refused))
-        return refused == ModuleState::PathTooLong ? RetryOutcome::PathTooLong : RetryOutcome::ImageUnreadable;
+        return refused == ModuleState::PathTooLong ? RetryOutcome::PathTooLong
+                                                   : RetryOutcome::ImageUnreadable;
 
     ModbusSession session(link_, clock_);
     const std::array<std::uint8_t, 1> key{kKey};
@@ -194,7 +202,9 @@ UpdateSequences::RetryOutcome UpdateSequences::SequenceB(const std::string& imag
     if (!wait_.For(kRetryReadyWaitMs)) return RetryOutcome::Interrupted;
 
     auto image = TakeImage(imagePath, refused);
-    if (!image) return refused == ModuleState::PathTooLong ? RetryOutcome::PathTooLong : RetryOutcome::ImageUnreadable;
+    if (!image)
+        return refused == ModuleState::PathTooLong ? RetryOutcome::PathTooLong
+                                                   : RetryOutcome::ImageUnreadable;
     const std::uint8_t result = Transfer(*image, imagePath);
     image.reset();
     return result == YmodemSender::kDelivered ? RetryOutcome::Delivered : RetryOutcome::Failed;

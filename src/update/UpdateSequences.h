@@ -105,7 +105,8 @@ public:
     static std::string HandshakeText(int address);
     // The snapshot of a function-03 reply of 30 registers; nullopt for a failed one or one of
     // another byte count.
-    static std::optional<Snapshot> ParseSnapshot(const CProtocol& protocol, std::span<const std::uint8_t> reply);
+    static std::optional<Snapshot> ParseSnapshot(const CProtocol& protocol,
+                                                 std::span<const std::uint8_t> reply);
 
 private:
     std::optional<Snapshot> ReadSnapshot(int address, int waitMs);

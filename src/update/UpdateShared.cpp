@@ -27,10 +27,13 @@ int ProgressPercent(std::uint32_t progress, std::uint32_t imageSize) {
 std::string_view LinkBusyText(UpdateShared::LinkUser owner) {
     using U = UpdateShared::LinkUser;
     switch (owner) {
-    case U::None: return {};
-    case U::Scan: return update_text::kScanRunning;
-    case U::Batch:
-    case U::Retry: return update_text::kLinkBusy;
+        case U::None:
+            return {};
+        case U::Scan:
+            return update_text::kScanRunning;
+        case U::Batch:
+        case U::Retry:
+            return update_text::kLinkBusy;
     }
     return {};
 }

@@ -25,7 +25,9 @@ constexpr int kBarId = 123;
 const QString kUpgrade = QStringLiteral("升级");
 const QString kPause = QStringLiteral("暂停");
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 }  // namespace
 
@@ -42,7 +44,8 @@ CUpgradeRetryDlg::CUpgradeRetryDlg(FormContext& ctx, UpdateShared& shared, QWidg
     setModal(false);
     resize(500, 320);
     chooser_ = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("文本文件(*.bin) | *.bin"));
+        return QFileDialog::getOpenFileName(this, QString(), QString(),
+                                            QStringLiteral("文本文件(*.bin) | *.bin"));
     };
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &CUpgradeRetryDlg::OnProgressTimer);
@@ -108,14 +111,15 @@ void CUpgradeRetryDlg::OnUpgrade() {
         return;
     }
     if (image_->text().isEmpty()) {
-        (void)ctx_.sink.Show(std::string(update_text::kAddImageRetry), appTitle, MsgIcon::Exclamation, MsgButtons::Ok);
+        (void)ctx_.sink.Show(std::string(update_text::kAddImageRetry), appTitle, MsgIcon::Exclamation,
+                             MsgButtons::Ok);
         return;
     }
     if (upgrade_->text() == kUpgrade) {
         // A scan's reads would swallow the acknowledges; two transfers share one counter.
         if (!shared_.TryAcquireLink(UpdateShared::LinkUser::Retry)) {
-            (void)ctx_.sink.Show(std::string(LinkBusyText(shared_.LinkOwner())), std::string(update_text::kNotice),
-                                 MsgIcon::Stop, MsgButtons::Ok);
+            (void)ctx_.sink.Show(std::string(LinkBusyText(shared_.LinkOwner())),
+                                 std::string(update_text::kNotice), MsgIcon::Stop, MsgButtons::Ok);
             return;
         }
         upgrade_->setText(kPause);
@@ -140,42 +144,47 @@ void CUpgradeRetryDlg::OnUpgrade() {
             const auto outcome = sequences_.SequenceB(image, log_);
             using O = UpdateSequences::RetryOutcome;
             switch (outcome) {
-            case O::Delivered:
-                delivered_ = true;
-                (void)workerSink_.Show(std::string(update_text::kRetrySucceeded), appTitle, MsgIcon::Information,
-                                       MsgButtons::Ok);
-                break;
-            case O::Failed:
-                (void)workerSink_.Show(std::string(update_text::kRetryFailed), appTitle, MsgIcon::Stop, MsgButtons::Ok);
-                break;
-            case O::ImageUnreadable:
-            case O::PathTooLong: {
-                const auto state = outcome == O::PathTooLong ? ModuleState::PathTooLong : ModuleState::ImageUnreadable;
-                (void)workerSink_.Show(std::string(ModuleStateText(state)), appTitle, MsgIcon::Stop, MsgButtons::Ok);
-                break;
-            }
-            case O::NoBootloader:
-                (void)workerSink_.Show(std::string(update_text::kRetryNoBootloader), appTitle, MsgIcon::Exclamation,
-                                       MsgButtons::Ok);
-                break;
-            case O::Interrupted: break;  // the pause has said what happened
+                case O::Delivered:
+                    delivered_ = true;
+                    (void)workerSink_.Show(std::string(update_text::kRetrySucceeded), appTitle,
+                                           MsgIcon::Information, MsgButtons::Ok);
+                    break;
+                case O::Failed:
+                    (void)workerSink_.Show(std::string(update_text::kRetryFailed), appTitle, MsgIcon::Stop,
+                                           MsgButtons::Ok);
+                    break;
+                case O::ImageUnreadable:
+                case O::PathTooLong: {
+                    const auto state =
+                        outcome == O::PathTooLong ? ModuleState::PathTooLong : ModuleState::ImageUnreadable;
+                    (void)workerSink_.Show(std::string(ModuleStateText(state)), appTitle, MsgIcon::Stop,
+                                           MsgButtons::Ok);
+                    break;
+                }
+                case O::NoBootloader:
+                    (void)workerSink_.Show(std::string(update_text::kRetryNoBootloader), appTitle,
+                                           MsgIcon::Exclamation, MsgButtons::Ok);
+                    break;
+                case O::Interrupted:
+                    break;  // the pause has said what happened
             }
             if (outcome == O::Delivered || outcome == O::Failed) ctx_.clock.sleep(kAfterMessageMs);
             busy_ = false;
             shared_.ReleaseLink();
-            QMetaObject::invokeMethod(this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { OnWorkerEnded(); }, Qt::QueuedConnection);
         });
         return;
     }
-    if (ctx_.sink.Show(std::string(update_text::kAskPause), std::string(update_text::kNotice), MsgIcon::Question,
-                       MsgButtons::OkCancel) != MsgResult::Ok)
+    if (ctx_.sink.Show(std::string(update_text::kAskPause), std::string(update_text::kNotice),
+                       MsgIcon::Question, MsgButtons::OkCancel) != MsgResult::Ok)
         return;
     timer_.stop();
     if (ctx_.link.port != nullptr) ctx_.link.port->Close();
     ctx_.clock.sleep(kPauseSettleMs);
     DestroyBar();
-    (void)ctx_.sink.Show(std::string(update_text::kWaitTenSeconds), std::string(update_text::kNotice), MsgIcon::Stop,
-                         MsgButtons::Ok);
+    (void)ctx_.sink.Show(std::string(update_text::kWaitTenSeconds), std::string(update_text::kNotice),
+                         MsgIcon::Stop, MsgButtons::Ok);
 }
 
 void CUpgradeRetryDlg::OnProgressTimer() {

@@ -15,11 +15,11 @@
 #include <functional>
 #include <thread>
 
+#include "formkit/FormContext.h"
 #include "link/UpdateLog.h"
 #include "update/HandOffSink.h"
 #include "update/UpdateSequences.h"
 #include "update/UpdateShared.h"
-#include "formkit/FormContext.h"
 
 class QLineEdit;
 class QPlainTextEdit;

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string_view UpToZero(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view UpToZero(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 std::size_t DigitCount(std::uint32_t value) {
     std::size_t n = 0;
@@ -61,7 +63,8 @@ bool YmodemSender::PrepareInitialPacket(Packet packet, std::string_view fileName
     return true;
 }
 
-void YmodemSender::PreparePacket(std::span<const std::uint8_t> source, Packet packet, std::uint8_t blockNumber) {
+void YmodemSender::PreparePacket(std::span<const std::uint8_t> source, Packet packet,
+                                 std::uint8_t blockNumber) {
     packet[0] = kStx;
     packet[1] = blockNumber;
     packet[2] = static_cast<std::uint8_t>(~blockNumber);

@@ -17,8 +17,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 

@@ -10,8 +10,10 @@ CGfxOutBarCtrl::CGfxOutBarCtrl(QWidget* parent) : QToolBox(parent) {
     setFrameShape(QFrame::NoFrame);
     setStyleSheet(
         "QToolBox::tab { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #f4f6f9, stop:1 #dde3ea);"
-        " border: 1px solid #b8c2cc; border-radius: 2px; padding-left: 6px; font-weight: bold; color: #23303d; }"
-        "QToolBox::tab:selected { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e3edf8, stop:1 #c6d8ec); }");
+        " border: 1px solid #b8c2cc; border-radius: 2px; padding-left: 6px; font-weight: bold; color: "
+        "#23303d; }"
+        "QToolBox::tab:selected { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e3edf8, stop:1 "
+        "#c6d8ec); }");
 }
 
 void CGfxOutBarCtrl::SetImageList(const QList<QIcon>& large, const QList<QIcon>& small) {
@@ -33,13 +35,13 @@ int CGfxOutBarCtrl::AddFolder(const QString& title) {
     list->setFrameShape(QFrame::NoFrame);
     list->setFocusPolicy(Qt::NoFocus);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setStyleSheet("QListWidget { background: #5f7d98; color: white; }"
-                        "QListWidget::item:hover { background: rgba(255,255,255,40); border-radius: 3px; }"
-                        "QListWidget::item:selected { background: rgba(255,255,255,70); color: white; border-radius: 3px; }");
+    list->setStyleSheet(
+        "QListWidget { background: #5f7d98; color: white; }"
+        "QListWidget::item:hover { background: rgba(255,255,255,40); border-radius: 3px; }"
+        "QListWidget::item:selected { background: rgba(255,255,255,70); color: white; border-radius: 3px; }");
     const int folder = addItem(list, title);
-    connect(list, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* it) {
-        ClickItem(indexOf(list), list->row(it));
-    });
+    connect(list, &QListWidget::itemClicked, this,
+            [this, list](QListWidgetItem* it) { ClickItem(indexOf(list), list->row(it)); });
     return folder;
 }
 

@@ -1,12 +1,12 @@
 #include "widgets/GridCtrl.h"
 
 #include <QComboBox>
-#include <QFontMetrics>
-#include <algorithm>
 #include <QDoubleValidator>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace {
 constexpr int kTypeRole = Qt::UserRole + 1;
@@ -295,7 +295,9 @@ QList<int> CGridCtrl::BaseWidths() const {
 }
 
 // A line of text and the grid line.
-int CGridCtrl::MinRowHeight() const { return fontMetrics().height() + 4; }
+int CGridCtrl::MinRowHeight() const {
+    return fontMetrics().height() + 4;
+}
 
 QSize CGridCtrl::minimumSizeHint() const {
     return expand_ && minHint_.isValid() ? minHint_ : QTableWidget::minimumSizeHint();

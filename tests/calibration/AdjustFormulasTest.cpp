@@ -1,7 +1,7 @@
 // The calibration's arithmetic with the numbers a production line meets.
-#include "calibration/AdjustFormulas.h"
-
 #include <gtest/gtest.h>
+
+#include "calibration/AdjustFormulas.h"
 
 TEST(AdjustFormulasTest, PowerGainCorrectionUses65535BelowZero) {
     // Readings 1 % high: c = -0.0099010, truncate(c x 32768 + 65535) = 65210.
@@ -32,11 +32,11 @@ TEST(AdjustFormulasTest, PhaseAndReactiveCorrections) {
 }
 
 TEST(AdjustFormulasTest, ACoefficientOutsideItsRegisterIsRefused) {
-    EXPECT_FALSE(AdjustFormulas::CurrentGain(0.05f, 5.0f));      // 637800
-    EXPECT_FALSE(AdjustFormulas::CurrentGain(5.0f, 0.0f));       // 0 / 0
-    EXPECT_FALSE(AdjustFormulas::CurrentGain(60000.0f, 5.0f));   // truncates to 0
+    EXPECT_FALSE(AdjustFormulas::CurrentGain(0.05f, 5.0f));     // 637800
+    EXPECT_FALSE(AdjustFormulas::CurrentGain(5.0f, 0.0f));      // 0 / 0
+    EXPECT_FALSE(AdjustFormulas::CurrentGain(60000.0f, 5.0f));  // truncates to 0
     EXPECT_FALSE(AdjustFormulas::VoltageGain(16500, 22.0f, 220.0f));
-    EXPECT_FALSE(AdjustFormulas::PhaseCorrection(-3000.0f, 550.0f));  // arcsin of more than 1
+    EXPECT_FALSE(AdjustFormulas::PhaseCorrection(-3000.0f, 550.0f));     // arcsin of more than 1
     EXPECT_FALSE(AdjustFormulas::PowerGainCorrection(100.0f, 1100.0f));  // c = 10
     EXPECT_FALSE(AdjustFormulas::ReactiveCorrection(1.0f, 0.0f));
 }
@@ -72,12 +72,15 @@ TEST(AdjustFormulasTest, DecodingAndRegisters) {
     EXPECT_NEAR(r.powerFactor, -0.99998, 1e-5);
     EXPECT_FLOAT_EQ(r.frequency, 49.98f);
     EXPECT_EQ(AdjustFormulas::DecodeCircuit(RegisterValues(12, 0)).powerFactor, 0.0f);
-    EXPECT_FLOAT_EQ(AdjustFormulas::DecodeCircuit(RegisterValues{0, 0, 0, 0, 0, 0, 0, 0xFFFE}).frequency, -0.02f);
+    EXPECT_FLOAT_EQ(AdjustFormulas::DecodeCircuit(RegisterValues{0, 0, 0, 0, 0, 0, 0, 0xFFFE}).frequency,
+                    -0.02f);
 
     const LineReading u = AdjustFormulas::DecodeLine(RegisterValues{22100, 0, 65535});
     EXPECT_FLOAT_EQ(u.ua, 221.0f);
     EXPECT_FLOAT_EQ(u.uc, 655.35f);  // unsigned
 
-    EXPECT_EQ(AdjustFormulas::Block(7, 6314, 65210, 16, 189), (CalibrationBlock{999, 6, 1000, 6314, 65210, 16, 0, 189, 7501, 0, 0}));
-    EXPECT_EQ(AdjustFormulas::RestoreBlock(1), (CalibrationBlock{999, 0, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0}));
+    EXPECT_EQ(AdjustFormulas::Block(7, 6314, 65210, 16, 189),
+              (CalibrationBlock{999, 6, 1000, 6314, 65210, 16, 0, 189, 7501, 0, 0}));
+    EXPECT_EQ(AdjustFormulas::RestoreBlock(1),
+              (CalibrationBlock{999, 0, 1000, 6378, 0, 0, 0, 0, 7501, 0, 0}));
 }

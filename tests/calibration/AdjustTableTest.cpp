@@ -1,9 +1,8 @@
 // The comparison table: its texts, formats and the verdicts read back from the shown texts.
-#include "calibration/AdjustTable.h"
-
 #include <gtest/gtest.h>
 
 #include "calibration/AdjustFormulas.h"
+#include "calibration/AdjustTable.h"
 
 namespace {
 

@@ -27,8 +27,9 @@ std::vector<std::string> Cells(const std::string& line) {
 TEST(BenchE2E, TheLineIsCalibratedAgainstTheSimulatedSource) {
     e2e::SimProcess sim({"--ua", "230", "--ub", "230", "--uc", "230"});
     ASSERT_FALSE(sim.Path().empty());
-    const std::vector<std::string> test{KVT40CTL_EXE, "--port", sim.Path(), "calibrate", "--view", "line", "--mode",
-                                        "test", "--ua", "230", "--ub", "230", "--uc", "230"};
+    const std::vector<std::string> test{KVT40CTL_EXE, "--port", sim.Path(), "calibrate", "--view",
+                                        "line",       "--mode", "test",     "--ua",      "230",
+                                        "--ub",       "230",    "--uc",     "230"};
     auto r = e2e::Run(test);
     ASSERT_EQ(r.code, 3) << r.out;  // the uncalibrated voltages are off by more than 0.5 %
     auto row = Cells(Lines(r.out).at(1));
@@ -48,8 +49,8 @@ TEST(BenchE2E, TheLineIsCalibratedAgainstTheSimulatedSource) {
 TEST(BenchE2E, ThePowerFactorOfTheSource) {
     e2e::SimProcess sim({"--pf", "0.5L", "--ia", "1"});
     ASSERT_FALSE(sim.Path().empty());
-    const auto r = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "calibrate", "--view", "circuit", "--circuit", "2",
-                             "--mode", "test", "--pf", "0.5L", "--ia", "1"});
+    const auto r = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "calibrate", "--view", "circuit",
+                             "--circuit", "2", "--mode", "test", "--pf", "0.5L", "--ia", "1"});
     ASSERT_NE(r.code, 1) << r.out;
     const auto pf = Cells(Lines(r.out).at(4));
     ASSERT_EQ(pf.size(), 9u) << r.out;

@@ -59,8 +59,8 @@ protected:
     }
     std::size_t WritesOf16() const {
         const auto sent = port.Sent();
-        return static_cast<std::size_t>(
-            std::count_if(sent.begin(), sent.end(), [](const auto& f) { return f.size() > 1 && f[1] == 0x10; }));
+        return static_cast<std::size_t>(std::count_if(
+            sent.begin(), sent.end(), [](const auto& f) { return f.size() > 1 && f[1] == 0x10; }));
     }
     std::size_t ReadsFrom(int start) const {
         const auto sent = port.Sent();
@@ -126,12 +126,13 @@ TEST_F(CalibrateCommandTest, AMeterTestPrintsTheTableAndExitsThreeOnNg) {
     EXPECT_EQ(Verdict(3), "\\");
     EXPECT_EQ(lines[6], "6\t\t\t\t\t\t\t\t");
     EXPECT_TRUE(err.str().empty());
-    EXPECT_EQ(WritesOf16(), 0u);  // a meter test writes nothing
+    EXPECT_EQ(WritesOf16(), 0u);           // a meter test writes nothing
     EXPECT_EQ(ReadsFrom(12 * 4 - 2), 1u);  // one reading, and no request after the last
 }
 
 TEST_F(CalibrateCommandTest, AMeterCalibrationEndsOkInEveryRowAndReadingsCount) {
-    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", "meter", "--readings", "3"}), kExitOk)
+    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "4", "--mode", "meter", "--readings", "3"}),
+              kExitOk)
         << out.str() << err.str();
     EXPECT_EQ(Verdict(1), "OK");
     EXPECT_EQ(Verdict(2), "OK");
@@ -230,9 +231,11 @@ TEST_F(CalibrateCommandTest, AnAngleCalibrationKeepsTheGainsItIsGiven) {
 TEST_F(CalibrateCommandTest, CommunicationFailures) {
     bus.InjectFault(1, {BusFault::Kind::NoReply});
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据!\nkvt40ctl: No reply from module 1\n");  // the CT module read, outside a tick
+    EXPECT_EQ(err.str(),
+              "无法读取仪表数据!\nkvt40ctl: No reply from module 1\n");  // the CT module read, outside a tick
     EXPECT_EQ(Run({"calibrate", "--view", "line", "--mode", "test"}), kExitFailed);
-    EXPECT_EQ(err.str(), "无法读取仪表数据！\nkvt40ctl: No reply from module 1\n");  // in a tick: the full-width mark
+    EXPECT_EQ(err.str(),
+              "无法读取仪表数据！\nkvt40ctl: No reply from module 1\n");  // in a tick: the full-width mark
     EXPECT_TRUE(out.str().empty());
     bus.ClearFault(1);
     EXPECT_EQ(Run({"calibrate", "--view", "circuit", "--circuit", "30", "--mode", "test"}), 3);
@@ -242,12 +245,14 @@ TEST_F(CalibrateCommandTest, CommunicationFailures) {
 }
 
 TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
-    const auto path = std::filesystem::temp_directory_path() / ("kvt40-cal-" + std::to_string(::getpid()) + ".txt");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("kvt40-cal-" + std::to_string(::getpid()) + ".txt");
     std::filesystem::remove(path);
-    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--voltage-step", "80%", "--report", path.string(),
-                   "--serial", "42", "--tester", "3", "--rated-current", "1A"}),
+    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--voltage-step", "80%", "--report",
+                   path.string(), "--serial", "42", "--tester", "3", "--rated-current", "1A"}),
               3);
-    ASSERT_EQ(Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", path.string(), "--english"}), 3);
+    ASSERT_EQ(
+        Run({"calibrate", "--view", "circuit", "--mode", "test", "--report", path.string(), "--english"}), 3);
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
@@ -256,7 +261,8 @@ TEST_F(CalibrateCommandTest, TheReportIsAppendedWithTheWallClocksTime) {
     EXPECT_NE(file.find(*Utf8ToGbk("    型号:     KVT40        S/N:42\r\n")), std::string::npos);
     EXPECT_NE(file.find(*Utf8ToGbk("    额定电压: 220V       额定电流:1A\r\n")), std::string::npos);
     EXPECT_NE(file.find(*Utf8ToGbk("    测试电压: 80%    测试电流: 100%\r\n")), std::string::npos);
-    EXPECT_NE(file.find(*Utf8ToGbk("    日  期：  2024年03月05日08时07分09秒\r\n")), std::string::npos);  // the next report follows
+    EXPECT_NE(file.find(*Utf8ToGbk("    日  期：  2024年03月05日08时07分09秒\r\n")),
+              std::string::npos);  // the next report follows
     EXPECT_NE(file.find("    1             I             5.0000"), std::string::npos);
     EXPECT_EQ(file.substr(file.size() - 31), *Utf8ToGbk("    Date：  2024-03-05 08:07:09"));
 
@@ -309,7 +315,8 @@ TEST_F(CalibrateCommandTest, DeadZoneReadsAndSets) {
     EXPECT_EQ(lines[1], "A相电压(0.01V)\t100\t100");
     EXPECT_EQ(lines[10], "C相电流电能死区(mA)\t50\t50");
 
-    ASSERT_EQ(Run({"dead-zone", "--set", "101", "102", "103", "11", "12", "13", "31", "51", "52", "53"}), kExitOk);
+    ASSERT_EQ(Run({"dead-zone", "--set", "101", "102", "103", "11", "12", "13", "31", "51", "52", "53"}),
+              kExitOk);
     lines = Lines();
     EXPECT_EQ(lines[1], "A相电压(0.01V)\t101\t101");
     EXPECT_EQ(lines[8], "A相电流电能死区(mA)\t51\t51");

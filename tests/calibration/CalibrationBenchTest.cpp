@@ -17,7 +17,9 @@ class CalibrationBenchTest : public ::testing::Test, protected SimLink {
 protected:
     CalibrationBenchTest() : cycle(link, clock, sink, run.calibration) {
         cycle.SetSourceFollower([this](const StandardValues& s, int pf) {
-            bus.WithModule(1, [&](VirtualModule& m) { m.Bench().Connect(StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pf)); });
+            bus.WithModule(1, [&](VirtualModule& m) {
+                m.Bench().Connect(StandardSource::Of({s.ua, s.ub, s.uc}, s.current, pf));
+            });
         });
         cycle.Open();
         EXPECT_TRUE(cycle.OnReadCtModules());
@@ -34,7 +36,8 @@ protected:
         Ticks(2);
         cycle.OnStop();
         std::vector<std::string> out;
-        for (int r = 1; r <= AdjustTable::DataRows(cycle.View()); ++r) out.push_back(cycle.Cells().Text(r, 8));
+        for (int r = 1; r <= AdjustTable::DataRows(cycle.View()); ++r)
+            out.push_back(cycle.Cells().Text(r, 8));
         return out;
     }
     // Runs a calibration to its end and the two readings of the meter test that follows.
@@ -187,7 +190,8 @@ TEST(CalibrationModelTest, BlocksRestoreComposeAndRepeat) {
     EXPECT_NEAR(m.CurrentMa(6, 0.0), 2.0 * i0, 1.0);
 
     const auto p0 = m.ActiveDeciwatts(6, 0.0);
-    const std::array<std::uint16_t, 11> power{999, 5, 1000, 6378, 65535 - 3277, 0, 0, 0, 7501, 0, 0};  // c = -0.1
+    const std::array<std::uint16_t, 11> power{999, 5,    1000, 6378, 65535 - 3277, 0, 0,
+                                              0,   7501, 0,    0};  // c = -0.1
     ASSERT_TRUE(m.ApplyBlock(power));
     EXPECT_NEAR(m.ActiveDeciwatts(6, 0.0), 0.9 * p0, 2.0);
     EXPECT_NEAR(m.CurrentMa(6, 0.0), 2.0 * i0, 1.0);  // 6378 is neutral when composing

@@ -1,8 +1,7 @@
 // The calibration form's rules on the virtual clock: frames, waits, messages and buttons.
-#include "calibration/CalibrationCycle.h"
-
 #include <gtest/gtest.h>
 
+#include "calibration/CalibrationCycle.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
 
@@ -57,7 +56,9 @@ protected:
             const Frame& f = module.writes[k];
             if (f[1] != 0x10) continue;
             Write16 w{StartOf(f), {}, module.writeTimesMs[k]};
-            for (int i = 0; i < CountOf(f); ++i) w.values.push_back(f[static_cast<std::size_t>(7 + 2 * i)] << 8 | f[static_cast<std::size_t>(8 + 2 * i)]);
+            for (int i = 0; i < CountOf(f); ++i)
+                w.values.push_back(f[static_cast<std::size_t>(7 + 2 * i)] << 8 |
+                                   f[static_cast<std::size_t>(8 + 2 * i)]);
             out.push_back(w);
         }
         return out;
@@ -84,7 +85,7 @@ std::vector<int> EnabledOf(const CalibrationCycle& c) {
     return out;
 }
 
-const std::vector<int> kAllActions{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL, IDC_STOP,
+const std::vector<int> kAllActions{IDC_METER_TEST, IDC_METER_CAL, IDC_ANGLE_CAL,  IDC_STOP,
                                    IDC_RESTORE,    IDC_REPORT,    IDC_STD_SOURCE, IDC_DEAD_ZONE};
 
 }  // namespace
@@ -176,7 +177,8 @@ TEST_F(CalibrationCycleTest, AMeterTestReadsTheCircuitsBlockOnTheTimer) {
         const auto reqs = module.ReadRequests();
         ASSERT_EQ(reqs.size(), 4u);
         for (const auto& r : reqs) EXPECT_EQ(r, (std::pair<int, int>{12 * n - 2, 12}));
-        EXPECT_EQ(module.writeTimesMs[1] - module.writeTimesMs[0], 1300);  // the first tick, 800 ms after the wait
+        EXPECT_EQ(module.writeTimesMs[1] - module.writeTimesMs[0],
+                  1300);  // the first tick, 800 ms after the wait
         EXPECT_EQ(module.writeTimesMs[2] - module.writeTimesMs[1], 800);
         c.OnStop();
         EXPECT_FALSE(c.Running());
@@ -481,8 +483,8 @@ TEST_F(CalibrationCycleTest, ChangingTheViewOrReadingTheListStopsARun) {
     Ticks(c, 5);
     c.OnIncomingLine();
     EXPECT_FALSE(c.Running());
-    EXPECT_EQ(EnabledOf(c), (std::vector<int>{IDC_METER_TEST, IDC_METER_CAL, IDC_STOP, IDC_RESTORE, IDC_REPORT,
-                                              IDC_STD_SOURCE, IDC_DEAD_ZONE}));
+    EXPECT_EQ(EnabledOf(c), (std::vector<int>{IDC_METER_TEST, IDC_METER_CAL, IDC_STOP, IDC_RESTORE,
+                                              IDC_REPORT, IDC_STD_SOURCE, IDC_DEAD_ZONE}));
     ASSERT_TRUE(c.OnStartRun(AdjustMode::Test));
     c.OnOutgoingLine();
     EXPECT_FALSE(c.Running());

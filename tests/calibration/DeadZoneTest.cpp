@@ -1,8 +1,7 @@
 // The dead-zone settings: the read map, the write order, the waits and bad set values.
-#include "calibration/DeadZone.h"
-
 #include <gtest/gtest.h>
 
+#include "calibration/DeadZone.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
@@ -41,7 +40,8 @@ TEST_F(DeadZoneTest, TheGridAndTheReadMap) {
     EXPECT_EQ(clock.nowMs() - t0, 200);
     EXPECT_EQ(module.ReadRequests(), (std::vector<std::pair<int, int>>{{1023, 10}}));
     // Registers 1023..1025 show in rows 8..10, 1026..1032 in rows 1..7.
-    for (int r = 1; r <= 10; ++r) EXPECT_EQ(dz.Cells().Text(r, 1), std::to_string(r <= 7 ? r + 3 : r - 7)) << r;
+    for (int r = 1; r <= 10; ++r)
+        EXPECT_EQ(dz.Cells().Text(r, 1), std::to_string(r <= 7 ? r + 3 : r - 7)) << r;
 }
 
 TEST_F(DeadZoneTest, SetWritesThirtyTwoThenRowsEightToTenThenOneToSeven) {
@@ -49,8 +49,9 @@ TEST_F(DeadZoneTest, SetWritesThirtyTwoThenRowsEightToTenThenOneToSeven) {
     const auto t0 = clock.nowMs();
     ASSERT_TRUE(dz.Set(&sink));
     ASSERT_EQ(module.writes.size(), 2u);
-    EXPECT_EQ(module.writes[0], WithCrc({0x01, 0x10, 0x03, 0xFF, 0x00, 0x0B, 0x16, 0x00, 32, 0x00, 50, 0x00, 50, 0x00, 50,
-                                         0x00, 100, 0x00, 100, 0x00, 100, 0x00, 10, 0x00, 10, 0x00, 10, 0x00, 30}));
+    EXPECT_EQ(module.writes[0],
+              WithCrc({0x01, 0x10, 0x03, 0xFF, 0x00, 0x0B, 0x16, 0x00, 32,   0x00, 50,   0x00, 50,   0x00, 50,
+                       0x00, 100,  0x00, 100,  0x00, 100,  0x00, 10,   0x00, 10,   0x00, 10,   0x00, 30}));
     EXPECT_EQ(StartOf(module.writes[1]), 1023);  // read again
     EXPECT_EQ(CountOf(module.writes[1]), 10);
     EXPECT_EQ(module.writeTimesMs[1] - t0, 200);
@@ -61,9 +62,9 @@ TEST_F(DeadZoneTest, SetWritesThirtyTwoThenRowsEightToTenThenOneToSeven) {
     dz.Cells().Set(1, 2, "2");
     ASSERT_TRUE(dz.Set(&sink));
     const Frame& f = module.writes[2];
-    EXPECT_EQ(f[7 + 2 * 1 + 1], 12);   // row 8
-    EXPECT_EQ(f[7 + 2 * 4 + 1], 2);    // row 1
-    EXPECT_EQ(f[7 + 2 * 7 + 1], 0);    // row 4
+    EXPECT_EQ(f[7 + 2 * 1 + 1], 12);  // row 8
+    EXPECT_EQ(f[7 + 2 * 4 + 1], 2);   // row 1
+    EXPECT_EQ(f[7 + 2 * 7 + 1], 0);   // row 4
 }
 
 // Only a whole number that fits the register is a dead zone; anything else would be written
@@ -99,7 +100,8 @@ class DeadZoneOnTheVirtualModule : public ::testing::Test, protected SimLink {};
 TEST_F(DeadZoneOnTheVirtualModule, ASetReadsBackEachRowsOwnValue) {
     DeadZone dz(link, clock);
     ASSERT_TRUE(dz.Read(nullptr));
-    for (int r = 1; r <= 10; ++r) EXPECT_EQ(dz.Cells().Text(r, 1), dz.Cells().Text(r, 2)) << r;  // the defaults
+    for (int r = 1; r <= 10; ++r)
+        EXPECT_EQ(dz.Cells().Text(r, 1), dz.Cells().Text(r, 2)) << r;  // the defaults
     for (int r = 1; r <= 10; ++r) dz.Cells().Set(r, 2, std::to_string(100 * r));
     ASSERT_TRUE(dz.Set(nullptr));
     for (int r = 1; r <= 10; ++r) EXPECT_EQ(dz.Cells().Text(r, 1), std::to_string(100 * r)) << r;

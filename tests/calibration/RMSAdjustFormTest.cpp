@@ -1,7 +1,5 @@
 // The calibration form offscreen against the virtual module on its bench: placing, the
 // timer, the buttons mirrored from the rules, and the dialogs' wiring.
-#include "calibration/RMSAdjustForm.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 
 #include "calibration/AdjustHelpDlg.h"
 #include "calibration/DeadZoneDlg.h"
+#include "calibration/RMSAdjustForm.h"
 #include "calibration/ReportSetupDlg.h"
 #include "calibration/StdSourceDlg.h"
 #include "sim/SimPort.h"
@@ -61,9 +60,10 @@ protected:
 
 TEST_F(RMSAdjustFormTest, ControlsTextsAndWhatIsHidden) {
     const std::vector<std::pair<int, const char*>> visible = {
-        {IDC_INCOMING, "进线"},   {IDC_OUTGOING, "出线"},   {IDC_READ_CT, "读取CT模块"}, {IDC_STD_SOURCE, "标准源设置"},
-        {IDC_METER_TEST, "仪表测试"}, {IDC_METER_CAL, "仪表校准"}, {IDC_ANGLE_CAL, "角度校准"}, {IDC_STOP, "停止"},
-        {IDC_RESTORE, "系数恢复"}, {IDC_HELP, "使用说明"}, {IDC_REPORT, "测试报告"}, {IDC_DEAD_ZONE, "死区设置"}};
+        {IDC_INCOMING, "进线"},         {IDC_OUTGOING, "出线"},       {IDC_READ_CT, "读取CT模块"},
+        {IDC_STD_SOURCE, "标准源设置"}, {IDC_METER_TEST, "仪表测试"}, {IDC_METER_CAL, "仪表校准"},
+        {IDC_ANGLE_CAL, "角度校准"},    {IDC_STOP, "停止"},           {IDC_RESTORE, "系数恢复"},
+        {IDC_HELP, "使用说明"},         {IDC_REPORT, "测试报告"},     {IDC_DEAD_ZONE, "死区设置"}};
     for (const auto& [id, text] : visible) {
         ASSERT_NE(form->Button(id), nullptr) << id;
         EXPECT_EQ(form->Button(id)->text(), QString::fromUtf8(text));
@@ -136,8 +136,9 @@ TEST_F(RMSAdjustFormTest, CalibrationOnTheFormEndsInAMeterTestWithOkRows) {
     form->Button(IDC_METER_CAL)->click();
     // What the calibration reads and where it writes are locked while it runs.
     const auto locked = [this] {
-        return !form->CircuitList()->isEnabled() && !form->CtRatioEdit()->isEnabled() && !Enabled(IDC_READ_CT) &&
-               !form->Radio(IDC_CURRENT_STEP0)->isEnabled() && !form->Radio(IDC_PF_STEP0 + 2)->isEnabled();
+        return !form->CircuitList()->isEnabled() && !form->CtRatioEdit()->isEnabled() &&
+               !Enabled(IDC_READ_CT) && !form->Radio(IDC_CURRENT_STEP0)->isEnabled() &&
+               !form->Radio(IDC_PF_STEP0 + 2)->isEnabled();
     };
     EXPECT_TRUE(locked());
     for (int i = 0; i < 10; ++i) Tick();
@@ -176,7 +177,7 @@ TEST_F(RMSAdjustFormTest, TheViewsAndTheCtRatioEdit) {
     Tick();
     EXPECT_EQ(StartOf(port.Sent().back()), 0);
     EXPECT_EQ(Text(1, 2), QStringLiteral("44.00"));  // 20 % of 220 V
-    form->Button(IDC_OUTGOING)->click();  // stops the run, back to 100 %
+    form->Button(IDC_OUTGOING)->click();             // stops the run, back to 100 %
     EXPECT_FALSE(form->TimerActive());
     EXPECT_TRUE(form->Radio(1045)->isChecked());
     EXPECT_EQ(Text(1, 1), QStringLiteral("电流"));
@@ -220,7 +221,8 @@ TEST_F(RMSAdjustFormTest, TheReportIsWrittenWhereTheTechnicianChose) {
     form->OnStartRun(AdjustMode::Test);
     Tick();
     form->OnStop();
-    const auto path = std::filesystem::temp_directory_path() / ("kvt40-form-report-" + std::to_string(::getpid()) + ".txt");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("kvt40-form-report-" + std::to_string(::getpid()) + ".txt");
     std::filesystem::remove(path);
     QString suggested;
     form->SetFileChooser([&](const QString& s) {

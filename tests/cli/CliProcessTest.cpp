@@ -32,7 +32,8 @@ TEST(CliProcess, LongRepliesAndTheBaudRateOfTheBuiltInModule) {
 TEST(CliProcess, TheBuiltInModulesBenchFollowsTheStandardValues) {
     // The module reads what its bench feeds: 230 V when the source followed, 220 V (its
     // start) when not. Its uncalibrated gains are off by up to about 1 %.
-    const auto r = Ctl({"--sim", "calibrate", "--view", "line", "--mode", "test", "--ua", "230", "--ub", "230", "--uc", "230"});
+    const auto r = Ctl({"--sim", "calibrate", "--view", "line", "--mode", "test", "--ua", "230", "--ub",
+                        "230", "--uc", "230"});
     EXPECT_TRUE(r.code == 0 || r.code == 3) << r.code;
     std::istringstream lines(r.out);
     std::string line;
@@ -59,7 +60,8 @@ TEST(CliProcess, AnOpenFailureSaysWhyOnItsSecondLine) {
 }
 
 TEST(CliProcess, AFullStandardOutputIsExitOne) {
-    const auto r = e2e::Run({"/bin/sh", "-c", std::string(KVT40CTL_EXE) + " --sim read 0 10 2>&1 > /dev/full"});
+    const auto r =
+        e2e::Run({"/bin/sh", "-c", std::string(KVT40CTL_EXE) + " --sim read 0 10 2>&1 > /dev/full"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "kvt40ctl: cannot write to standard output\n");
 }
@@ -90,13 +92,15 @@ TEST(CliProcess, MeasureWatchEndsOnCtrlCAfterWholeLines) {
     const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--sim", "measure", "--watch"}, fd);
     ASSERT_GT(pid, 0);
     // The header and the first cycle's line (about 3.6 s), then Ctrl-C.
-    std::string out = e2e::ReadUntil(fd, 15000, [](const std::string& s) { return std::count(s.begin(), s.end(), '\n') >= 2; });
+    std::string out = e2e::ReadUntil(
+        fd, 15000, [](const std::string& s) { return std::count(s.begin(), s.end(), '\n') >= 2; });
     ASSERT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
     kill(pid, SIGINT);
     EXPECT_EQ(e2e::Reap(pid, fd, 5000, &out), 130);
     EXPECT_EQ(out.back(), '\n');
     EXPECT_EQ(out.rfind("time,Ua,Ub,Uc,F,I1,", 0), 0u);
-    const std::string line = out.substr(out.find('\n') + 1, out.find('\n', out.find('\n') + 1) - out.find('\n') - 1);
+    const std::string line =
+        out.substr(out.find('\n') + 1, out.find('\n', out.find('\n') + 1) - out.find('\n') - 1);
     EXPECT_EQ(std::count(line.begin(), line.end(), ','), 184) << line;
 }
 
@@ -119,7 +123,8 @@ TEST(CliProcess, CtrlCInARetryBeforeItsTransferSaysWhatWentOutAndNothingFailed) 
 TEST(CliProcess, AClosedOutputPipeDoesNotKillACommandThatChangesTheModule) {
     // The reader is gone long before the clear is done: the command finishes, then says so.
     const auto r = e2e::Run({"/bin/sh", "-c",
-                             "exec 3>&1; { " + std::string(KVT40CTL_EXE) + " --sim demand --clear; echo \"rc=$?\" >&3; } 2>&3 | true"});
+                             "exec 3>&1; { " + std::string(KVT40CTL_EXE) +
+                                 " --sim demand --clear; echo \"rc=$?\" >&3; } 2>&3 | true"});
     EXPECT_EQ(r.out, "kvt40ctl: cannot write to standard output\nrc=1\n");
 }
 

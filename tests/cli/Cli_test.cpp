@@ -1,11 +1,11 @@
 #include "cli/Cli.h"
-#include "run/RunState.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "link/LinkState.h"
+#include "run/RunState.h"
 #include "support/ScriptedPort.h"
 
 namespace {
@@ -15,8 +15,12 @@ protected:
     CliTest() : port(clock) {
         env.clock = &clock;
         env.port = &port;
-        env.open = [this](const std::string& n, int b, int d, int p, int s) { return port.Open(n, b, d, p, s); };
-        env.listPorts = [] { return std::vector<std::string>{"/dev/ttyUSB0", "/dev/serial/by-id/usb-RS485-if00"}; };
+        env.open = [this](const std::string& n, int b, int d, int p, int s) {
+            return port.Open(n, b, d, p, s);
+        };
+        env.listPorts = [] {
+            return std::vector<std::string>{"/dev/ttyUSB0", "/dev/serial/by-id/usb-RS485-if00"};
+        };
     }
 
     int Run(std::vector<std::string> args) {

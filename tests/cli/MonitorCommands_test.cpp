@@ -8,8 +8,8 @@
 #include "link/LinkState.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
-#include "support/Frames.h"
 #include "support/CommandFixture.h"
+#include "support/Frames.h"
 
 namespace {
 
@@ -145,7 +145,8 @@ TEST_F(MonitorCommands, HarmonicsPrintsTheThdTableThenSixCharts) {
         const auto cells = Split(lines[static_cast<std::size_t>(4 + i)], '\t');
         ASSERT_EQ(cells.size(), 31u) << i;
         EXPECT_EQ(cells[0], titles[i]);
-        for (std::size_t k = 1; k < cells.size(); ++k) EXPECT_EQ(cells[k].size() - cells[k].find('.'), 3u) << cells[k];
+        for (std::size_t k = 1; k < cells.size(); ++k)
+            EXPECT_EQ(cells[k].size() - cells[k].find('.'), 3u) << cells[k];
     }
     // One phase per request, as the chart pages read them; a page's last tick asks for nothing.
     std::vector<int> starts;
@@ -201,8 +202,15 @@ TEST_F(MonitorCommands, IoPrintsTheFourLampsAndTheRelayTestSetsThem) {
 TEST_F(MonitorCommands, PollingCommandsReadEveryReplyOfALateModuleBeforeTheyWriteOrEnd) {
     bus.WithModule(1, [](VirtualModule& m) { m.SetTurnaroundMs(VirtualModule::kTurnaroundMs + 50); });
     const std::vector<std::vector<std::string>> commands = {
-        {"harmonics"}, {"demand"}, {"alarms"}, {"io"}, {"io", "--relay1", "on", "--relay2", "off"}, {"measure"},
-        {"measure", "--watch", "--count", "1"}, {"totals"}, {"calibrate", "--view", "line", "--mode", "test"}};
+        {"harmonics"},
+        {"demand"},
+        {"alarms"},
+        {"io"},
+        {"io", "--relay1", "on", "--relay2", "off"},
+        {"measure"},
+        {"measure", "--watch", "--count", "1"},
+        {"totals"},
+        {"calibrate", "--view", "line", "--mode", "test"}};
     for (const auto& args : commands) {
         const std::string name = args[0] + " " + (args.size() > 1 ? args[1] : "");
         watch.wire.clear();
@@ -245,8 +253,9 @@ TEST_F(MonitorCommands, MeasureWatchPrintsAHeaderThenOneLinePerCycle) {
     ASSERT_EQ(lines.size(), 3u);
     const auto header = Split(lines[0], ',');
     ASSERT_EQ(header.size(), 5u + 30u * 6u);
-    EXPECT_EQ((std::vector<std::string>(header.begin(), header.begin() + 11)),
-              (std::vector<std::string>{"time", "Ua", "Ub", "Uc", "F", "I1", "P1", "Q1", "S1", "kWh1", "kvarh1"}));
+    EXPECT_EQ(
+        (std::vector<std::string>(header.begin(), header.begin() + 11)),
+        (std::vector<std::string>{"time", "Ua", "Ub", "Uc", "F", "I1", "P1", "Q1", "S1", "kWh1", "kvarh1"}));
     EXPECT_EQ(header.back(), "kvarh30");
     const auto row = Split(lines[1], ',');
     ASSERT_EQ(row.size(), header.size());

@@ -8,10 +8,10 @@ TEST(CellTable, OnlyRealChangesAreReportedOnceInRowOrder) {
     EXPECT_FALSE(t.AnyChanged());
     t.Set(2, 1, "b");
     t.Set(0, 0, "a");
-    t.Set(0, 0, "a");                    // same text again
-    t.SetRole(2, 1, CellRole::Alarm);    // same cell, once
-    t.Set(1, 1, "");                     // empty stays empty
-    t.SetRole(1, 0, CellRole::Normal);   // unchanged role
+    t.Set(0, 0, "a");                   // same text again
+    t.SetRole(2, 1, CellRole::Alarm);   // same cell, once
+    t.Set(1, 1, "");                    // empty stays empty
+    t.SetRole(1, 0, CellRole::Normal);  // unchanged role
     t.Set(5, 5, "outside");
     EXPECT_EQ(t.TakeChanged(), (std::vector<CellPos>{{0, 0}, {2, 1}}));
     EXPECT_TRUE(t.TakeChanged().empty());

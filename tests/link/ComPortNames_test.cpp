@@ -1,8 +1,8 @@
 // Windows port names as the registry and the DOS device list give them: filtered, each once,
 // in natural order. Toolkit- and system-free, so it runs on every build.
-#include "link/PortList.h"
-
 #include <gtest/gtest.h>
+
+#include "link/PortList.h"
 
 namespace {
 

@@ -13,9 +13,11 @@ namespace {
 class ConnectSequenceTest : public ::testing::Test {
 protected:
     ConnectSequenceTest()
-        : port(clock), seq(link, port, [this](const std::string& n, int b, int d, int p, int s) {
-              return port.Open(n, b, d, p, s);
-          }, sink, clock) {
+        : port(clock),
+          seq(
+              link, port,
+              [this](const std::string& n, int b, int d, int p, int s) { return port.Open(n, b, d, p, s); },
+              sink, clock) {
         link.protocol = &rtu;
         link.port = &port;
     }
@@ -115,8 +117,9 @@ TEST_F(ConnectSequenceTest, ResolvedPortCarriesTheLink) {
     network.replies.push_back(ProbeReply(1));
     const auto s = Settings(1, "tcp://10.0.0.7:4001");
     ConnectSequence viaNetwork(
-        link, port, [&](const std::string& n, int b, int d, int p, int st) { return network.Open(n, b, d, p, st); },
-        sink, clock);
+        link, port,
+        [&](const std::string& n, int b, int d, int p, int st) { return network.Open(n, b, d, p, st); }, sink,
+        clock);
     viaNetwork.SetPortResolver([&](const std::string& name) -> CCommPort& {
         return name.starts_with("tcp://") ? static_cast<CCommPort&>(network) : port;
     });

@@ -137,7 +137,8 @@ TEST(Kvt40ctlAgainstPeer, ProbeAndReadWithTheirTextsAndExitCodes) {
     EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 probe", code),
               "[ Device ID : 5 ] " + peer.PortPath() + " 9600bps \n");
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 0 3", code), "0\t22000\n1\t22001\n2\t22002\n");
+    EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 5 read 0 3", code),
+              "0\t22000\n1\t22001\n2\t22002\n");
     EXPECT_EQ(code, 0);
     EXPECT_EQ(RunCtl("--port " + peer.PortPath() + " --address 6 probe", code),
               "Communication failed!\nkvt40ctl: No reply from module 6\n");

@@ -36,7 +36,7 @@ protected:
 
 TEST_F(PortListTest, RealUartsThenUsbThenAcmThenStableNamesInNaturalOrder) {
     Uart("ttyS0", 4);
-    Uart("ttyS1", 0);  // a placeholder the kernel made
+    Uart("ttyS1", 0);           // a placeholder the kernel made
     Touch(root / "dev/ttyS2");  // no driver bound
     Touch(root / "dev/ttyUSB10");
     Touch(root / "dev/ttyUSB2");

@@ -1,7 +1,6 @@
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>

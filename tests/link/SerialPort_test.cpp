@@ -3,12 +3,11 @@
 #include "link/SerialPort.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
@@ -141,7 +140,8 @@ TEST(SerialPort, AVanishedDeviceLosesThePortWithTheSystemsReason) {
             });
             const auto t0 = SteadyClock::now();
             int got = 0;
-            while (port.IsOpen() && got == 0 && SteadyClock::now() - t0 < std::chrono::seconds(2)) got = port.Read(buf);
+            while (port.IsOpen() && got == 0 && SteadyClock::now() - t0 < std::chrono::seconds(2))
+                got = port.Read(buf);
             peer.join();
             EXPECT_EQ(got, 0);  // a reply cut short by the loss is no reply
             EXPECT_EQ(buf[0], 0);
@@ -244,9 +244,10 @@ TEST(SerialPort, AUserWithoutAccessIsToldHowToGetIt) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) side.ReportAndHold(255);
         CSerialPort port;
         const bool opened = port.Open(pty.path(), 9600, 8, 0, 0);
-        const bool toldHow =
-            port.OpenFailureText() == "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
-        side.ReportAndHold(!opened && port.LastOpenError() == CSerialPort::OpenError::PermissionDenied && toldHow);
+        const bool toldHow = port.OpenFailureText() ==
+                             "permission denied: run 'sudo usermod -aG dialout $USER' and log in again";
+        side.ReportAndHold(!opened && port.LastOpenError() == CSerialPort::OpenError::PermissionDenied &&
+                           toldHow);
     });
     ASSERT_TRUE(user.ok());
     EXPECT_EQ(user.Report(), 1);

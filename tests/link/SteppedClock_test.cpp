@@ -1,5 +1,7 @@
 // A worker's exchanges held at a chosen block by the stepped clock, then ended by a Close
 // from the test thread, as the update's pause does. Runs under the thread sanitizer.
+#include "support/SteppedClock.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 
 #include "link/ModbusSession.h"
 #include "support/ScriptedPort.h"
-#include "support/SteppedClock.h"
 
 TEST(SteppedClock, HoldsAWorkerAtAChosenBlockUntilTheTestActs) {
     SteppedClock clock;

@@ -1,10 +1,9 @@
 // The alarm cycle: every bit of 370..374 to its cell, the opening probe and the ticks.
-#include "monitor/AlarmCycle.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "monitor/AlarmCycle.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
@@ -27,7 +26,8 @@ protected:
                 if (c.Cells().Role(r, col) == CellRole::Alarm) red.insert({r, col});
         return red;
     }
-    static RegisterValues Regs(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d, std::int32_t e) {
+    static RegisterValues Regs(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                               std::int32_t e) {
         return {a, b, c, d, e};
     }
 
@@ -38,7 +38,8 @@ TEST_F(AlarmCycleTest, FixedTexts) {
     AlarmCycle c(link, clock);
     EXPECT_EQ(c.Cells().Tsv(0, 6),
               "Alarm Type\t\t\n\tUa Upper limit\tUa Lower limit\n\tUb Upper limit\tUb Lower limit\n"
-              "\tUc Upper limit\tUc Lower limit\nOutlet:\t\t\n1\tCurrent Upper limit\tModule Communication fault\n");
+              "\tUc Upper limit\tUc Lower limit\nOutlet:\t\t\n1\tCurrent Upper limit\tModule Communication "
+              "fault\n");
     EXPECT_EQ(c.Cells().Tsv(34), "30\tCurrent Upper limit\tModule Communication fault\n");
     EXPECT_TRUE(Red(c).empty());
 }

@@ -1,9 +1,8 @@
 // The alarm form: the opening probe, the 500 ms poll and the cell colours.
-#include "monitor/AlarmForm.h"
-
 #include <QLabel>
 
 #include "FormFixture.h"
+#include "monitor/AlarmForm.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -35,8 +34,8 @@ TEST_F(AlarmFormTest, ColoursAppearOnTheSecondTickAndFollowTheBits) {
     Tick(*form, 500);
     EXPECT_EQ(Bk(1, 1), kNormal);
     Tick(*form, 500);
-    EXPECT_EQ(Bk(1, 1), kRed);   // Ua upper
-    EXPECT_EQ(Bk(1, 2), kRed);   // Ua lower
+    EXPECT_EQ(Bk(1, 1), kRed);  // Ua upper
+    EXPECT_EQ(Bk(1, 2), kRed);  // Ua lower
     for (int r = 2; r <= 3; ++r)
         for (int c = 1; c <= 2; ++c) EXPECT_EQ(Bk(r, c), kNormal) << r << "," << c;
     EXPECT_EQ(Bk(34, 1), kRed);  // outlet 30 current

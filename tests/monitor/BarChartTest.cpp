@@ -1,18 +1,20 @@
 // The bar chart: its geometry on the fixed scale of 30, checked on the rendered pixels,
 // the frame colour, stretching and the tip.
-#include "monitor/BarChart.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMouseEvent>
+
+#include "monitor/BarChart.h"
 
 namespace {
 
 const QColor kRed(255, 0, 0);
 const QColor kBackground(255, 255, 240);
 
-bool Reddish(QRgb p) { return qRed(p) > qGreen(p) + 60 && qRed(p) > qBlue(p) + 60; }
+bool Reddish(QRgb p) {
+    return qRed(p) > qGreen(p) + 60 && qRed(p) > qBlue(p) + 60;
+}
 
 // Bar pixels counted up from the row above the base line, in column x.
 int BarHeightAt(const QImage& img, int x, int base) {
@@ -129,7 +131,7 @@ TEST_F(BarChartTest, TheTipFollowsTheMouseOverTheBars) {
     chart->AddBar(1.0, QStringLiteral("2"), kRed, true);
     Move(150);  // over the one bar in the middle
     EXPECT_TRUE(chart->TipVisible());
-    Move(20);   // empty space
+    Move(20);  // empty space
     EXPECT_FALSE(chart->TipVisible());
 }
 

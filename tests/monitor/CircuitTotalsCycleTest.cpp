@@ -1,8 +1,7 @@
 // The circuit totals cycle against a scripted module on the virtual clock.
-#include "monitor/CircuitTotalsCycle.h"
-
 #include <gtest/gtest.h>
 
+#include "monitor/CircuitTotalsCycle.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedLink.h"
 
@@ -14,15 +13,15 @@ protected:
         clock.sleep(CircuitTotalsCycle::kPollMs);
         return c.Tick();
     }
-
 };
 
 TEST_F(CircuitTotalsCycleTest, OneRequestOfSixtyRegistersFillsTheTenCircuits) {
     CircuitTotalsCycle c(link, clock);
-    EXPECT_EQ(c.Cells().Tsv(0, 2), "\tTotal Active power (W)\tTotal Reactive power (var)\tTotal kWh(kWh)\nCircuit 1\t\t\t\n");
+    EXPECT_EQ(c.Cells().Tsv(0, 2),
+              "\tTotal Active power (W)\tTotal Reactive power (var)\tTotal kWh(kWh)\nCircuit 1\t\t\t\n");
     EXPECT_EQ(c.Cells().Text(10, 0), "Circuit 10");
-    module.Set32(2000, 0xFFFFFFF6u);  // circuit 1 active -1.0 W
-    module.Set32(2020, 123456);       // circuit 1 reactive
+    module.Set32(2000, 0xFFFFFFF6u);       // circuit 1 active -1.0 W
+    module.Set32(2020, 123456);            // circuit 1 reactive
     module.Set32(2040 + 18, 0xFFFFFFFFu);  // circuit 10 energy, all ones
     module.Set32(2000 + 18, 0x80000000u);  // circuit 10 active, most negative
 
@@ -44,7 +43,7 @@ TEST_F(CircuitTotalsCycleTest, LaterTicksOnlyCollectAndAreNotJudged) {
     ASSERT_TRUE(Tick(c));
     module.Set32(2000, 200);
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(Tick(c)) << i;  // nothing waits, nothing judged
-    EXPECT_EQ(module.writes.size(), 1u);                   // the ticks send nothing
+    EXPECT_EQ(module.writes.size(), 1u);                    // the ticks send nothing
     EXPECT_EQ(c.Cells().Text(1, 1), "10.0");
     EXPECT_EQ(c.Readings(), 1);
     c.Open();
@@ -82,8 +81,8 @@ TEST_F(CircuitTotalsCycleTest, ClearEnergyWritesOneCircuitWaitsAndSaysSo) {
     const auto t0 = clock.nowMs();
     ASSERT_TRUE(c.ClearEnergy(3, &sink));
     ASSERT_EQ(module.writes.size(), 1u);
-    EXPECT_EQ(module.writes[0], WithCrc({0x01, 0x10, 0x24, 0x2A, 0x00, 0x06, 0x0C, 0x03, 0xE7, 0x00, 0x02, 0, 0,
-                                         0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(module.writes[0], WithCrc({0x01, 0x10, 0x24, 0x2A, 0x00, 0x06, 0x0C, 0x03, 0xE7, 0x00, 0x02, 0,
+                                         0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(module.writeTimesMs[0] - t0, 200);
     EXPECT_EQ(clock.nowMs() - t0, 5200);
     ASSERT_EQ(sink.messages.size(), 1u);

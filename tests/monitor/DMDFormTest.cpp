@@ -1,9 +1,8 @@
 // The demand form: the opening failure, the 500 ms poll and "清除".
-#include "monitor/DMDForm.h"
-
 #include <QPushButton>
 
 #include "FormFixture.h"
+#include "monitor/DMDForm.h"
 #include "widgets/GridCtrl.h"
 
 namespace {

@@ -1,9 +1,8 @@
 // The demand cycle: the multiplier at opening, the units glued on, the clear command and
 // its echo, against a scripted module and against the virtual module.
-#include "monitor/DemandCycle.h"
-
 #include <gtest/gtest.h>
 
+#include "monitor/DemandCycle.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/RecordingSink.h"
@@ -72,8 +71,10 @@ TEST_F(DemandCycleTest, MultiplierZeroAndTwo) {
 TEST_F(DemandCycleTest, EitherOpeningRequestFailingStopsWithTheWarning) {
     for (int failing : {40, 1048}) {
         module.writes.clear();
-        if (failing == 40) module.mute = true;
-        else module.corruptNext = 1048;
+        if (failing == 40)
+            module.mute = true;
+        else
+            module.corruptNext = 1048;
         DemandCycle c(link, clock, &sink);
         EXPECT_FALSE(c.Open()) << failing;
         module.mute = false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "formkit/FormContext.h"
 #include "link/LinkState.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
@@ -11,7 +12,6 @@
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
 #include "support/SimLink.h"
-#include "formkit/FormContext.h"
 
 class FormFixture : public ::testing::Test, protected SimLink {
 protected:

@@ -1,8 +1,7 @@
 // The harmonics pages' cycles: the THD table and the chart pages' phase rotation.
-#include "monitor/HarmonicCycle.h"
-
 #include <gtest/gtest.h>
 
+#include "monitor/HarmonicCycle.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/ScriptedLink.h"
@@ -17,7 +16,6 @@ protected:
         clock.sleep(500);
         return c.Tick();
     }
-
 };
 
 TEST_F(HarmonicCycleTest, ThdTableFormatsTenthsOfAPercent) {
@@ -78,12 +76,12 @@ TEST_F(HarmonicCycleTest, AFailedPhaseWaitsThreeTicksForItsTurn) {
     HarmonicChartCycle v(link, clock, HarmonicChartCycle::Kind::Current);
     module.regs[926] = 50;
     v.Open();
-    ASSERT_TRUE(Tick(v));           // A, asks for B
-    module.corruptNext = 956;       // C's request, written by the B tick
-    ASSERT_TRUE(Tick(v));           // B
+    ASSERT_TRUE(Tick(v));      // A, asks for B
+    module.corruptNext = 956;  // C's request, written by the B tick
+    ASSERT_TRUE(Tick(v));      // B
     EXPECT_EQ(v.TakeRefilled(), 1);
     EXPECT_EQ(v.TakeRefilled(), -1);
-    EXPECT_FALSE(Tick(v));          // C fails: left as it was, the phase still advances
+    EXPECT_FALSE(Tick(v));  // C fails: left as it was, the phase still advances
     EXPECT_FALSE(v.Filled(2));
     EXPECT_EQ(v.TakeRefilled(), -1);
     EXPECT_EQ(v.Phase(), 0);

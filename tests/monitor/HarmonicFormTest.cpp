@@ -1,10 +1,9 @@
 // The harmonics form: the tabs, only the visible page polling, the charts per phase.
-#include "monitor/HarmonicForm.h"
-
 #include <QTabWidget>
 
 #include "FormFixture.h"
 #include "monitor/BarChart.h"
+#include "monitor/HarmonicForm.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -19,7 +18,8 @@ protected:
     }
     // Timers of the three pages: THD, voltage, current.
     std::vector<bool> Running() const {
-        return {form->ThdPage()->TimerActive(), form->VoltagePage()->TimerActive(), form->CurrentPage()->TimerActive()};
+        return {form->ThdPage()->TimerActive(), form->VoltagePage()->TimerActive(),
+                form->CurrentPage()->TimerActive()};
     }
     int LastStart() const { return StartOf(port.Sent().back()); }
     std::unique_ptr<CHarmonicForm> form;
@@ -86,7 +86,7 @@ TEST_F(HarmonicFormTest, ATabSwitchWaitsOutTheReplyInFlight) {
 TEST_F(HarmonicFormTest, ChartPagesFillOnePhasePerTickAndRestartAtA) {
     UseScriptedModule();
     for (int k = 0; k < 30; ++k) scripted.regs[896 + 30 + k] = 50;  // phase B current: 5.0 %
-    scripted.regs[896] = 300;  // phase A current, order 2: full height
+    scripted.regs[896] = 300;                                       // phase A current, order 2: full height
     Make();
     form->Tabs()->setCurrentIndex(2);
     CHarmonicChartPage* page = form->CurrentPage();

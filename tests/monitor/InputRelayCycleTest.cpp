@@ -1,9 +1,8 @@
 // The input and relay cycle: the alternating poll, the run's phase and the relay
 // test with its echo.
-#include "monitor/InputRelayCycle.h"
-
 #include <gtest/gtest.h>
 
+#include "monitor/InputRelayCycle.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
 #include "support/ScriptedPort.h"

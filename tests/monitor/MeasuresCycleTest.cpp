@@ -1,9 +1,8 @@
-#include "monitor/MeasuresCycle.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "monitor/MeasuresCycle.h"
 #include "support/RecordingSink.h"
 #include "support/ScriptedPort.h"
 
@@ -11,8 +10,7 @@ namespace {
 
 class MeasuresCycleTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         module.Open();
         module.answerReads = true;
         link.protocol = &rtu;
@@ -20,8 +18,7 @@ protected:
         link.deviceAddress = 5;
     }
     std::vector<std::pair<int, int>> Requests() const { return module.ReadRequests(); }
-    void RunCycle(MeasuresCycle& c)
-    {
+    void RunCycle(MeasuresCycle& c) {
         c.Open();
         for (int i = 0; i < 6; ++i) {
             clock.sleep(MeasuresCycle::kPollMs);
@@ -35,8 +32,7 @@ protected:
     LinkState link;
 };
 
-TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply)
-{
+TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply) {
     MeasuresCycle c(link, clock);
     EXPECT_EQ(c.Cell(0, 0), "Line");
     EXPECT_EQ(c.Cell(0, 3), "VC (V)");
@@ -54,12 +50,12 @@ TEST_F(MeasuresCycleTest, FixedTextsBeforeAnyReply)
     EXPECT_EQ(std::count(text.begin(), text.end(), '\t'), 33 * 6);
 }
 
-TEST_F(MeasuresCycleTest, CycleOrderFramesAndStep)
-{
+TEST_F(MeasuresCycleTest, CycleOrderFramesAndStep) {
     MeasuresCycle c(link, clock);
     c.SetPollStep(4);
     RunCycle(c);
-    const std::vector<std::pair<int, int>> want{{0, 10}, {10, 72}, {82, 72}, {154, 72}, {226, 72}, {298, 72}, {0, 10}};
+    const std::vector<std::pair<int, int>> want{{0, 10},   {10, 72},  {82, 72}, {154, 72},
+                                                {226, 72}, {298, 72}, {0, 10}};
     EXPECT_EQ(Requests(), want);
     EXPECT_EQ(c.PollStep(), 0);
     // The first frame: address 5, function 3, start 0, count 10, CRC low byte first.
@@ -67,18 +63,17 @@ TEST_F(MeasuresCycleTest, CycleOrderFramesAndStep)
     EXPECT_EQ(module.writes.front(), probe);
 }
 
-TEST_F(MeasuresCycleTest, FormatsAndSignedness)
-{
+TEST_F(MeasuresCycleTest, FormatsAndSignedness) {
     module.regs[0] = 22000;
     module.regs[1] = 21999;
     module.regs[2] = 0x8000;  // most negative voltage
     module.regs[9] = 5000;
     const int o1 = 10;
-    module.regs[o1] = 0xFFFF;                    // current -1 mA
-    module.Set32(o1 + 1, 0xFFFFFFF6u);           // active -1.0 W
+    module.regs[o1] = 0xFFFF;                                   // current -1 mA
+    module.Set32(o1 + 1, 0xFFFFFFF6u);                          // active -1.0 W
     module.Set32(o1 + 3, static_cast<std::uint32_t>(-123456));  // reactive
-    module.Set32(o1 + 5, 0xFFFFFFFFu);           // apparent never negative
-    module.Set32(o1 + 8, 0x00010002u);           // low word first: 65538
+    module.Set32(o1 + 5, 0xFFFFFFFFu);                          // apparent never negative
+    module.Set32(o1 + 8, 0x00010002u);                          // low word first: 65538
     module.Set32(o1 + 10, 0xFFFFFFFFu);
     const int o30 = 10 + 12 * 29;
     module.regs[o30] = 1234;
@@ -101,14 +96,11 @@ TEST_F(MeasuresCycleTest, FormatsAndSignedness)
     EXPECT_EQ(c.Cell(4, 1), "0.000");
 }
 
-TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
-{
+TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops) {
     MeasuresCycle c(link, clock);
-    for (int n = 1; n <= 30; ++n)
-        module.regs[10 + 12 * (n - 1)] = 1000;  // 1.000 A everywhere
+    for (int n = 1; n <= 30; ++n) module.regs[10 + 12 * (n - 1)] = 1000;  // 1.000 A everywhere
     RunCycle(c);
-    for (int n = 1; n <= 30; ++n)
-        module.regs[10 + 12 * (n - 1)] = 2000;
+    for (int n = 1; n <= 30; ++n) module.regs[10 + 12 * (n - 1)] = 2000;
     module.corruptNext = 154;  // the reply read in step 3
     c.Open();
     ASSERT_TRUE(c.Tick());
@@ -118,16 +110,13 @@ TEST_F(MeasuresCycleTest, FailedStepThreeKeepsStaleOutletsAndStops)
     EXPECT_FALSE(c.Tick());
     EXPECT_EQ(c.PollStep(), 3);
     EXPECT_EQ(module.writes.size(), before);  // nothing sent after a failed check
-    for (int n = 1; n <= 12; ++n)
-        EXPECT_EQ(c.Cell(n + 2, 1), "2.000") << n;
-    for (int n = 13; n <= 30; ++n)
-        EXPECT_EQ(c.Cell(n + 2, 1), "1.000") << n;
+    for (int n = 1; n <= 12; ++n) EXPECT_EQ(c.Cell(n + 2, 1), "2.000") << n;
+    for (int n = 13; n <= 30; ++n) EXPECT_EQ(c.Cell(n + 2, 1), "1.000") << n;
     // Nothing waits now, so further ticks keep failing until the cycle is restarted.
     EXPECT_FALSE(c.Tick());
 }
 
-TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
-{
+TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail) {
     MeasuresCycle c(link, clock);
     c.Open();
     module.answerReads = false;
@@ -142,8 +131,7 @@ TEST_F(MeasuresCycleTest, ShortOrForeignRepliesFail)
     EXPECT_FALSE(c.Tick());
 }
 
-TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick)
-{
+TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick) {
     module.Close();
     MeasuresCycle c(link, clock);
     c.Open();
@@ -152,8 +140,7 @@ TEST_F(MeasuresCycleTest, ClosedPortStopsAtFirstTick)
     EXPECT_EQ(c.Cell(0, 0), "Line");
 }
 
-TEST_F(MeasuresCycleTest, ReadDataWaits300MsAndRestartsAtStepZero)
-{
+TEST_F(MeasuresCycleTest, ReadDataWaits300MsAndRestartsAtStepZero) {
     MeasuresCycle c(link, clock);
     c.SetPollStep(3);
     RecordingSink sink;
@@ -168,8 +155,7 @@ TEST_F(MeasuresCycleTest, ReadDataWaits300MsAndRestartsAtStepZero)
     EXPECT_TRUE(c.Tick());        // the second request's reply is waiting
 }
 
-TEST_F(MeasuresCycleTest, ReadDataFailureShowsWarning)
-{
+TEST_F(MeasuresCycleTest, ReadDataFailureShowsWarning) {
     module.mute = true;
     MeasuresCycle c(link, clock);
     c.SetPollStep(2);
@@ -183,8 +169,7 @@ TEST_F(MeasuresCycleTest, ReadDataFailureShowsWarning)
     EXPECT_EQ(module.writes.size(), 1u);
 }
 
-TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits)
-{
+TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits) {
     MeasuresCycle c(link, clock);
     RecordingSink sink;
     const auto t0 = clock.nowMs();
@@ -199,8 +184,7 @@ TEST_F(MeasuresCycleTest, ClearEnergyWritesEveryOutletWithItsWaits)
         EXPECT_EQ(f[5], 6);
         EXPECT_EQ(f[7] << 8 | f[8], 999);
         EXPECT_EQ(f[9] << 8 | f[10], i);
-        for (int k = 11; k < 19; ++k)
-            EXPECT_EQ(f[static_cast<std::size_t>(k)], 0);
+        for (int k = 11; k < 19; ++k) EXPECT_EQ(f[static_cast<std::size_t>(k)], 0);
     }
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].text, "电度清除成功!");

@@ -1,16 +1,15 @@
 // The measurement form on the virtual clock against the in-memory sim port.
-#include "monitor/MeasuresForm.h"
-
 #include <gtest/gtest.h>
 
 #include <QPushButton>
 
 #include "link/LinkState.h"
 #include "link/ModbusRtu.h"
+#include "monitor/MeasuresForm.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
-#include "support/RecordingSink.h"
 #include "support/Frames.h"
+#include "support/RecordingSink.h"
 #include "support/SimLink.h"
 #include "widgets/GridCtrl.h"
 
@@ -113,7 +112,8 @@ TEST_F(MeasuresFormTest, AFailedReplyInStepThreeLeavesOutletsThirteenOnStaleAndS
 
     const auto after = Rows(3, 32);
     bool freshChanged = false;
-    for (int i = 0; i < 12; ++i) freshChanged = freshChanged || after[std::size_t(i)] != before[std::size_t(i)];
+    for (int i = 0; i < 12; ++i)
+        freshChanged = freshChanged || after[std::size_t(i)] != before[std::size_t(i)];
     EXPECT_TRUE(freshChanged);
     for (std::size_t i = 12; i < 30; ++i) EXPECT_EQ(after[i], before[i]) << "outlet " << i + 1;
 
@@ -165,7 +165,8 @@ TEST_F(MeasuresFormTest, ReadDataWaitsThreeHundredMsThenRestartsAtStepZero) {
 TEST_F(MeasuresFormTest, AStoppedCycleSaysSoUntilReadDataRestartsIt) {
     std::vector<QString> notices;
     int resumed = 0;
-    QObject::connect(form.get(), &CPollingForm::PollingStopped, [&](const QString& n) { notices.push_back(n); });
+    QObject::connect(form.get(), &CPollingForm::PollingStopped,
+                     [&](const QString& n) { notices.push_back(n); });
     QObject::connect(form.get(), &CPollingForm::PollingResumed, [&] { ++resumed; });
     form->OnInitialUpdate();
     Tick();

@@ -1,10 +1,9 @@
 // The input and relay form: lamps, the alternating poll, the check boxes and "测试".
-#include "monitor/StatusForm.h"
-
 #include <QCheckBox>
 #include <QPushButton>
 
 #include "FormFixture.h"
+#include "monitor/StatusForm.h"
 #include "widgets/Lamp.h"
 
 namespace {

@@ -1,11 +1,10 @@
 // The circuit totals form: its one request, the collecting timer and the editable cells.
-#include "monitor/TimeEForm.h"
-
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "FormFixture.h"
+#include "monitor/TimeEForm.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -64,14 +63,15 @@ TEST_F(TimeEFormTest, ATypedCellStandsUntilTheNextReadingReplacesIt) {
     EXPECT_EQ(Text(1, 1), QStringLiteral("typed"));  // ticks that find nothing leave it
     form->OnReadData();
     Tick(*form, 600);
-    EXPECT_EQ(Text(1, 1), QStringLiteral("123.4"));  // the same value, painted again
+    EXPECT_EQ(Text(1, 1), QStringLiteral("123.4"));      // the same value, painted again
     EXPECT_EQ(Text(0, 1), QStringLiteral("my header"));  // no reading writes the headers
 }
 
 TEST_F(TimeEFormTest, TheHiddenControlsAreBuiltWiredAndHidden) {
     form->OnInitialUpdate();
-    for (QWidget* w : {static_cast<QWidget*>(form->ClearEnergyButton()), static_cast<QWidget*>(form->ReadCtButton()),
-                       static_cast<QWidget*>(form->CtList()), static_cast<QWidget*>(form->CircuitEdit())}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->ClearEnergyButton()), static_cast<QWidget*>(form->ReadCtButton()),
+          static_cast<QWidget*>(form->CtList()), static_cast<QWidget*>(form->CircuitEdit())}) {
         EXPECT_FALSE(w->isVisibleTo(form.get()));
         EXPECT_FALSE(w->isEnabled());
     }

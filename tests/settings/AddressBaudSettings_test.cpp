@@ -18,8 +18,7 @@ const Frame kReadBlock = WithCrc(Hex("01 03 01 F4 00 07"));  // 7 registers from
 
 class AddressBaudSettingsTest : public ::testing::Test, protected SimLink {
 protected:
-    AddressBaudSettingsTest() {
-    }
+    AddressBaudSettingsTest() {}
     std::string Cell(int r, int c) const { return params.Cells().Text(r, c); }
 
     RecordingSink sink;
@@ -27,7 +26,8 @@ protected:
 };
 
 TEST_F(AddressBaudSettingsTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
-    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t\t\nBaudrate\t\t9600 \n");
+    EXPECT_EQ(params.Cells().Tsv(),
+              "Item\tInitial value\tSetting value\nDevice address\t\t\nBaudrate\t\t9600 \n");
     bus.WithModule(1, [](VirtualModule& m) {
         m.WriteRegister(501, 2);
         m.ApplyPending();
@@ -37,7 +37,8 @@ TEST_F(AddressBaudSettingsTest, ReadFillsBothColumnsWithTheBaudOptionTexts) {
     ASSERT_TRUE(params.Read(sink));
     EXPECT_EQ(clock.nowMs() - t0, 400);
     EXPECT_EQ(port.Sent().at(0), kReadBlock);
-    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t19200 \t19200 \n");
+    EXPECT_EQ(params.Cells().Tsv(),
+              "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t19200 \t19200 \n");
     EXPECT_TRUE(sink.messages.empty());
 }
 
@@ -92,7 +93,8 @@ TEST_F(AddressBaudSettingsTest, TheSameSettingsReadBackTheSameValues) {
     ASSERT_EQ(port.Sent().size(), 3u);
     EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 10 01 F4 00 02 04 00 01 00 01")));
     EXPECT_EQ(port.Sent()[2], kReadBlock);
-    EXPECT_EQ(params.Cells().Tsv(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
+    EXPECT_EQ(params.Cells().Tsv(),
+              "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
     EXPECT_TRUE(sink.messages.empty());
 }
 

@@ -19,8 +19,7 @@ const Frame kReadBlock = WithCrc(Hex("01 03 01 F8 00 21"));  // 33 registers fro
 
 class AlarmLimitSettingsTest : public ::testing::Test, protected SimLink {
 protected:
-    AlarmLimitSettingsTest() {
-    }
+    AlarmLimitSettingsTest() {}
     // Column 2 as a user leaves it: voltages and every outlet limit.
     void Type(const std::string& upper, const std::string& lower, const std::string& outlets) {
         limits.SetTyped(1, upper);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::int64_t Cut(const std::string& text, int places) { return CutScaled(TypedDecimal(text), places).value(); }
+std::int64_t Cut(const std::string& text, int places) {
+    return CutScaled(TypedDecimal(text), places).value();
+}
 
 // Every settable voltage typed with two decimals is written as exactly its hundredths;
 // through a double, 0.29 x 100 cut gives 28 (2292 of these 38001 come out one low).
@@ -41,7 +43,7 @@ TEST(DecimalText, CutsTowardZeroOnTheTypedDigits) {
 TEST(DecimalText, TheLeadingNumberOfATextAndNothingElse) {
     EXPECT_EQ(Cut("  230.5 V", 2), 23050);
     EXPECT_EQ(Cut("12.3.4", 2), 1230);
-    EXPECT_EQ(Cut("7e", 2), 700);     // an exponent needs its digits
+    EXPECT_EQ(Cut("7e", 2), 700);  // an exponent needs its digits
     EXPECT_EQ(Cut("7e+x", 2), 700);
     EXPECT_EQ(Cut(".5", 2), 50);
     EXPECT_EQ(Cut("5.", 2), 500);

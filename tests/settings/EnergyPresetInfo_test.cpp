@@ -15,8 +15,7 @@ namespace {
 
 class EnergyPresetInfoTest : public ::testing::Test, protected SimLink {
 protected:
-    EnergyPresetInfoTest() {
-    }
+    EnergyPresetInfoTest() {}
     std::string Cell(int r, int c) const { return device.Cells().Text(r, c); }
 
     RecordingSink sink;
@@ -69,18 +68,17 @@ TEST_F(EnergyPresetInfoTest, FieldChecksRefuseBeforeAnythingIsSent) {
     const char* active = "The active energy must be a number from 0.0 to 99999999.9.";
     const char* reactive = "The reactive energy must be a number from 0.0 to 99999999.9.";
     const std::vector<Case> cases{
-        {"0", "1", "1", outlet},          {"31", "1", "1", outlet},
-        {"", "1", "1", outlet},           {"1.5", "1", "1", outlet},
-        {"2x", "1", "1", outlet},         {"1", "-0.1", "1", active},
-        {"1", "100000000", "1", active},  {"1", "99999999.95", "1", active},
-        {"1", "12abc", "1", active},      {"1", "", "1", active},
-        {"1", "1", "-5", reactive},       {"1", "1", "x", reactive},
+        {"0", "1", "1", outlet},         {"31", "1", "1", outlet},          {"", "1", "1", outlet},
+        {"1.5", "1", "1", outlet},       {"2x", "1", "1", outlet},          {"1", "-0.1", "1", active},
+        {"1", "100000000", "1", active}, {"1", "99999999.95", "1", active}, {"1", "12abc", "1", active},
+        {"1", "", "1", active},          {"1", "1", "-5", reactive},        {"1", "1", "x", reactive},
         {"0", "-1", "-1", outlet},  // the first field first
     };
     for (const Case& c : cases) {
         device.SetFields(c.outlet, c.active, c.reactive);
         sink.messages.clear();
-        EXPECT_EQ(device.PresetEnergy(sink), WriteOutcome::Refused) << c.outlet << "|" << c.active << "|" << c.reactive;
+        EXPECT_EQ(device.PresetEnergy(sink), WriteOutcome::Refused)
+            << c.outlet << "|" << c.active << "|" << c.reactive;
         ASSERT_EQ(sink.messages.size(), 1u);
         EXPECT_EQ(sink.messages[0].text, c.message) << c.outlet << "|" << c.active << "|" << c.reactive;
         EXPECT_EQ(sink.messages[0].icon, MsgIcon::Exclamation);
@@ -91,7 +89,8 @@ TEST_F(EnergyPresetInfoTest, FieldChecksRefuseBeforeAnythingIsSent) {
 }
 
 TEST_F(EnergyPresetInfoTest, InfoReadsFourBlocksAndFillsItsRows) {
-    EXPECT_EQ(device.Cells().Tsv(), "项目\t当前值\t设定值\n软件版本\t\t/\n测试版本\t\t/\n定制单号\t\t/\n硬件版本\t\t/\n");
+    EXPECT_EQ(device.Cells().Tsv(),
+              "项目\t当前值\t设定值\n软件版本\t\t/\n测试版本\t\t/\n定制单号\t\t/\n硬件版本\t\t/\n");
     bus.WithModule(1, [](VirtualModule& m) {
         m.SetStored(9500, 0x1268);  // only the low byte is the version
         m.SetStored(9502, 0x4241);
@@ -105,7 +104,8 @@ TEST_F(EnergyPresetInfoTest, InfoReadsFourBlocksAndFillsItsRows) {
     EXPECT_EQ(port.Sent()[1], WithCrc(Hex("01 03 25 1D 00 01")));
     EXPECT_EQ(port.Sent()[2], WithCrc(Hex("01 03 25 1E 00 06")));
     EXPECT_EQ(port.Sent()[3], WithCrc(Hex("01 03 25 5B 00 01")));
-    EXPECT_EQ(device.Cells().Tsv(), "项目\t当前值\t设定值\n软件版本\t104\t/\n测试版本\t3\t/\n定制单号\tABC\t/\n硬件版本\t2\t/\n");
+    EXPECT_EQ(device.Cells().Tsv(),
+              "项目\t当前值\t设定值\n软件版本\t104\t/\n测试版本\t3\t/\n定制单号\tABC\t/\n硬件版本\t2\t/\n");
     EXPECT_TRUE(sink.messages.empty());
 }
 

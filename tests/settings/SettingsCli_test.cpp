@@ -1,7 +1,5 @@
 // kvt40ctl limits, preset-energy, info and comm in-process against the virtual module on
 // the virtual clock, as `kvt40ctl --sim` runs them.
-#include "cli/Cli.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,10 +7,11 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/Cli.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualBus.h"
-#include "support/Frames.h"
 #include "support/CommandFixture.h"
+#include "support/Frames.h"
 
 namespace {
 
@@ -31,7 +30,9 @@ std::string LimitsFile(const std::string& upper, const std::string& lower, const
     return text;
 }
 
-long LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+long LineCount(const std::string& text) {
+    return std::count(text.begin(), text.end(), '\n');
+}
 
 class SettingsCliTest : public CommandFixture {
 protected:
@@ -64,9 +65,10 @@ protected:
 
     std::vector<Frame> wire;
     std::vector<int> openBauds;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("kvt40-settings-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("kvt40-settings-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 TEST_F(SettingsCliTest, HelpListsTheSettingsCommands) {
@@ -132,7 +134,7 @@ TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
     std::string tabbed = good;
     tabbed.replace(tabbed.find("10"), 2, "10\t5");
     const std::vector<std::string> files{good.substr(0, good.size() - 3),  // 31 lines
-                                         good + "\n",                       // 33: an empty last line
+                                         good + "\n",                      // 33: an empty last line
                                          good + "10\n", "", tabbed};
     for (const auto& text : files) {
         EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(text)}), kExitUsage) << text;
@@ -140,10 +142,12 @@ TEST_F(SettingsCliTest, LimitsSetFileFaultsAreUsageErrorsAndSendNothing) {
         EXPECT_EQ(LineCount(err.str()), 1) << err.str();
     }
     EXPECT_EQ(Run({"--sim", "limits", "--set", WriteFile(good.substr(0, good.size() - 3))}), kExitUsage);
-    EXPECT_EQ(err.str(), "kvt40ctl: '" + (dir / "limits.txt").string() +
-                             "' must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not 31\n");
+    EXPECT_EQ(err.str(),
+              "kvt40ctl: '" + (dir / "limits.txt").string() +
+                  "' must hold 32 lines (voltage upper, voltage lower, outlets 1 to 30), not 31\n");
     EXPECT_EQ(Run({"--sim", "limits", "--set", (dir / "missing.txt").string()}), kExitUsage);
-    EXPECT_EQ(err.str(), "kvt40ctl: cannot read '" + (dir / "missing.txt").string() + "': No such file or directory\n");
+    EXPECT_EQ(err.str(),
+              "kvt40ctl: cannot read '" + (dir / "missing.txt").string() + "': No such file or directory\n");
     EXPECT_EQ(Run({"--sim", "limits", "--set", dir.string()}), kExitUsage);
     EXPECT_EQ(err.str(), "kvt40ctl: cannot read '" + dir.string() + "': it is a directory\n");
     EXPECT_TRUE(out.str().empty());
@@ -251,7 +255,8 @@ TEST_F(SettingsCliTest, LimitsSetRefusalsPrintTheFirstFaultAndSendNothing) {
 }
 
 TEST_F(SettingsCliTest, PresetEnergyPrintsTheFormsResult) {
-    ASSERT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1234.5", "--reactive", "0"}), kExitOk)
+    ASSERT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1234.5", "--reactive", "0"}),
+              kExitOk)
         << err.str();
     EXPECT_EQ(out.str(), "写入数据成功!\n");
     EXPECT_EQ(clock.nowMs(), 3000);
@@ -260,16 +265,19 @@ TEST_F(SettingsCliTest, PresetEnergyPrintsTheFormsResult) {
     // The module counts on from the preset.
     bus.WithModule(1, [&](VirtualModule& m) { EXPECT_EQ(m.OutletActiveEnergy(1, clock.now()), 12345u); });
 
-    EXPECT_EQ(Run({"--sim", "--address", "2", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "1"}),
+    EXPECT_EQ(Run({"--sim", "--address", "2", "preset-energy", "--outlet", "1", "--active", "1", "--reactive",
+                   "1"}),
               kExitFailed);
     EXPECT_EQ(err.str(), "无法写入数据，请确认是否连接正确!\nkvt40ctl: No reply from module 2\n");
     EXPECT_TRUE(out.str().empty());
 }
 
 TEST_F(SettingsCliTest, PresetEnergyRefusalsSendNothing) {
-    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "31", "--active", "1", "--reactive", "1"}), kExitFailed);
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "31", "--active", "1", "--reactive", "1"}),
+              kExitFailed);
     EXPECT_EQ(err.str(), "The outlet must be a whole number from 1 to 30.\n");
-    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "-0.1"}), kExitFailed);
+    EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1", "--reactive", "-0.1"}),
+              kExitFailed);
     EXPECT_EQ(err.str(), "The reactive energy must be a number from 0.0 to 99999999.9.\n");
     EXPECT_TRUE(out.str().empty());
     EXPECT_EQ(Run({"--sim", "preset-energy", "--outlet", "1", "--active", "1"}), kExitUsage);
@@ -279,7 +287,9 @@ TEST_F(SettingsCliTest, PresetEnergyRefusalsSendNothing) {
 
 TEST_F(SettingsCliTest, InfoPrintsTheMeterInformation) {
     ASSERT_EQ(Run({"--sim", "info"}), kExitOk) << err.str();
-    EXPECT_EQ(out.str(), "项目\t当前值\t设定值\n软件版本\t104\t/\n测试版本\t3\t/\n定制单号\tSIM-KVT40-01\t/\n硬件版本\t2\t/\n");
+    EXPECT_EQ(out.str(),
+              "项目\t当前值\t设定值\n软件版本\t104\t/\n测试版本\t3\t/\n定制单号\tSIM-KVT40-01\t/"
+              "\n硬件版本\t2\t/\n");
     EXPECT_EQ(Wire().size(), 4u);
 
     bus.SetRegister(1, 9502, 0);
@@ -293,7 +303,8 @@ TEST_F(SettingsCliTest, InfoPrintsTheMeterInformation) {
 
 TEST_F(SettingsCliTest, CommPrintsTheGridAfterRead) {
     ASSERT_EQ(Run({"--sim", "comm"}), kExitOk) << err.str();
-    EXPECT_EQ(out.str(), "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
+    EXPECT_EQ(out.str(),
+              "Item\tInitial value\tSetting value\nDevice address\t1\t1\nBaudrate\t9600 \t9600 \n");
     EXPECT_EQ(Wire(), (std::vector<Frame>{WithCrc(Hex("01 03 01 F4 00 07"))}));
 
     EXPECT_EQ(Run({"--sim", "--address", "3", "comm", "--set-address", "5"}), kExitFailed);

@@ -23,8 +23,7 @@ const QColor kValueBk(255, 255, 213);
 
 class SettingsFormsTest : public ::testing::Test, protected SimLink {
 protected:
-    SettingsFormsTest() {
-    }
+    SettingsFormsTest() {}
     static QString T(const CGridCtrl& g, int r, int c) { return g.GetItemText(r, c); }
 
     RecordingSink sink;
@@ -162,7 +161,8 @@ TEST_F(SettingsFormsTest, DeviceFormSendsNothingUntilAButtonAndWiresItsFields) {
     EXPECT_EQ(form.InfoGroup()->title(), QStringLiteral("仪表信息"));
     QStringList labels;
     for (const QLabel* l : form.findChildren<QLabel*>()) labels << l->text();
-    for (const char* text : {"写入模块地址：", "（1-30）", "有功电度值：", "无功电度值：", "（0.0-99999999.9）"})
+    for (const char* text :
+         {"写入模块地址：", "（1-30）", "有功电度值：", "无功电度值：", "（0.0-99999999.9）"})
         EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
     EXPECT_EQ(T(g, 0, 1), QStringLiteral("当前值"));
     EXPECT_EQ(T(g, 3, 0), QStringLiteral("定制单号"));

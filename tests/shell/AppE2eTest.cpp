@@ -1,11 +1,11 @@
 // Starts the real kvt40 offscreen, connects through the dialog's code path to a virtual
 // module served on a pseudo-terminal, and reads a voltage out of the measurement grid.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
 #include "link/Clock.h"
 #include "sim/PtyBusServer.h"
@@ -46,7 +46,8 @@ TEST(AppE2e, ConnectsOverAPtyAndShowsTheLineVoltage) {
     PtyBusServer server(bus);
     ASSERT_TRUE(server.Start());
     // The first tick (600 ms after the form opens) fills the voltage row.
-    const AppRun r = RunApp("--connect " + server.SlavePath() + " --address 3 --print-cell-within-ms 10000 1 1");
+    const AppRun r =
+        RunApp("--connect " + server.SlavePath() + " --address 3 --print-cell-within-ms 10000 1 1");
     server.Stop();
     ASSERT_EQ(r.status, 0) << r.out;
     const double ua = std::strtod(r.out.c_str(), nullptr);
@@ -60,7 +61,8 @@ TEST(AppE2e, ReportsAModuleThatDoesNotAnswer) {
     bus.AddModule(3);
     PtyBusServer server(bus);
     ASSERT_TRUE(server.Start());
-    const AppRun r = RunApp("--connect " + server.SlavePath() + " --address 4 --print-cell-within-ms 100 1 1");
+    const AppRun r =
+        RunApp("--connect " + server.SlavePath() + " --address 4 --print-cell-within-ms 100 1 1");
     server.Stop();
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
@@ -83,7 +85,8 @@ TEST(AppE2e, SaysWhyAScreenshotCannotBeWritten) {
     while (std::fgets(buf, sizeof buf, p) != nullptr) r.out += buf;
     r.status = pclose(p);
     EXPECT_EQ(WEXITSTATUS(r.status), 1);
-    EXPECT_NE(r.out.find("kvt40: cannot write the screenshot /nonexistent-dir/shot.png: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("kvt40: cannot write the screenshot /nonexistent-dir/shot.png: "), std::string::npos)
+        << r.out;
 }
 
 TEST(AppE2e, RefusesAnUnknownOption) {
@@ -113,10 +116,13 @@ TEST(AppE2e, HelpAndWrongValuesNeedNoDisplayAndTheToolkitsOptionsPassThrough) {
 TEST(AppE2e, AScriptedStepThatCannotBeDoneEndsTheRunAndSaysWhich) {
     const AppRun bad = RunShell(Headless("--step jump:3 2>&1 >/dev/null"));
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
-    EXPECT_EQ(bad.out, "kvt40: --step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not 'jump:3'\n");
-    const AppRun missing = RunShell(std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH +
-                                    " --internal --form 174 --step edit:1076=1 --step wait:10 --step click:4242"
-                                    " --screenshot /dev/null --after-ms 20000 2>&1 >/dev/null");
+    EXPECT_EQ(bad.out,
+              "kvt40: --step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not 'jump:3'\n");
+    const AppRun missing =
+        RunShell(std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH +
+                 " --internal --form 174 --step edit:1076=1 --step wait:10 --step click:4242"
+                 " --screenshot /dev/null --after-ms 20000 2>&1 >/dev/null");
     EXPECT_EQ(WEXITSTATUS(missing.status), 2);
-    EXPECT_NE(missing.out.find("kvt40: the form shown has no enabled button 4242\n"), std::string::npos) << missing.out;
+    EXPECT_NE(missing.out.find("kvt40: the form shown has no enabled button 4242\n"), std::string::npos)
+        << missing.out;
 }

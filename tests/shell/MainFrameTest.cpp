@@ -1,7 +1,5 @@
 // The main frame offscreen: menus, toolbar, status, navigation, form switching and the
 // Connect/Stop enabling, with the dialog on the in-memory sim port.
-#include "shell/MainFrame.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -22,6 +20,7 @@
 
 #include "calibration/RMSAdjustForm.h"
 #include "calibration/StandardSourceFollower.h"
+#include "formkit/BusyCursor.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "link/UpdateLog.h"
@@ -29,6 +28,7 @@
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/FormRegistry.h"
+#include "shell/MainFrame.h"
 #include "shell/Navigation.h"
 #include "shell/PlaceholderForm.h"
 #include "shell/TrafficDlg.h"
@@ -40,16 +40,13 @@
 #include "support/SimLink.h"
 #include "update/UpdateFixture.h"
 #include "update/UpdateForm.h"
-#include "formkit/BusyCursor.h"
 #include "widgets/GridCtrl.h"
 #include "widgets/ItemBar.h"
 
 namespace {
 class MainFrameTest : public ::testing::Test, protected SimLink {
 protected:
-    MainFrameTest() : SimLink(5, PortAtStart::Closed) {
-        SetInternalItems(0);
-    }
+    MainFrameTest() : SimLink(5, PortAtStart::Closed) { SetInternalItems(0); }
     ~MainFrameTest() override {
         frame.reset();
         SetInternalItems(0);
@@ -58,11 +55,9 @@ protected:
         if (!frame) {
             frame = std::make_unique<CMainFrame>(FormContext{run, link, clock, sink, wall});
             frame->SetDialogFactory([this](QWidget* parent) {
-                return new CCommSettingDlg(link, sink, clock, port,
-                                           [this](const std::string&, int baud, int, int, int) {
-                                               return port.Open(baud);
-                                           },
-                                           parent);
+                return new CCommSettingDlg(
+                    link, sink, clock, port,
+                    [this](const std::string&, int baud, int, int, int) { return port.Open(baud); }, parent);
             });
             frame->show();
         }
@@ -123,11 +118,13 @@ TEST_F(MainFrameTest, StartsWithItsMenusBarsAndNoConnection) {
     EXPECT_EQ(pane->text(), QStringLiteral("No Connection"));
     EXPECT_TRUE(pane->alignment() & Qt::AlignHCenter);
 
-    EXPECT_EQ(MenuTexts(f.menuBar()), (QStringList{QStringLiteral("Connect"), QStringLiteral("View(&V)"),
-                                                   QStringLiteral("Help(&H)"), QStringLiteral("Communication Traffic")}));
+    EXPECT_EQ(MenuTexts(f.menuBar()),
+              (QStringList{QStringLiteral("Connect"), QStringLiteral("View(&V)"), QStringLiteral("Help(&H)"),
+                           QStringLiteral("Communication Traffic")}));
     const std::pair<int, const char*> items[] = {
-        {32771, "Connect(&C)"}, {32772, "Stop(&S)"}, {59392, "Tool"}, {59393, "Status bar(&S)"},
-        {32773, "Item window(&I)"}, {57664, "About KVT40 Software(&A)..."}, {32774, "Communication Traffic"}};
+        {32771, "Connect(&C)"},          {32772, "Stop(&S)"},        {59392, "Tool"},
+        {59393, "Status bar(&S)"},       {32773, "Item window(&I)"}, {57664, "About KVT40 Software(&A)..."},
+        {32774, "Communication Traffic"}};
     for (const auto& [id, text] : items) {
         ASSERT_NE(f.Action(id), nullptr) << id;
         EXPECT_EQ(f.Action(id)->text(), QString::fromUtf8(text));
@@ -157,7 +154,8 @@ TEST_F(MainFrameTest, StartsWithItsMenusBarsAndNoConnection) {
     std::unique_ptr<QDialog> about(f.CreateAboutBox());
     EXPECT_EQ(about->windowTitle(), QStringLiteral("About KVT40"));
     bool hasText = false;
-    for (QLabel* l : about->findChildren<QLabel*>()) hasText = hasText || l->text() == QStringLiteral("KVT40 Version 1.0");
+    for (QLabel* l : about->findChildren<QLabel*>())
+        hasText = hasText || l->text() == QStringLiteral("KVT40 Version 1.0");
     EXPECT_TRUE(hasText);
 }
 
@@ -321,7 +319,8 @@ TEST_F(MainFrameTest, FormsWithoutANavigationItemAreReachedFromTheViewMenu) {
 }
 
 TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
-    const QString before = QString::fromStdString(run.updateLog.Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString before =
+        QString::fromStdString(run.updateLog.Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QPointer<CTrafficDlg> a = Frame().OnTraffic();
     EXPECT_EQ(a->windowTitle(), QStringLiteral("Communication Traffic"));
     EXPECT_FALSE(a->isModal());
@@ -350,7 +349,8 @@ TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
 }
 
 TEST_F(MainFrameTest, AnAddressOutsideOneTo247IsRefusedBeforeThePortIsTouched) {
-    for (const QString& typed : {QString(), QStringLiteral("0"), QStringLiteral("257"), QStringLiteral("5x")}) {
+    for (const QString& typed :
+         {QString(), QStringLiteral("0"), QStringLiteral("257"), QStringLiteral("5x")}) {
         sink.messages.clear();
         QString left;
         Frame().SetDialogRunner([&](CCommSettingDlg& dlg) {
@@ -583,7 +583,8 @@ TEST_F(MainFrameTest, ASmallWindowScrollsItsFormSoTheLastOutletIsReachable) {
     const QPoint bottom = grid.viewport()->mapTo(area->viewport(), cell.bottomLeft());
     EXPECT_GE(bottom.y(), 0);
     EXPECT_LE(bottom.y(), area->viewport()->height());
-    EXPECT_TRUE(grid.GetItemText(last, 0).contains(QStringLiteral("30"))) << grid.GetItemText(last, 0).toStdString();
+    EXPECT_TRUE(grid.GetItemText(last, 0).contains(QStringLiteral("30")))
+        << grid.GetItemText(last, 0).toStdString();
 }
 
 // The frame hands its forms the program's bench with the wait-cursor clock, so a calibration

@@ -1,6 +1,4 @@
 // A worker's question reaches the user on the user-interface thread and its answer comes back.
-#include "shell/MessageBoxSink.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +7,8 @@
 #include <QThread>
 #include <atomic>
 #include <thread>
+
+#include "shell/MessageBoxSink.h"
 
 TEST(MessageBoxSink, AWorkerWaitsForTheAnswerGivenOnTheUserInterfaceThread) {
     CMessageBoxSink sink;

@@ -17,7 +17,8 @@ TEST(CliE2E, ProbeAndReadThroughThePty) {
 
     const auto probe = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "1", "probe"});
     EXPECT_EQ(probe.code, 0);
-    EXPECT_NE(probe.out.find("[ Device ID : 1 ] " + sim.Path() + " 9600bps "), std::string::npos) << probe.out;
+    EXPECT_NE(probe.out.find("[ Device ID : 1 ] " + sim.Path() + " 9600bps "), std::string::npos)
+        << probe.out;
 
     const auto read = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "1", "read", "0", "10"});
     EXPECT_EQ(read.code, 0);
@@ -46,7 +47,7 @@ TEST(CliE2E, LinkPointsAtThePtyAndGoesAtExit) {
     const auto probe = e2e::Run({KVT40CTL_EXE, "--port", link, "--address", "1", "probe"});
     EXPECT_EQ(probe.code, 0);
     EXPECT_EQ(sim.Terminate(), 0);
-    struct stat st{};
+    struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
@@ -56,7 +57,7 @@ TEST(CliE2E, HangUpAndInterruptRemoveTheLinkToo) {
         const std::string link = ::testing::TempDir() + "kvt40-sim-link-" + std::to_string(sig);
         e2e::SimProcess sim({"--link", link});
         ASSERT_FALSE(sim.Path().empty());
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(lstat(link.c_str(), &st), 0);
         EXPECT_EQ(sim.Terminate(sig), 0) << sig;
         EXPECT_NE(lstat(link.c_str(), &st), 0) << sig;
@@ -66,7 +67,8 @@ TEST(CliE2E, HangUpAndInterruptRemoveTheLinkToo) {
 TEST(CliE2E, ModulesAnswerAtTheRateGiven) {
     e2e::SimProcess sim({"--baud", "19200", "--address", "3"});
     ASSERT_FALSE(sim.Path().empty());
-    const auto fast = e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "3", "--baud", "19200", "probe"});
+    const auto fast =
+        e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "3", "--baud", "19200", "probe"});
     EXPECT_EQ(fast.code, 0);
     EXPECT_NE(fast.out.find(" 19200bps "), std::string::npos) << fast.out;
     EXPECT_NE(e2e::Run({KVT40CTL_EXE, "--port", sim.Path(), "--address", "3", "probe"}).code, 0);
@@ -74,17 +76,17 @@ TEST(CliE2E, ModulesAnswerAtTheRateGiven) {
 }
 
 TEST(CliE2E, UsageErrorsExitTwoWithOneLine) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {KVT40_SIM_EXE, "--address", "0"},
-             {KVT40_SIM_EXE, "--address", "12x"},
-             {KVT40_SIM_EXE, "--address", "4", "--address", "4"},
-             {KVT40_SIM_EXE, "--link"},
-             {KVT40_SIM_EXE, "--baud", "2400"},
-             {KVT40_SIM_EXE, "--baud", "9600bd"},
-             {KVT40_SIM_EXE, "--baud"},
-             {KVT40_SIM_EXE, "--rate", "9600"},
-             {KVT40_SIM_EXE, "--reply-delay", "50ms"},
-             {KVT40_SIM_EXE, "--reply-delay", "-1"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{KVT40_SIM_EXE, "--address", "0"},
+                                               {KVT40_SIM_EXE, "--address", "12x"},
+                                               {KVT40_SIM_EXE, "--address", "4", "--address", "4"},
+                                               {KVT40_SIM_EXE, "--link"},
+                                               {KVT40_SIM_EXE, "--baud", "2400"},
+                                               {KVT40_SIM_EXE, "--baud", "9600bd"},
+                                               {KVT40_SIM_EXE, "--baud"},
+                                               {KVT40_SIM_EXE, "--rate", "9600"},
+                                               {KVT40_SIM_EXE, "--reply-delay", "50ms"},
+                                               {KVT40_SIM_EXE, "--reply-delay", "-1"}}) {
         const auto r = e2e::Run(args, true);
         EXPECT_EQ(r.code, 2) << args[1];
         EXPECT_EQ(r.out.rfind("kvt40-sim: ", 0), 0u) << r.out;
@@ -166,7 +168,8 @@ TEST(CliE2E, ATraceReaderThatLeavesDoesNotStopTheBus) {
     int out = -1;
     const pid_t pid = e2e::Spawn({KVT40_SIM_EXE, "--trace", "--address", "1", "--address", "2"}, out);
     ASSERT_GT(pid, 0);
-    const std::string line = e2e::ReadUntil(out, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+    const std::string line =
+        e2e::ReadUntil(out, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
     ::close(out);
     const std::string path = line.substr(0, line.find('\n'));
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << line;
@@ -216,7 +219,9 @@ TEST(CliE2E, MeasureWatchOutlivesAModuleServerThatDiesAndComesBack) {
     ASSERT_TRUE(CsvLineAfter(out, 0)) << out;
 
     EXPECT_EQ(sim->Terminate(), 0);
-    out += e2e::ReadUntil(fd, 5000, [](const std::string& s) { return s.find("s\n", s.find(" port lost (")) != std::string::npos; });
+    out += e2e::ReadUntil(fd, 5000, [](const std::string& s) {
+        return s.find("s\n", s.find(" port lost (")) != std::string::npos;
+    });
     const std::size_t lost = out.find(" port lost (Input/output error); reopening every 1 s\n");
     ASSERT_NE(lost, std::string::npos) << out;
 
@@ -241,7 +246,8 @@ TEST(CliE2E, AScanWhosePortVanishesFailsAndSaysWhy) {
     int fd = -1;
     const pid_t pid = e2e::Spawn({KVT40CTL_EXE, "--port", sim.Path(), "scan"}, fd, true);
     ASSERT_GT(pid, 0);
-    std::string out = e2e::ReadUntil(fd, 10000, [](const std::string& s) { return s.find("1\n") != std::string::npos; });
+    std::string out =
+        e2e::ReadUntil(fd, 10000, [](const std::string& s) { return s.find("1\n") != std::string::npos; });
     ASSERT_EQ(out, "1\n");
     EXPECT_EQ(sim.Terminate(), 0);
     const auto t0 = std::chrono::steady_clock::now();

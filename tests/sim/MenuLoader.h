@@ -28,7 +28,8 @@ public:
         return s.size() >= kBlock ? Match::Complete : Match::NeedMore;
     }
 
-    std::vector<std::uint8_t> HandleRaw(VirtualModule&, std::span<const std::uint8_t> unit, Clock::Micros) override {
+    std::vector<std::uint8_t> HandleRaw(VirtualModule&, std::span<const std::uint8_t> unit,
+                                        Clock::Micros) override {
         extraMs_ = 0;
         if (!receiving_) {
             receiving_ = true;

@@ -37,14 +37,16 @@ struct Master {
     // sim serves requests in order, so a reply to it would come before the reply to the next
     // request, which would then fail on its slave address.
     bool SendUnanswered(int slave, int start) {
-        const std::uint8_t raw[] = {static_cast<std::uint8_t>(slave), 0x03, static_cast<std::uint8_t>(start >> 8),
-                                    static_cast<std::uint8_t>(start & 0xFF), 0x00, 0x01};
+        const std::uint8_t raw[] = {
+            static_cast<std::uint8_t>(slave),        0x03, static_cast<std::uint8_t>(start >> 8),
+            static_cast<std::uint8_t>(start & 0xFF), 0x00, 0x01};
         return modbus_send_raw_request(ctx, raw, sizeof raw) > 0;
     }
 };
 
 std::int32_t S32(const std::vector<std::uint16_t>& r, std::size_t at) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(r[at]) | (static_cast<std::uint32_t>(r[at + 1]) << 16));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(r[at]) |
+                                     (static_cast<std::uint32_t>(r[at + 1]) << 16));
 }
 
 }  // namespace
@@ -81,7 +83,7 @@ TEST(ModbusMasterE2E, ReadsWritesAndMovesTheModule) {
 
         const std::uint16_t address = 17;
         ASSERT_EQ(modbus_write_registers(m.ctx, 500, 1, &address), 1);  // echoed from the old address
-        ASSERT_TRUE(m.SendUnanswered(1, 0));                             // the old address is silent
+        ASSERT_TRUE(m.SendUnanswered(1, 0));                            // the old address is silent
         modbus_set_slave(m.ctx, 17);
         EXPECT_EQ(m.Read(500, 1), (std::vector<std::uint16_t>{17})) << modbus_strerror(errno);
     }

@@ -39,7 +39,8 @@ std::string ReadUntil(int fd, int boundMs, Stop stop, bool* eof = nullptr) {
     std::string out;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     while (!stop(out)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -58,7 +59,8 @@ std::string ReadUntil(int fd, int boundMs, Stop stop, bool* eof = nullptr) {
 // Returns the exit code, or -1 when it had to be killed or died of a signal.
 inline int Reap(pid_t pid, int fd, int boundMs, std::string* rest = nullptr) {
     bool eof = false;
-    std::string out = ReadUntil(fd, boundMs, [](const std::string&) { return false; }, &eof);
+    std::string out = ReadUntil(
+        fd, boundMs, [](const std::string&) { return false; }, &eof);
     if (rest != nullptr) *rest += out;
     ::close(fd);
     int status = 0;
@@ -93,7 +95,8 @@ public:
         args.insert(args.begin(), KVT40_SIM_EXE);
         pid_ = Spawn(args, out_);
         if (pid_ < 0) return;
-        const std::string line = ReadUntil(out_, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+        const std::string line =
+            ReadUntil(out_, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
         if (const auto nl = line.find('\n'); nl != std::string::npos) path_ = line.substr(0, nl);
     }
     ~SimProcess() {

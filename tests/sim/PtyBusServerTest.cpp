@@ -1,8 +1,8 @@
 // The pty server: framing by length on the raw slave, raw units for a module's handler, and
 // the real serial port and frame layer against it (and against the embedded module). Waits
 // end when the server says it has served or held the bytes, never after a fixed silence.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,11 +11,11 @@
 
 #include "Deadline.h"
 #include "MenuLoader.h"
-#include "support/Frames.h"
 #include "link/LinkState.h"
 #include "link/SerialPort.h"
 #include "sim/EmbeddedSim.h"
 #include "sim/PtyBusServer.h"
+#include "support/Frames.h"
 
 namespace {
 
@@ -41,7 +41,9 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
-    void Send(const std::vector<std::uint8_t>& bytes) const { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void Send(const std::vector<std::uint8_t>& bytes) const {
+        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
     // Whatever is readable right now, without waiting.
     std::vector<std::uint8_t> Pending() const {
         std::uint8_t b[512];
@@ -53,7 +55,9 @@ public:
         std::vector<std::uint8_t> out;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
         while (out.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  until - std::chrono::steady_clock::now())
+                                  .count();
             pollfd p{fd_, POLLIN, 0};
             if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
             std::uint8_t b[512];
@@ -77,7 +81,9 @@ struct Served {
     }
 };
 
-std::size_t ServedCount(const PtyBusServer& server) { return server.FramesServed() + server.RawServed(); }
+std::size_t ServedCount(const PtyBusServer& server) {
+    return server.FramesServed() + server.RawServed();
+}
 
 // Reads from the real port until `expect` bytes came (bounded); with 0, takes what is there.
 std::vector<std::uint8_t> Collect(CSerialPort& port, std::size_t expect) {
@@ -95,8 +101,8 @@ std::vector<std::uint8_t> Collect(CSerialPort& port, std::size_t expect) {
 
 // One exchange on the real port: write, wait until the server has served the request (its
 // reply, if any, is then on the line), and collect the reply.
-std::vector<std::uint8_t> Exchange(const PtyBusServer& server, CSerialPort& port, const std::vector<std::uint8_t>& req,
-                                   std::size_t expect) {
+std::vector<std::uint8_t> Exchange(const PtyBusServer& server, CSerialPort& port,
+                                   const std::vector<std::uint8_t>& req, std::size_t expect) {
     const std::size_t before = ServedCount(server);
     if (port.Write(req) != static_cast<int>(req.size())) return {};
     if (!WaitUntil([&] { return ServedCount(server) > before; })) return {};

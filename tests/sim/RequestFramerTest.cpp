@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "support/Frames.h"
 #include "link/LinkState.h"
 #include "sim/RequestFramer.h"
+#include "support/Frames.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/Frames.h"
 #include "MenuLoader.h"
 #include "SimHarness.h"
+#include "support/Frames.h"
 
 TEST(VirtualBusAddressing, OnlyTheAddressedModuleAnswers) {
     SimHarness h;
@@ -71,9 +71,11 @@ TEST_F(VirtualBusFaults, GarbageComesBeforeTheReply) {
     h.bus.InjectFault(1, {BusFault::Kind::Garbage});
     const auto rx = h.Read(1, 0, 2);
     ASSERT_EQ(rx.size(), 12u);
-    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin(), rx.begin() + 3), (std::vector<std::uint8_t>{0x00, 0xFF, 0x55}));
+    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin(), rx.begin() + 3),
+              (std::vector<std::uint8_t>{0x00, 0xFF, 0x55}));
     auto good = Good();
-    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin() + 3, rx.begin() + 5), std::vector<std::uint8_t>(good.begin(), good.begin() + 2));
+    EXPECT_EQ(std::vector<std::uint8_t>(rx.begin() + 3, rx.begin() + 5),
+              std::vector<std::uint8_t>(good.begin(), good.begin() + 2));
 }
 
 TEST_F(VirtualBusFaults, WrongAddressHasAGoodCrc) {
@@ -125,8 +127,8 @@ TEST(VirtualBusRaw, HandlerUnitsGoThroughThePortAtTheLineRateAndModbusAroundThem
     const auto block = MenuLoader::Block(1);
     const Clock::Micros start = h.clock.now();
     ASSERT_EQ(h.port.Write(block), 1029);
-    EXPECT_EQ(h.port.ByteDueAt(0) - start, h.port.WireTime(1029) + Clock::Micros((5 + MenuLoader::kBlockMs) * 1000) +
-                                               h.port.WireTime(1));
+    EXPECT_EQ(h.port.ByteDueAt(0) - start,
+              h.port.WireTime(1029) + Clock::Micros((5 + MenuLoader::kBlockMs) * 1000) + h.port.WireTime(1));
     h.clock.sleep(1200);
     std::vector<std::uint8_t> rx(300);
     EXPECT_EQ(h.port.Read(rx), 1);

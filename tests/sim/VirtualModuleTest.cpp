@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "support/Frames.h"
 #include "SimHarness.h"
+#include "support/Frames.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ TEST(VirtualModuleExceptions, UnmappedOrReadOnlyRegistersAreCode02) {
     EXPECT_EQ(h.Read(1, 370, 6), ExceptionFrame(1, 0x03, 2));  // the block runs into 375
     EXPECT_EQ(h.Read(1, 600, 1), ExceptionFrame(1, 0x03, 2));
     EXPECT_EQ(h.Read(1, 65535, 1), ExceptionFrame(1, 0x03, 2));
-    EXPECT_EQ(h.Write(1, 0, {1}), ExceptionFrame(1, 0x10, 2));    // a measurement
+    EXPECT_EQ(h.Write(1, 0, {1}), ExceptionFrame(1, 0x10, 2));  // a measurement
     EXPECT_EQ(h.Write(1, 375, {1}), ExceptionFrame(1, 0x10, 2));
     EXPECT_EQ(h.Exchange(WithCrc({1, 0x05, 0x00, 0x02, 0xFF, 0x00})), ExceptionFrame(1, 0x05, 2));
     EXPECT_EQ(h.Exchange(WithCrc({1, 0x02, 0x00, 0x01, 0x00, 0x02})), ExceptionFrame(1, 0x02, 2));
@@ -50,7 +50,8 @@ TEST(VirtualModuleExceptions, CountsOutOfRangeAreCode03) {
     const auto ok = WriteFrame(1, 987, std::vector<std::int32_t>(123, 1));
     EXPECT_EQ(h.Exchange(ok, 400), WithCrc({ok.begin(), ok.begin() + 6}));
     // A byte count that disagrees with the register count.
-    EXPECT_EQ(h.Exchange(WithCrc({1, 0x10, 0x01, 0xF8, 0x00, 0x01, 0x04, 0x00, 0x01})), ExceptionFrame(1, 0x10, 3));
+    EXPECT_EQ(h.Exchange(WithCrc({1, 0x10, 0x01, 0xF8, 0x00, 0x01, 0x04, 0x00, 0x01})),
+              ExceptionFrame(1, 0x10, 3));
     // A coil value other than on/off.
     EXPECT_EQ(h.Exchange(WithCrc({1, 0x05, 0x00, 0x00, 0x12, 0x34})), ExceptionFrame(1, 0x05, 3));
     // An address outside 1..247 or a baud index above 2 is refused, and nothing changes.
@@ -133,9 +134,9 @@ TEST(VirtualModuleAlarms, VoltageBitsFollowTheWrittenLimits) {
     EXPECT_EQ(h.Regs(1, 370, 1), (std::vector<std::int32_t>{0}));  // defaults 264 V / 176 V
     ASSERT_FALSE(h.Write(1, 504, {21000}).empty());                // upper below 220 V
     EXPECT_EQ(h.Regs(1, 370, 1), (std::vector<std::int32_t>{0x38}));
-    ASSERT_FALSE(h.Write(1, 504, {26400, 23000}).empty());         // lower above 220 V
+    ASSERT_FALSE(h.Write(1, 504, {26400, 23000}).empty());  // lower above 220 V
     EXPECT_EQ(h.Regs(1, 370, 1), (std::vector<std::int32_t>{0x07}));
-    ASSERT_FALSE(h.Write(1, 504, {0, 0}).empty());                 // zero disables
+    ASSERT_FALSE(h.Write(1, 504, {0, 0}).empty());  // zero disables
     EXPECT_EQ(h.Regs(1, 370, 1), (std::vector<std::int32_t>{0}));
 }
 

@@ -40,12 +40,18 @@ inline Frame RegistersReply(std::uint8_t addr, int count, int first = 0) {
     return WithCrc(f);
 }
 
-inline Frame ProbeReply(std::uint8_t addr) { return RegistersReply(addr, 10, 0); }
+inline Frame ProbeReply(std::uint8_t addr) {
+    return RegistersReply(addr, 10, 0);
+}
 
 inline Frame ExceptionFrame(std::uint8_t addr, std::uint8_t fc, std::uint8_t code) {
     return WithCrc({addr, static_cast<std::uint8_t>(0x80 | fc), code});
 }
 
 // Start and count of a read request.
-inline int StartOf(const Frame& f) { return f[2] << 8 | f[3]; }
-inline int CountOf(const Frame& f) { return f[4] << 8 | f[5]; }
+inline int StartOf(const Frame& f) {
+    return f[2] << 8 | f[3];
+}
+inline int CountOf(const Frame& f) {
+    return f[4] << 8 | f[5];
+}

@@ -47,8 +47,10 @@ public:
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else WaitFor(POLLOUT, 100);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else
+                WaitFor(POLLOUT, 100);
         }
     }
 
@@ -59,8 +61,10 @@ public:
         while (out.size() < count && std::chrono::steady_clock::now() < until) {
             std::uint8_t b[512];
             const ssize_t n = ::read(master_, b, sizeof b);
-            if (n > 0) out.insert(out.end(), b, b + n);
-            else WaitFor(POLLIN, 20);
+            if (n > 0)
+                out.insert(out.end(), b, b + n);
+            else
+                WaitFor(POLLIN, 20);
         }
         return out;
     }

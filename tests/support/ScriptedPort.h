@@ -17,7 +17,8 @@
 class ScriptedPort final : public CCommPort {
 public:
     explicit ScriptedPort(Clock& clock) : clock_(clock) {}
-    bool Open(const std::string& name = "COM1", int baud = 9600, int dataBits = 8, int parity = 0, int stopBits = 0) {
+    bool Open(const std::string& name = "COM1", int baud = 9600, int dataBits = 8, int parity = 0,
+              int stopBits = 0) {
         opens.push_back({name, baud, dataBits, parity, stopBits});
         const bool ok = openResults.empty() ? true : openResults.front();
         if (!openResults.empty()) openResults.pop_front();
@@ -79,8 +80,8 @@ public:
 
     bool answerReads = false;
     std::map<int, std::uint16_t> regs;
-    bool mute = false;      // no answer to reads
-    int corruptNext = -1;   // corrupt the CRC of the answer to the read with this start
+    bool mute = false;     // no answer to reads
+    int corruptNext = -1;  // corrupt the CRC of the answer to the read with this start
 
 private:
     Frame Answer(std::span<const std::uint8_t> req) {

@@ -62,7 +62,8 @@ public:
         const Micros wake = *wakes_.begin();
         now_ = std::max(now_, wake);
         cv_.notify_all();
-        cv_.wait_for(lock, std::chrono::seconds(10), [&] { return wakes_.empty() || *wakes_.begin() > wake; });
+        cv_.wait_for(lock, std::chrono::seconds(10),
+                     [&] { return wakes_.empty() || *wakes_.begin() > wake; });
         return true;
     }
     // From now on every sleep returns at once (after moving time by its length).

@@ -1,9 +1,8 @@
 // The virtual module's bootloader on the in-memory port: what it claims, what it answers,
 // what it programs, and that the modules beside it keep their Modbus traffic.
-#include "sim/Bootloader.h"
-
 #include <gtest/gtest.h>
 
+#include "sim/Bootloader.h"
 #include "support/Frames.h"
 #include "update/UpdateFixture.h"
 #include "update/YmodemSender.h"
@@ -13,7 +12,9 @@ namespace {
 const Frame kAck{Bootloader::kAck};
 const Frame kNak{Bootloader::kNak};
 
-Frame Text(std::string_view s) { return {s.begin(), s.end()}; }
+Frame Text(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 class BootloaderTest : public ::testing::Test {
 protected:
@@ -42,7 +43,9 @@ protected:
         d.resize(128, 0);
         return Packet(0x01, 0, d);
     }
-    Frame Data(std::uint8_t number, std::uint8_t fill) { return Packet(0x02, number, std::vector<std::uint8_t>(1024, fill)); }
+    Frame Data(std::uint8_t number, std::uint8_t fill) {
+        return Packet(0x02, number, std::vector<std::uint8_t>(1024, fill));
+    }
     Frame ReadRegister(int address, int reg) {
         Frame f(8);
         CModbusRtu().BuildReadRegisters(f, address, reg, 1);
@@ -73,7 +76,9 @@ TEST(BootloaderTexts, BannerAndReadyTextCarryTheirMarksWhereTheUpdateLooks) {
     EXPECT_EQ(Bootloader::kReadyText.size(), 35u);  // "C" follows at 35
     const std::string digits = "123456789";
     EXPECT_EQ(Bootloader::Crc({reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()}), 0x29B1);
-    const auto tag = [](const std::string& s) { return Bootloader::VersionTag({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); };
+    const auto tag = [](const std::string& s) {
+        return Bootloader::VersionTag({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+    };
     EXPECT_EQ(tag("xxVER=107yy"), 107);
     EXPECT_EQ(tag("VER=x"), -1);
     EXPECT_EQ(tag("VER=99999"), -1);

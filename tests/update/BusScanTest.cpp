@@ -1,10 +1,9 @@
 // The bus scan: one address per tick, found by register 500 answering its own address, its
 // range rules, its period and the timer it runs on.
-#include "update/BusScan.h"
-
 #include <gtest/gtest.h>
 
 #include "support/ScriptedPort.h"
+#include "update/BusScan.h"
 #include "update/UpdateFixture.h"
 
 TEST(BusScanPeriod, ByTheLinkRate) {
@@ -50,7 +49,9 @@ TEST(BusScanRun, AWholeBusIsPolledOnceEachAndEndsAt247QueriedAnd100Percent) {
     // Every address asked once for register 500, in order.
     const auto sent = rig.port.Sent();
     ASSERT_EQ(sent.size(), 247u);
-    for (int a = 1; a <= 247; ++a) EXPECT_EQ(sent[static_cast<std::size_t>(a - 1)], WithCrc({static_cast<std::uint8_t>(a), 0x03, 0x01, 0xF4, 0x00, 0x01}));
+    for (int a = 1; a <= 247; ++a)
+        EXPECT_EQ(sent[static_cast<std::size_t>(a - 1)],
+                  WithCrc({static_cast<std::uint8_t>(a), 0x03, 0x01, 0xF4, 0x00, 0x01}));
     // The first tick one period after the timer started, then every tick waits 200 + 200 ms
     // (the last one 200), longer than the period, so they follow back to back.
     EXPECT_EQ(rig.clock.nowMs() - timerStart, 250 + 246 * 400 + 200);
@@ -80,7 +81,7 @@ TEST(BusScanRun, AReplyWithAnotherAddressInRegister500OrABadFrameIsNoModule) {
     BusScan scan(link, clock);
     ASSERT_EQ(scan.Start(3, 6), BusScan::StartResult::Started);
     Frame noRegister = WithCrc({4, 0x03, 0x00});
-    port.replies = {RegistersReply(3, 1, 9), RegistersReply(4, 1, 4) , noRegister, ExceptionFrame(6, 3, 2)};
+    port.replies = {RegistersReply(3, 1, 9), RegistersReply(4, 1, 4), noRegister, ExceptionFrame(6, 3, 2)};
     port.replies[1].back() ^= 0x01;  // bad CRC
     std::vector<BusScan::TickResult> ticks;
     while (scan.Running()) ticks.push_back(scan.OnTick());

@@ -1,7 +1,5 @@
 // A worker's question handed to the thread that owns the message boxes, and released when
 // the owner closes the sink before waiting for the worker. Runs under the thread sanitizer.
-#include "update/HandOffSink.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "support/RecordingSink.h"
+#include "update/HandOffSink.h"
 
 namespace {
 
@@ -49,7 +48,8 @@ TEST(HandOffSink, TheAnswerComesFromTheOwningThread) {
     PostedCalls ui;
     HandOffSink sink(boxes, [&](std::function<void()> f) { ui.Post(std::move(f)); });
     MsgResult answer = MsgResult::Cancel;
-    std::thread worker([&] { answer = sink.Show("升级成功!", "提示", MsgIcon::Information, MsgButtons::Ok); });
+    std::thread worker(
+        [&] { answer = sink.Show("升级成功!", "提示", MsgIcon::Information, MsgButtons::Ok); });
     ASSERT_TRUE(ui.RunNext());
     worker.join();
     EXPECT_EQ(answer, MsgResult::Ok);

@@ -1,9 +1,8 @@
 // The batch: found rows, the queue, one module after the other with its own state, and the
 // retry bringing back the one that failed; the progress texts the forms show.
-#include "update/UpdateBatch.h"
-
 #include <gtest/gtest.h>
 
+#include "update/UpdateBatch.h"
 #include "update/UpdateFixture.h"
 #include "update/UpdateShared.h"
 

@@ -1,7 +1,6 @@
 // kvt40ctl scan, update and retry in-process, against virtual modules on the virtual clock:
 // their lines, exit codes and usage errors.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -60,7 +59,8 @@ TEST_F(UpdateCliTest, EveryModuleGetsItsLineAndOnlyAllCorrectIsSuccess) {
     Bootloader::Faults mute;
     mute.ignoreHandshake = true;
     rig.Faults(5, mute);
-    EXPECT_EQ(Run({"update", "--image", image, "--address", "1", "--address", "2", "--address", "3", "--address", "5"}),
+    EXPECT_EQ(Run({"update", "--image", image, "--address", "1", "--address", "2", "--address", "3",
+                   "--address", "5"}),
               kExitFailed);
     EXPECT_EQ(out.str(), "1\t升级成功,校表正确!\n2\t升级失败!\n3\t升级成功,校表错误!\n5\t等待\n");
     EXPECT_EQ(err.str(), "");

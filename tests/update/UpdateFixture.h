@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "run/RunState.h"
 #include "link/LinkState.h"
 #include "link/UpdateLog.h"
+#include "run/RunState.h"
 #include "sim/Bootloader.h"
 #include "sim/SimPort.h"
 #include "update/UpdateSequences.h"
@@ -27,10 +27,10 @@ public:
         for (const auto& p : paths_) (void)::unlink(p.c_str());
     }
     std::string Write(const std::vector<std::uint8_t>& bytes, const std::string& stem = "fw") {
-        const std::string path = ::testing::TempDir() + "kvt40-" + std::to_string(::getpid()) + "-" + stem + "-" +
-                                 std::to_string(paths_.size()) + ".bin";
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        const std::string path = ::testing::TempDir() + "kvt40-" + std::to_string(::getpid()) + "-" + stem +
+                                 "-" + std::to_string(paths_.size()) + ".bin";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         paths_.push_back(path);
         return path;
     }
@@ -75,7 +75,8 @@ struct BusRig {
     // Frames written since the port opened whose first byte is b (SOH: headers and closing blocks).
     std::size_t SentStartingWith(std::uint8_t b) const {
         std::size_t n = 0;
-        for (const auto& f : port.Sent()) if (!f.empty() && f[0] == b) ++n;
+        for (const auto& f : port.Sent())
+            if (!f.empty() && f[0] == b) ++n;
         return n;
     }
 };

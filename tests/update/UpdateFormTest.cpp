@@ -1,8 +1,6 @@
 // The update form and the retry dialog, offscreen against virtual modules on the virtual
 // clock: placing, timers, messages and the wiring to the worker. The rules themselves are
 // tested in core.
-#include "update/UpdateForm.h"
-
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -13,10 +11,11 @@
 #include <QPushButton>
 #include <chrono>
 
+#include "formkit/CellColours.h"
 #include "support/RecordingSink.h"
 #include "update/UpdateFixture.h"
+#include "update/UpdateForm.h"
 #include "update/UpgradeRetryDlg.h"
-#include "formkit/CellColours.h"
 #include "widgets/GridCtrl.h"
 
 namespace {
@@ -137,7 +136,8 @@ TEST_F(UpdateFormTest, ABadRangeIsRefusedWithTheWarningAndNothingIsSent) {
         form->OnQuery();
         ASSERT_FALSE(sink.messages.empty());
         EXPECT_EQ(sink.messages.back().text,
-                  "查找的地址不能大于247，或者小于1(Find the address can not be greater than 247, or less than 1)!");
+                  "查找的地址不能大于247，或者小于1(Find the address can not be greater than 247, or less "
+                  "than 1)!");
         EXPECT_EQ(sink.messages.back().caption, "警告(warning))");
         EXPECT_EQ(sink.messages.back().icon, MsgIcon::Stop);
     }
@@ -239,7 +239,8 @@ TEST_F(UpdateFormTest, EachRetryPressOpensItsOwnDialogWhichUpdatesTheWaitingModu
     EXPECT_FALSE(dlg->ProgressTimerActive());
     EXPECT_EQ(dlg->Bar(), nullptr);
     EXPECT_EQ(dlg->ProgressEdit()->text(), QStringLiteral("5k / 5k"));
-    EXPECT_TRUE(dlg->LogEdit()->toPlainText().contains(QStringLiteral("Waiting for the file to be sent ...C")));
+    EXPECT_TRUE(
+        dlg->LogEdit()->toPlainText().contains(QStringLiteral("Waiting for the file to be sent ...C")));
     EXPECT_TRUE(dialogs[1]->LogEdit()->toPlainText().isEmpty());  // its own log
 
     // Nothing waits in a bootloader now: the second dialog says so instead of ending silently.

@@ -48,19 +48,21 @@ TEST(UpdatePty, CtrlCDuringATransferEndsTheCommandWithTheModuleFailed) {
     int simOut = -1;
     const pid_t sim = e2e::Spawn({KVT40_SIM_EXE, "--address", "3", "--trace"}, simOut);
     ASSERT_GT(sim, 0);
-    std::string trace = e2e::ReadUntil(simOut, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+    std::string trace =
+        e2e::ReadUntil(simOut, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
     const std::string path = trace.substr(0, trace.find('\n'));
     ASSERT_FALSE(path.empty());
 
     ImageFiles files;
     const std::string image = files.Write(TaggedImage(20 * 1024));
     int ctlOut = -1;
-    const pid_t ctl = e2e::Spawn({KVT40CTL_EXE, "--port", path, "--address", "3", "update", "--image", image,
-                                  "--address", "3"},
-                                 ctlOut);
+    const pid_t ctl = e2e::Spawn(
+        {KVT40CTL_EXE, "--port", path, "--address", "3", "update", "--image", image, "--address", "3"},
+        ctlOut);
     ASSERT_GT(ctl, 0);
     // Handshake, key and the waits before the transfer take about 12 s.
-    trace += e2e::ReadUntil(simOut, 30000, [](const std::string& s) { return s.find("3 block 2\n") != std::string::npos; });
+    trace += e2e::ReadUntil(simOut, 30000,
+                            [](const std::string& s) { return s.find("3 block 2\n") != std::string::npos; });
     ASSERT_NE(trace.find("3 block 2\n"), std::string::npos) << trace;
     kill(ctl, SIGINT);
     std::string out;
@@ -77,7 +79,8 @@ TEST(UpdatePty, APortLostInATransferFailsThatModuleAndReachesNoOther) {
     int simOut = -1;
     const pid_t sim = e2e::Spawn({KVT40_SIM_EXE, "--address", "3", "--trace"}, simOut);
     ASSERT_GT(sim, 0);
-    std::string trace = e2e::ReadUntil(simOut, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
+    std::string trace =
+        e2e::ReadUntil(simOut, 5000, [](const std::string& s) { return s.find('\n') != std::string::npos; });
     const std::string path = trace.substr(0, trace.find('\n'));
     ASSERT_FALSE(path.empty());
 
@@ -88,7 +91,8 @@ TEST(UpdatePty, APortLostInATransferFailsThatModuleAndReachesNoOther) {
                                   "--address", "3", "--address", "4"},
                                  ctlOut, true);
     ASSERT_GT(ctl, 0);
-    trace += e2e::ReadUntil(simOut, 30000, [](const std::string& s) { return s.find("3 block 2\n") != std::string::npos; });
+    trace += e2e::ReadUntil(simOut, 30000,
+                            [](const std::string& s) { return s.find("3 block 2\n") != std::string::npos; });
     ASSERT_NE(trace.find("3 block 2\n"), std::string::npos) << trace;
     const auto t0 = std::chrono::steady_clock::now();
     kill(sim, SIGTERM);

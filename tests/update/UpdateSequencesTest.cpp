@@ -1,7 +1,5 @@
 // Sequences A and B: the bytes and waits in their order against a scripted port, and the
 // outcomes against virtual modules with their bootloaders' faults.
-#include "update/UpdateSequences.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include "support/ScriptedPort.h"
 #include "update/ImageFile.h"
 #include "update/UpdateFixture.h"
+#include "update/UpdateSequences.h"
 
 namespace {
 
@@ -35,7 +34,9 @@ Frame ReadyAt(std::size_t at) {
     return f;
 }
 
-std::string AsString(const Frame& f) { return {f.begin(), f.end()}; }
+std::string AsString(const Frame& f) {
+    return {f.begin(), f.end()};
+}
 
 class ScriptedSequenceTest : public ::testing::Test {
 protected:
@@ -45,7 +46,9 @@ protected:
         link.port = &port;
         image = files.Write(TaggedImage(100));
     }
-    std::size_t Count(const Frame& f) const { return static_cast<std::size_t>(std::count(port.writes.begin(), port.writes.end(), f)); }
+    std::size_t Count(const Frame& f) const {
+        return static_cast<std::size_t>(std::count(port.writes.begin(), port.writes.end(), f));
+    }
 
     VirtualClock clock;
     ScriptedPort port;
@@ -73,7 +76,7 @@ TEST(UpdateHandshake, FourDigitsOfTheAddressThenTheAccessCode) {
 
 TEST_F(ScriptedSequenceTest, SequenceAWaitsEveryPrescribedWaitAndJudgesBySnapshots) {
     port.replies = {RegistersReply(47, 30, 6000), Banner(4), ReadyAt(35), kAck, kAck, kAck, kAck,
-                    RegistersReply(47, 30, 6000), Frame{}, Frame{}};
+                    RegistersReply(47, 30, 6000), Frame{},   Frame{}};
     EXPECT_EQ(seq.SequenceA(47, image, log, show), ModuleState::UpdatedCalOk);
     EXPECT_EQ(shown, (std::vector<ModuleState>{ModuleState::Updating, ModuleState::UpdatedCalOk}));
     EXPECT_EQ(progress.load(), 0u);
@@ -89,8 +92,8 @@ TEST_F(ScriptedSequenceTest, SequenceAWaitsEveryPrescribedWaitAndJudgesBySnapsho
     EXPECT_EQ(port.writes[8], kKey);  // "====": the key once for each of 74, 75 and 76
     EXPECT_EQ(port.writes[9], kKey);
     // 150 | 800 + 800 | 5000 + 2000 + 1000, 1000 + 1000 | transfer | 6000 | 200 + 200 | 8000
-    EXPECT_EQ(port.writeTimesMs, (std::vector<std::int64_t>{0, 150, 1750, 11750, 12150, 12350, 12550, 18553, 18953,
-                                                             26953}));
+    EXPECT_EQ(port.writeTimesMs,
+              (std::vector<std::int64_t>{0, 150, 1750, 11750, 12150, 12350, 12550, 18553, 18953, 26953}));
     EXPECT_EQ(clock.nowMs(), 34953);
     EXPECT_EQ(log.Text(), AsString(Banner(4)) + "\r\n" + AsString(ReadyAt(35)) + "\r\n\r\n\r\n");
 }
@@ -127,23 +130,27 @@ TEST_F(ScriptedSequenceTest, ReadyAt38StartsSequenceBWithItsOwnWaits) {
 }
 
 TEST_F(ScriptedSequenceTest, AFailedSnapshotBeforeGivesNoReferenceAndAfterGivesNoVerdict) {
-    port.replies = {Frame{0x01, 0x83, 0x02}, Banner(2), ReadyAt(0), kAck, kAck, kAck, kAck, RegistersReply(5, 30)};
+    port.replies = {Frame{0x01, 0x83, 0x02}, Banner(2), ReadyAt(0), kAck, kAck, kAck, kAck,
+                    RegistersReply(5, 30)};
     EXPECT_EQ(seq.SequenceA(5, image, log, show), ModuleState::UpdatedNoReference);
 
     // A good frame of fewer registers than the snapshot has is no snapshot.
-    port.replies = {RegistersReply(5, 30), Banner(2), ReadyAt(0), kAck, kAck, kAck, kAck, RegistersReply(5, 29)};
+    port.replies = {RegistersReply(5, 30), Banner(2), ReadyAt(0), kAck, kAck, kAck, kAck,
+                    RegistersReply(5, 29)};
     shown.clear();
     EXPECT_EQ(seq.SequenceA(5, image, log, show), ModuleState::Updating);
     EXPECT_EQ(shown, (std::vector<ModuleState>{ModuleState::Updating}));
 }
 
 TEST_F(ScriptedSequenceTest, AnImageThatCannotBeSentIsRefusedBeforeTheModuleIsTouched) {
-    EXPECT_EQ(seq.SequenceA(5, ::testing::TempDir() + "no-such.bin", log, show), ModuleState::ImageUnreadable);
+    EXPECT_EQ(seq.SequenceA(5, ::testing::TempDir() + "no-such.bin", log, show),
+              ModuleState::ImageUnreadable);
     EXPECT_NE(seq.Problem().find("no-such.bin"), std::string::npos) << seq.Problem();
     EXPECT_EQ(seq.SequenceA(5, ::testing::TempDir(), log, show), ModuleState::ImageUnreadable);  // a folder
     const std::string deep = ::testing::TempDir() + std::string(120, 'd');
     EXPECT_EQ(seq.SequenceA(5, deep, log, show), ModuleState::ImageUnreadable);
-    EXPECT_EQ(seq.SequenceB(::testing::TempDir() + "no-such.bin", log), UpdateSequences::RetryOutcome::ImageUnreadable);
+    EXPECT_EQ(seq.SequenceB(::testing::TempDir() + "no-such.bin", log),
+              UpdateSequences::RetryOutcome::ImageUnreadable);
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(log.Text().empty());
 }
@@ -207,7 +214,8 @@ TEST(UpdateImageFile, OnlyARegularFileOfOneByteUpToTheCapIsAnImage) {
     ASSERT_EQ(::truncate(overCap.c_str(), kImageCapBytes + 1), 0);
     EXPECT_EQ(ProbeImage(atCap, why), kImageCapBytes);
     EXPECT_FALSE(ReadImage(overCap, why));
-    EXPECT_EQ(why, "cannot send " + overCap + ": 1048577 bytes, more than the 1048576 a firmware image may have");
+    EXPECT_EQ(why,
+              "cannot send " + overCap + ": 1048577 bytes, more than the 1048576 a firmware image may have");
     EXPECT_EQ(ProbeImage(overCap, why, true), kImageCapBytes + 1);
 
     // The cap holds in the sequences too, before the module is touched, unless lifted.
@@ -278,7 +286,8 @@ TEST(UpdateOnTheBus, AModuleLeftInItsBootloaderIsUpdatedWithoutACalibrationRefer
     BusRig<VirtualClock> rig({3});
     rig.Loader(3, [](Bootloader& b, VirtualModule& m) { b.EnterBootloader(m); });
     ImageFiles files;
-    EXPECT_EQ(rig.sequences.SequenceA(3, files.Write(TaggedImage(2000)), rig.log), ModuleState::UpdatedNoReference);
+    EXPECT_EQ(rig.sequences.SequenceA(3, files.Write(TaggedImage(2000)), rig.log),
+              ModuleState::UpdatedNoReference);
 }
 
 TEST(UpdateOnTheBus, ANakIsWaitedOutAndABlockLostTwiceFailsUntilTheNextMarkTriesAgain) {
@@ -299,8 +308,8 @@ TEST(UpdateOnTheBus, ANakIsWaitedOutAndABlockLostTwiceFailsUntilTheNextMarkTries
     std::vector<ModuleState> shown;
     EXPECT_EQ(rig.sequences.SequenceA(4, path, rig.log, [&](ModuleState s) { shown.push_back(s); }),
               ModuleState::UpdatedCalOk);
-    EXPECT_EQ(shown, (std::vector<ModuleState>{ModuleState::Updating, ModuleState::Failed, ModuleState::Updating,
-                                               ModuleState::UpdatedCalOk}));
+    EXPECT_EQ(shown, (std::vector<ModuleState>{ModuleState::Updating, ModuleState::Failed,
+                                               ModuleState::Updating, ModuleState::UpdatedCalOk}));
 }
 
 TEST(UpdateOnTheBus, AModuleThatIgnoresTheHandshakeIsLeftRunning) {

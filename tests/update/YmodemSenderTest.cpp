@@ -1,12 +1,11 @@
 // The image sender: packets byte for byte (CRCs from an independent generator), the polls
 // and their time-outs on the virtual clock.
-#include "update/YmodemSender.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "support/ScriptedPort.h"
+#include "update/YmodemSender.h"
 
 namespace {
 
@@ -74,7 +73,8 @@ protected:
 
 TEST(YmodemSenderCrc, IsCcittFalse) {
     const std::string digits = "123456789";
-    EXPECT_EQ(YmodemSender::Crc16({reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()}), 0x29B1);
+    EXPECT_EQ(YmodemSender::Crc16({reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()}),
+              0x29B1);
     EXPECT_EQ(YmodemSender::Crc16({}), 0xFFFF);
 }
 
@@ -155,7 +155,8 @@ TEST_F(SenderTest, BlockNumbersWrapAt256AndTheProgressCountsEveryBlock) {
         ASSERT_EQ(f.size(), 1029u);
         EXPECT_EQ(f[1], static_cast<std::uint8_t>(b & 0xFF)) << b;
         EXPECT_EQ(f[2], static_cast<std::uint8_t>(~b & 0xFF)) << b;
-        const auto data = std::span(image).subspan((b - 1) * 1024, std::min<std::size_t>(1024, image.size() - (b - 1) * 1024));
+        const auto data = std::span(image).subspan(
+            (b - 1) * 1024, std::min<std::size_t>(1024, image.size() - (b - 1) * 1024));
         EXPECT_TRUE(std::equal(data.begin(), data.end(), f.begin() + 3)) << b;
         EXPECT_EQ(progressSeen.at(b - 1), (b - 1) * 1024) << b;
     }
@@ -182,7 +183,7 @@ TEST_F(SenderTest, NakIsNoAnswerAndTheBlockGoesAgainAfterAThousandPolls) {
     port.replies.push_back(kNak);
     for (int i = 0; i < 999; ++i) port.replies.push_back(Frame{});
     port.replies.push_back(Frame{0x18, 0x06});  // CAN then ACK: the first byte counts
-    AckEach(3);                                    // the resent block, EOT, closing
+    AckEach(3);                                 // the resent block, EOT, closing
     EXPECT_EQ(Send(Pattern(100)), YmodemSender::kDelivered);
     ASSERT_EQ(port.writes.size(), 5u);
     EXPECT_EQ(port.writes[1], port.writes[2]);
@@ -218,6 +219,7 @@ TEST_F(SenderTest, ANameThatDoesNotFitSendsNothing) {
     EXPECT_TRUE(port.writes.empty());
     // A zero byte ends the name, as the zero-terminated text it stands for.
     AckEach(4);
-    EXPECT_EQ(Send(Pattern(1024), kName + std::string(1, '\0') + std::string(200, 'x')), YmodemSender::kDelivered);
+    EXPECT_EQ(Send(Pattern(1024), kName + std::string(1, '\0') + std::string(200, 'x')),
+              YmodemSender::kDelivered);
     EXPECT_EQ(port.writes.at(0), Header(kName, "1024", 0x75FA));
 }

@@ -1,10 +1,9 @@
-#include "widgets/GfxOutBarCtrl.h"
-
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
 #include <QPixmap>
+#include <QSignalSpy>
 
+#include "widgets/GfxOutBarCtrl.h"
 #include "widgets/ItemBar.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "widgets/GridCtrl.h"
-
 #include <gtest/gtest.h>
 
 #include <QScrollBar>
+
+#include "widgets/GridCtrl.h"
 
 TEST(GridCtrl, TextsColoursAndCellKinds) {
     CGridCtrl g;
@@ -69,7 +69,8 @@ TEST(GridCtrl, ReadOutStretchesWithoutScrollBarsOrSelection) {
     const int share = g.columnWidth(0) - 50;
     EXPECT_GT(share, 0);
     EXPECT_EQ(g.columnWidth(1), 80 + share);
-    EXPECT_GE(g.columnWidth(2), g.fontMetrics().horizontalAdvance(QStringLiteral("Reactive power(var)")) + share);
+    EXPECT_GE(g.columnWidth(2),
+              g.fontMetrics().horizontalAdvance(QStringLiteral("Reactive power(var)")) + share);
     int w = 0;
     for (int c = 0; c < 7; ++c) w += g.columnWidth(c);
     EXPECT_EQ(w, g.viewport()->width());

@@ -1,7 +1,7 @@
 // The indicator lamp: red when lit, black when dark, round, its own 200 ms repaint.
-#include "widgets/Lamp.h"
-
 #include <gtest/gtest.h>
+
+#include "widgets/Lamp.h"
 
 TEST(Lamp, LitRedDarkBlackRoundWithItsOwnRepaint) {
     CLamp lamp;

@@ -2,8 +2,6 @@
 // then what only Windows shows. Under Wine, tests/windows/wine_test.sh maps two COM ports to
 // the pseudo-terminals of serial_peer and names them in KVT40_TEST_PORTS ("COM5,COM6"); the
 // peer obeys the commands below. Without that variable the tests skip.
-#include "link/SerialPort.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "link/PortList.h"
+#include "link/SerialPort.h"
 #include "link/SerialPortCases.h"
 
 namespace serial_cases {
@@ -35,11 +34,11 @@ std::vector<std::string> TestPorts() {
     return ports;
 }
 
-#define NEED_PORTS()                                                                   \
-    const std::vector<std::string> ports = TestPorts();                                \
+#define NEED_PORTS()                                                                  \
+    const std::vector<std::string> ports = TestPorts();                               \
     if (ports.size() < 2) GTEST_SKIP() << "KVT40_TEST_PORTS names no two peer ports"; \
-    const std::string& portA = ports[0];                                               \
-    const std::string& portB = ports[1];                                               \
+    const std::string& portA = ports[0];                                              \
+    const std::string& portB = ports[1];                                              \
     (void)portB
 
 // Peer commands: a stream of `pieces` pieces (0: endless) of `size` bytes, `everyMs` apart;
@@ -153,7 +152,8 @@ TEST(SerialPortWin32Threads, CloseWhileAReadWaitsForTheRestOfAReply) {
             // Empty Reads return at once; the first that finds bytes stays for the stream.
             const auto until = SteadyClock::now() + Ms(3000);
             do {
-                callStartedUs = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - epoch).count();
+                callStartedUs =
+                    std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - epoch).count();
                 ++calls;
                 n = port.Read(buf);
             } while (n == 0 && port.IsOpen() && SteadyClock::now() < until);
@@ -169,7 +169,8 @@ TEST(SerialPortWin32Threads, CloseWhileAReadWaitsForTheRestOfAReply) {
         // Inside the long Read: one call has lasted 200 ms, where an empty one returns at once.
         const auto until = SteadyClock::now() + Ms(3000);
         while (SteadyClock::now() < until) {
-            const auto now = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - epoch).count();
+            const auto now =
+                std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - epoch).count();
             if (calls > 0 && now - callStartedUs > 200000) break;
             std::this_thread::yield();
         }

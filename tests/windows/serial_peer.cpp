@@ -67,16 +67,17 @@ public:
 
 private:
     static int MsUntil(SteadyClock::time_point t) {
-        return static_cast<int>(
-            std::chrono::ceil<std::chrono::milliseconds>(t - SteadyClock::now()).count());
+        return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(t - SteadyClock::now()).count());
     }
 
     void Send(const std::vector<std::uint8_t>& bytes) {
         std::size_t done = 0;
         while (done < bytes.size() && !g_stop) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 
