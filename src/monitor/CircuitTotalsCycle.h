@@ -31,7 +31,7 @@ public:
 
     // Sends the request for 2000..2059; the timer always starts.
     bool Open() override;
-    // Collects what waits. True unless the reply to a request sent by Open or ReadData
+    // Collects what waits. True unless the reply to a request sent by Open (also "Read data")
     // failed its check; a tick with no request outstanding is not judged.
     bool Tick() override;
     int PollMs() const override { return kPollMs; }
