@@ -62,19 +62,23 @@ void CloseRunPort() {
     if (CSerialPort* port = g_runPort.load()) port->Close();
 }
 
-#if defined(_WIN32)
-// The port the running command talks through, for the console's stop handler.
+// The port the running command talks through (the serial port, the network port or the
+// built-in module's in-memory one), for the stop handlers likewise.
 std::atomic<CCommPort*> g_linkPort{nullptr};
 
+void CloseLinkPort() {
+    CloseRunPort();
+    if (CCommPort* port = g_linkPort.load()) port->Close();
+}
+
+#if defined(_WIN32)
 // Ctrl-C, Ctrl-Break and a closed console window come on a thread of their own: the port is
 // closed at once (the running exchange then fails and the command ends), as with the POSIX
 // stop signals. The system ends the process for a closed window 5 s after, so the grace fits.
 BOOL WINAPI OnConsoleStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     g_interrupted = true;
-    CloseRunPort();
-    TheNetworkPort().Close();
-    if (CCommPort* port = g_linkPort.load()) port->Close();
+    CloseLinkPort();
     RealClock().sleep(kStopGraceMs);
     EndInterrupted();
 }
@@ -87,8 +91,7 @@ void WatchStopSignals(const sigset_t& set) {
         while (sigwait(&set, &sig) != 0) {
         }
         g_interrupted = true;
-        CloseRunPort();
-        TheNetworkPort().Close();
+        CloseLinkPort();
         RealClock().sleep(kStopGraceMs);
         EndInterrupted();
     }).detach();
@@ -100,11 +103,11 @@ void WatchStopSignals(const sigset_t& set) {
 int main(int argc, char** argv) {
     RunState run;
     g_runPort = &run.port;
+    g_linkPort = &run.port;
 #if defined(_WIN32)
     // LF line ends, as on every system, so that scripts parse the same text.
     (void)_setmode(_fileno(stdout), _O_BINARY);
     (void)_setmode(_fileno(stderr), _O_BINARY);
-    g_linkPort = &run.port;
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 #else
     // Blocked before any thread starts (the virtual module's too), so only sigwait sees them.
@@ -135,6 +138,7 @@ int main(int argc, char** argv) {
         lastOpened = name;
         if (!OpenLinkPort(run.port, name, baud, dataBits, parity, stopBits, simAddress)) return false;
         env.port = &LinkPortFor(run.port, name);
+        g_linkPort = env.port;
         return true;
     };
     env.openFailure = [&run, &lastOpened] { return LinkOpenFailureText(run.port, lastOpened); };
@@ -142,9 +146,7 @@ int main(int argc, char** argv) {
     env.startSim = [&simAddress, &env, &run](int address, int, std::string&) -> std::optional<std::string> {
         simAddress = address;
         env.port = &LinkPortFor(run.port, kVirtualModuleName);
-#if defined(_WIN32)
         g_linkPort = env.port;
-#endif
         return std::string(kVirtualModuleName);
     };
     const int code = RunCliArgs(args, env, std::cout, std::cerr);
@@ -152,10 +154,8 @@ int main(int argc, char** argv) {
     const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
     env.port->Close();
     g_runPort = nullptr;  // the run ends with main; a late stop finds the port closed already
-    run.port.Close();
-#if defined(_WIN32)
     g_linkPort = nullptr;
-#endif
+    run.port.Close();
     StopVirtualModule();
     if (!written) {
         // A bad cout was already reported by the run; stdio's own buffer fails only here.
