@@ -1,10 +1,15 @@
 #include "cli/Cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fstream>
+#include <mutex>
 #include <ostream>
 
 #include "cli/CliCommand.h"
+#include "link/LinkMonitor.h"
 
 namespace {
 
@@ -61,6 +66,7 @@ CliContext::CliContext(const GlobalOptions& o, CliEnv& e, std::ostream& outStrea
     : options(o), env(e), out(outStream), err(errStream) {
     link_.protocol = &env.run.protocol;
     link_.lastExchange = &lastExchange_;
+    link_.monitor = &env.run.monitor;
 }
 
 WallClock& CliContext::Wall() const {
@@ -206,6 +212,8 @@ std::string CliUsage() {
         "  --sim                 use the built-in virtual module instead of a port\n"
         "  --address N           module address, 1 to 247 (default 1)\n"
         "  --baud RATE           4800, 9600 or 19200 (default 9600)\n"
+        "  --trace FILE          write every frame on the link to FILE ('-': standard error)\n"
+        "  --stats               print the link's statistics per module to standard error at the end\n"
         "  --help                this text (COMMAND --help: that command's options)\n"
         "\n"
         "commands:\n";
@@ -234,6 +242,10 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
     portOpt->excludes(simOpt);
     app.fallthrough();
 
+    std::string trace;
+    CLI::Option* traceOpt = app.add_option("--trace", trace);
+    bool stats = false;
+    app.add_flag("--stats", stats);
     bool version = false;
     app.add_flag("--version", version);
     std::string generate;
@@ -291,11 +303,41 @@ int RunCliArgs(const std::vector<std::string>& argv, CliEnv& env, std::ostream& 
         g.port = port;
         g.portGiven = true;
     }
+    const bool anyCommand = std::any_of(commands.begin(), commands.end(),
+                                        [&app](const auto& c) { return app.got_subcommand(c.first->name); });
+    // The trace file is opened before any port, so a path that cannot be written costs nothing.
+    std::ofstream traceFile;
+    if (traceOpt->count() > 0 && trace != "-" && anyCommand) {
+        traceFile.open(trace, std::ios::out | std::ios::trunc | std::ios::binary);
+        if (!traceFile) {
+            err << "kvt40ctl: cannot write the trace file " << trace << ": " << std::strerror(errno) << "\n";
+            return kExitUsage;
+        }
+    }
+    LinkMonitor& monitor = env.run.monitor;
+    monitor.Clear();
+    std::ostream* traceOut = traceOpt->count() == 0 ? nullptr : trace == "-" ? &err : &traceFile;
+    std::mutex traceMutex;
+    if (traceOut != nullptr && anyCommand) {
+        *traceOut << FrameLineHeader() << "\n" << std::flush;
+        // Flushed line by line: a trace is read most when a command hangs or is killed.
+        monitor.SetListener([traceOut, &traceMutex](const FrameRecord& f) {
+            std::lock_guard lock(traceMutex);
+            *traceOut << FrameLine(f) << "\n" << std::flush;
+        });
+    }
+    struct ListenerReset {
+        LinkMonitor& m;
+        ~ListenerReset() { m.SetListener({}); }
+    } listenerReset{monitor};
     for (auto& [info, cmd] : commands) {
         if (!app.got_subcommand(info->name)) continue;
         CliContext ctx(g, env, out, err);
         int code = cmd->Run(ctx);
         ctx.Finish(code);
+        if (traceFile.is_open() && !traceFile)
+            err << "kvt40ctl: the trace file " << trace << " could not be written whole\n";
+        if (stats) err << "kvt40ctl: link statistics\n" << StatisticsTable(monitor.Statistics());
         out.flush();
         if (!out) {
             err << "kvt40ctl: cannot write to standard output\n";

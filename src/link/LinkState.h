@@ -14,6 +14,7 @@
 #include "link/ModbusRtu.h"
 
 struct ExchangeRecord;
+class LinkMonitor;
 
 struct LinkState {
     int deviceAddress = 1;
@@ -26,6 +27,9 @@ struct LinkState {
     // Where every session on this link (and on copies of it) notes its last failure, cleared
     // by a reply that passes; nullptr: nowhere. One thread at a time, like the exchanges.
     ExchangeRecord* lastExchange = nullptr;
+    // Where every session on this link (and on copies of it) notes the frames it sends and
+    // reads and how each exchange ended; nullptr: nowhere.
+    LinkMonitor* monitor = nullptr;
     // The port's name as the last connect opened it, and how many connects succeeded:
     // what was learnt about a module (a calibration's gains) holds for one connection only.
     std::string portName{};  // braces: brace-initialised link states may leave it out

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "link/LinkMonitor.h"
+
 namespace {
 
 constexpr int kReadRegisters = 0x03;
@@ -49,10 +51,27 @@ bool ModbusSession::Fail(ExchangeFailure f, int exceptionCode) {
     return false;
 }
 
-bool ModbusSession::FailTransfer(bool reading) {
-    if (link_.port != nullptr && !link_.port->LostReason().empty()) return Fail(ExchangeFailure::PortLost);
+bool ModbusSession::FailTransfer(bool reading, bool raw) {
+    if (link_.port != nullptr && !link_.port->LostReason().empty()) {
+        if (link_.monitor != nullptr)
+            link_.monitor->PortLost(link_.deviceAddress, clock_.now(), link_.port->LostReason());
+        return Fail(ExchangeFailure::PortLost);
+    }
     if (link_.port == nullptr || !link_.port->IsOpen()) return Fail(ExchangeFailure::NoLink);
+    // A raw read that finds nothing is a poll for a first byte, not a request gone unanswered.
+    if (reading && !raw && link_.monitor != nullptr)
+        link_.monitor->NoReply(link_.deviceAddress, clock_.now());
     return Fail(reading ? ExchangeFailure::NoReply : ExchangeFailure::NoLink);
+}
+
+void ModbusSession::NoteSent(std::span<const std::uint8_t> bytes, bool raw) {
+    if (link_.monitor != nullptr) link_.monitor->Sent(link_.deviceAddress, bytes, clock_.now(), raw);
+}
+
+void ModbusSession::NoteReceived(std::span<const std::uint8_t> bytes, bool raw) {
+    if (link_.monitor != nullptr)
+        link_.monitor->Received(link_.deviceAddress, bytes, clock_.now(), raw, last_.failure,
+                                last_.exceptionCode);
 }
 
 ExchangeFailure ModbusSession::Diagnose(std::span<const std::uint8_t> rx, int function, bool echo) {
@@ -82,8 +101,9 @@ bool ModbusSession::SendRead(int function, int start, int count) {
     else
         len = p.BuildReadInputs(frame, addr, start, count);
     if (len <= 0) return Fail(ExchangeFailure::NoLink);
-    if (link_.port->Write(std::span<const std::uint8_t>(frame.data(), static_cast<std::size_t>(len))) != len)
-        return FailTransfer(false);
+    const std::span<const std::uint8_t> request(frame.data(), static_cast<std::size_t>(len));
+    if (link_.port->Write(request) != len) return FailTransfer(false);
+    NoteSent(request, false);
     inFlightSince_ = clock_.now();
     return true;
 }
@@ -116,15 +136,18 @@ std::optional<RegisterValues> ModbusSession::Collect(int function, int count) {
     if (!ok) {
         const ExchangeFailure why = Diagnose(reply, function, false);
         Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
+        NoteReceived(reply, false);
         return std::nullopt;
     }
     // Fewer values would be decoded from bytes that never came; more belong to another request.
     if (rx[2] != data) {
         Fail(rx[2] < data ? ExchangeFailure::ShortReply : ExchangeFailure::WrongLength);
+        NoteReceived(reply, false);
         return std::nullopt;
     }
     values.resize(static_cast<std::size_t>(count));
     Answered();
+    NoteReceived(reply, false);
     return values;
 }
 
@@ -154,7 +177,16 @@ void ModbusSession::DropInFlight(int boundMs) {
     // then its Read takes the rest of the reply.
     constexpr int kLookMs = 2;
     std::vector<std::uint8_t> rx(kReplyBytes, 0);
-    while (link_.port->IsOpen() && link_.port->Read(rx) <= 0 && clock_.now() < until) clock_.sleep(kLookMs);
+    int got = 0;
+    while (link_.port->IsOpen() && (got = link_.port->Read(rx)) <= 0 && clock_.now() < until)
+        clock_.sleep(kLookMs);
+    if (link_.monitor == nullptr) return;
+    // Dropped unread, but seen on the wire: noted with no verdict of its own.
+    if (got > 0)
+        link_.monitor->Received(link_.deviceAddress, std::span(rx.data(), static_cast<std::size_t>(got)),
+                                clock_.now(), false, ExchangeFailure::None);
+    else if (link_.port->IsOpen())
+        link_.monitor->NoReply(link_.deviceAddress, clock_.now());
 }
 
 // The wait is kept when nothing could be sent, so a handler's timing never depends on
@@ -190,8 +222,9 @@ bool ModbusSession::WriteRegisters(int start, std::span<const std::int32_t> valu
     std::vector<std::uint8_t> frame(9 + 2 * values.size());
     const int len = link_.protocol->BuildWriteRegisters(frame, link_.deviceAddress, start,
                                                         static_cast<int>(values.size()), values);
-    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(
-                                     frame.data(), static_cast<std::size_t>(len))) == len;
+    const std::span<const std::uint8_t> request(frame.data(), static_cast<std::size_t>(std::max(len, 0)));
+    const bool sent = len > 0 && link_.port->Write(request) == len;
+    if (sent) NoteSent(request, false);
     clock_.sleep(waitMs);
     return sent ? true : FailTransfer(false);
 }
@@ -204,9 +237,12 @@ bool ModbusSession::WriteRegistersConfirmed(int start, std::span<const std::int3
     const Bytes echo(rx.data(), static_cast<std::size_t>(got));
     if (!link_.protocol->CheckWriteRegistersReply(echo)) {
         const ExchangeFailure why = Diagnose(echo, 0x10, true);
-        return Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
+        Fail(why, why == ExchangeFailure::Exception ? last_.exceptionCode : 0);
+        NoteReceived(echo, false);
+        return false;
     }
     Answered();
+    NoteReceived(echo, false);
     return true;
 }
 
@@ -218,8 +254,9 @@ bool ModbusSession::WriteCoil(int coil, bool on, int waitMs) {
     }
     std::array<std::uint8_t, 8> frame{};
     const int len = link_.protocol->BuildWriteCoil(frame, link_.deviceAddress, coil, on ? 1 : 0);
-    const bool sent = len > 0 && link_.port->Write(std::span<const std::uint8_t>(
-                                     frame.data(), static_cast<std::size_t>(len))) == len;
+    const std::span<const std::uint8_t> request(frame.data(), static_cast<std::size_t>(std::max(len, 0)));
+    const bool sent = len > 0 && link_.port->Write(request) == len;
+    if (sent) NoteSent(request, false);
     clock_.sleep(waitMs);
     return sent ? true : FailTransfer(false);
 }
@@ -231,7 +268,10 @@ int ModbusSession::Send(std::span<const std::uint8_t> bytes) {
         return 0;
     }
     const int sent = link_.port->Write(bytes);
-    if (sent <= 0 && !bytes.empty()) FailTransfer(false);
+    if (sent <= 0 && !bytes.empty())
+        FailTransfer(false);
+    else if (sent > 0)
+        NoteSent(bytes.first(static_cast<std::size_t>(sent)), true);
     return sent;
 }
 
@@ -244,10 +284,12 @@ std::vector<std::uint8_t> ModbusSession::ReadAvailable(std::size_t max) {
     std::vector<std::uint8_t> rx(max, 0);
     const int got = link_.port->Read(rx);
     rx.resize(static_cast<std::size_t>(std::max(got, 0)));
-    if (rx.empty())
-        FailTransfer(true);
-    else
+    if (rx.empty()) {
+        FailTransfer(true, true);
+    } else {
         Answered();
+        NoteReceived(rx, true);
+    }
     return rx;
 }
 

@@ -107,7 +107,11 @@ private:
     void Answered();
     bool Fail(ExchangeFailure f, int exceptionCode = 0);
     // A write or read that moved nothing: a lost port, a closed one, or (reading) silence.
-    bool FailTransfer(bool reading);
+    // A raw read's silence is no failure of a request: the monitor does not note it.
+    bool FailTransfer(bool reading, bool raw = false);
+    // The link's monitor, when it has one, sees the frame and (a reply) the verdict so far.
+    void NoteSent(std::span<const std::uint8_t> bytes, bool raw);
+    void NoteReceived(std::span<const std::uint8_t> bytes, bool raw);
     // Why a reply to `function` failed the frame check (a write's echo when `echo`).
     ExchangeFailure Diagnose(std::span<const std::uint8_t> rx, int function, bool echo);
 

@@ -3,3 +3,4 @@ kvt40_add_test(test_connect_sequence SOURCES ${CMAKE_CURRENT_LIST_DIR}/ConnectSe
 kvt40_add_test(test_link_state SOURCES ${CMAKE_CURRENT_LIST_DIR}/LinkState_test.cpp LABELS unit thread)
 kvt40_add_test(test_modbus_session SOURCES ${CMAKE_CURRENT_LIST_DIR}/ModbusSession_test.cpp LIBS util)
 kvt40_add_test(test_stepped_clock SOURCES ${CMAKE_CURRENT_LIST_DIR}/SteppedClock_test.cpp LABELS unit thread)
+kvt40_add_test(test_link_monitor SOURCES ${CMAKE_CURRENT_LIST_DIR}/LinkMonitor_test.cpp LABELS unit thread)
