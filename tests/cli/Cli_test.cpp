@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
+#include "link/LinkMonitor.h"
 #include "link/LinkState.h"
 #include "run/RunState.h"
 #include "support/ScriptedPort.h"
@@ -157,6 +159,45 @@ TEST_F(CliTest, ReadFailsOnABadOrShortReplyAndSaysWhy) {
     port.openResults = {false};
     EXPECT_EQ(Run({"--port", "/dev/x", "read", "0", "1"}), kExitFailed);
     EXPECT_EQ(err.str(), "Cannot open/dev/x!\n");
+}
+
+// --trace writes a line per frame as it goes, --stats the counts at the end; both on stderr
+// for '-', so stdout stays what scripts parse. A trace path that cannot be written stops the
+// command before the port opens.
+TEST_F(CliTest, TraceAndStatisticsGoBesideTheOutput) {
+    port.replies.push_back(RegistersReply(1, 1, 21999));
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "--trace", "-", "--stats", "read", "500", "1"}), kExitOk);
+    EXPECT_EQ(out.str(), "500\t21999\n");
+    EXPECT_EQ(
+        err.str(),
+        FrameLineHeader() + "\n" +
+            "     0.000 TX    1 03 start=500,count=1            8 ok         -  01 03 01 F4 00 01 C4 04\n"
+            "   200.000 RX    1 03 bytes=2                      7 ok     200.0  01 03 02 55 EF C6 98\n"
+            "kvt40ctl: link statistics\n"
+            "addr  requests   replies  no_reply bad_crc wrong_length exceptions  port_lost   mean_ms    "
+            "max_ms\n"
+            "   1         1         1         0       0            0          0          0     200.0     "
+            "200.0\n");
+
+    const std::string path = ::testing::TempDir() + "kvt40ctl-trace.txt";
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "--trace", path, "read", "0", "1"}), kExitFailed);  // no reply
+    std::ifstream in(path);
+    std::string header, request, missing, rest;
+    std::getline(in, header);
+    std::getline(in, request);
+    std::getline(in, missing);
+    EXPECT_EQ(header, FrameLineHeader());
+    EXPECT_NE(request.find(" TX    1 03 start=0,count=1 "), std::string::npos) << request;
+    EXPECT_NE(missing.find(" --    1 -- no-reply "), std::string::npos) << missing;
+    EXPECT_FALSE(std::getline(in, rest));
+
+    const std::size_t opens = port.opens.size();
+    EXPECT_EQ(Run({"--port", "/dev/pts/3", "--trace", "/nonexistent/dir/trace.txt", "read", "0", "1"}),
+              kExitUsage);
+    EXPECT_EQ(
+        err.str(),
+        "kvt40ctl: cannot write the trace file /nonexistent/dir/trace.txt: No such file or directory\n");
+    EXPECT_EQ(port.opens.size(), opens);
 }
 
 TEST_F(CliTest, SimWithoutAVirtualModuleSaysSo) {
