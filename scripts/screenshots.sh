@@ -48,3 +48,6 @@ head -c 61440 /dev/zero >"$image"
 after_ms=17500 shot 174 update-leave.png --internal --show-messages \
   --step edit:1076=1 --step edit:1077=3 --step click:1079 --step wait:2500 --step click:1078 \
   --step "file:$image" --step click:1081 --step click:1082 --step wait:14000 --step form:101
+# The frame monitor over the measurement form polling: open Communication Traffic after a
+# cycle and a half, so its frames and counts have something to show.
+after_ms=9000 shot 101 frame-monitor.png --step wait:5000 --step menu:32774

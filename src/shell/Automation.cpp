@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -105,7 +106,8 @@ std::optional<std::string> Automation::Check() {
         const std::string verb = text.substr(0, colon);
         const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 1);
         const std::string bad =
-            "--step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not '" + text + "'";
+            "--step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH, form:ID or menu:ID, not '" + text +
+            "'";
         Step step{Step::Kind::Wait, 0, {}};
         if (verb == "file" && !rest.empty()) {
             step = {Step::Kind::File, 0, rest};
@@ -114,10 +116,11 @@ std::optional<std::string> Automation::Check() {
             if (eq == std::string::npos || !ParseInt(rest.substr(0, eq).c_str(), step.number)) return bad;
             step.kind = Step::Kind::Edit;
             step.text = rest.substr(eq + 1);
-        } else if (verb == "wait" || verb == "click" || verb == "form") {
+        } else if (verb == "wait" || verb == "click" || verb == "form" || verb == "menu") {
             if (!ParseInt(rest.c_str(), step.number) || step.number < 0) return bad;
             step.kind = verb == "wait"    ? Step::Kind::Wait
                         : verb == "click" ? Step::Kind::Click
+                        : verb == "menu"  ? Step::Kind::Menu
                                           : Step::Kind::Form;
         } else {
             return bad;
@@ -302,6 +305,15 @@ bool Automation::RunStep(CMainFrame& frame, const Step& step) {
                 return false;
             }
             update->SetImageChooser([path = QString::fromStdString(step.text)] { return path; });
+            return true;
+        }
+        case Step::Kind::Menu: {
+            QAction* action = frame.Action(step.number);
+            if (action == nullptr || !action->isEnabled()) {
+                std::fprintf(stderr, "kvt40: the window has no enabled command %d\n", step.number);
+                return false;
+            }
+            action->trigger();
             return true;
         }
         case Step::Kind::Form:

@@ -17,7 +17,8 @@
 //   --step ACTION                 then, in order, each after the one before (repeatable):
 //                                 wait:MS, click:ID (a button or check box), edit:ID=TEXT,
 //                                 file:PATH (the update form's file dialog answers PATH),
-//                                 form:ID (leave for form ID as the user would)
+//                                 form:ID (leave for form ID as the user would),
+//                                 menu:ID (the window's command ID, as from its menu)
 //   --show-messages               shows message boxes in a scripted run (for a screenshot
 //                                 of a question); the window picture includes them
 
@@ -75,7 +76,7 @@ private:
 
     // One --step: what it does and to what.
     struct Step {
-        enum class Kind { Wait, Click, Edit, File, Form } kind;
+        enum class Kind { Wait, Click, Edit, File, Form, Menu } kind;
         int number = 0;  // the wait's ms, the control's or the form's id
         std::string text;
     };

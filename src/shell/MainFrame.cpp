@@ -15,6 +15,7 @@
 #include "formkit/BusyCursor.h"
 #include "formkit/PollingForm.h"
 #include "link/ConnectSequence.h"
+#include "link/LinkMonitor.h"
 #include "link/LinkState.h"
 #include "resources/Resources.h"
 #include "run/RunState.h"
@@ -163,6 +164,10 @@ void CMainFrame::CreateStatusBar() {
     noticePane_ = new QLabel(this);
     noticePane_->setObjectName(QStringLiteral("pane0"));
     bar->addWidget(noticePane_, 1);
+    // The link's counts in short; the traffic window has them per address.
+    linkPane_ = new QLabel(this);
+    linkPane_->setObjectName(QStringLiteral("linkSummary"));
+    bar->addPermanentWidget(linkPane_, 0);
     connPane_ = new QLabel(this);
     connPane_->setObjectName(QStringLiteral("pane1"));
     connPane_->setAlignment(Qt::AlignCenter);  // the leading tab asks for a centred pane
@@ -195,6 +200,8 @@ QAction* CMainFrame::Action(int id) const {
 }
 
 void CMainFrame::SyncPortState() {
+    const QString summary = QString::fromStdString(StatisticsSummary(ctx_.run.monitor.Statistics()));
+    if (linkPane_->text() != summary) linkPane_->setText(summary);
     const LinkState& link = ctx_.link;
     const bool open = link.port != nullptr && link.port->IsOpen();
     const std::string lost = link.port != nullptr ? link.port->LostReason() : std::string();
@@ -248,8 +255,8 @@ void CMainFrame::OnItemWindow() {
 }
 
 CTrafficDlg* CMainFrame::OnTraffic() {
-    auto* dlg = new CTrafficDlg(ctx_.run.updateLog, this);
-    dlg->adjustSize();
+    // The window sizes itself so that a frame's line fits; it is not shrunk to its hint.
+    auto* dlg = new CTrafficDlg(ctx_.run.updateLog, ctx_.run.monitor, ctx_.sink, this);
     dlg->move(geometry().center() - dlg->rect().center());
     dlg->show();
     return dlg;

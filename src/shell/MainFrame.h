@@ -100,6 +100,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     CItemBar* itemBar_ = nullptr;
     QLabel* connPane_ = nullptr;
+    QLabel* linkPane_ = nullptr;
     QLabel* noticePane_ = nullptr;
     QScrollArea* client_ = nullptr;
     QString status_;

@@ -117,7 +117,8 @@ TEST(AppE2e, AScriptedStepThatCannotBeDoneEndsTheRunAndSaysWhich) {
     const AppRun bad = RunShell(Headless("--step jump:3 2>&1 >/dev/null"));
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
     EXPECT_EQ(bad.out,
-              "kvt40: --step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH or form:ID, not 'jump:3'\n");
+              "kvt40: --step must be wait:MS, click:ID, edit:ID=TEXT, file:PATH, form:ID or menu:ID, not "
+              "'jump:3'\n");
     const AppRun missing =
         RunShell(std::string("QT_QPA_PLATFORM=offscreen timeout 30 ") + KVT40_APP_PATH +
                  " --internal --form 174 --step edit:1076=1 --step wait:10 --step click:4242"

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -14,6 +16,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
 #include <QToolBar>
 #include <algorithm>
 #include <thread>
@@ -21,13 +26,16 @@
 #include "calibration/RMSAdjustForm.h"
 #include "calibration/StandardSourceFollower.h"
 #include "formkit/BusyCursor.h"
+#include "link/LinkMonitor.h"
 #include "link/LinkState.h"
+#include "link/ModbusSession.h"
 #include "link/SerialPort.h"
 #include "link/UpdateLog.h"
 #include "monitor/AlarmForm.h"
 #include "monitor/MeasuresForm.h"
 #include "shell/CommSettingDlg.h"
 #include "shell/FormRegistry.h"
+#include "shell/FrameTableModel.h"
 #include "shell/MainFrame.h"
 #include "shell/Navigation.h"
 #include "shell/PlaceholderForm.h"
@@ -346,6 +354,68 @@ TEST_F(MainFrameTest, EachTrafficWindowIsANewSnapshotOfTheUpdateLog) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(b.isNull());
     EXPECT_FALSE(a.isNull());
+}
+
+// The frame monitor shows what sessions on the run's link noted: rows on its refresh timer,
+// one address or all, nothing new while paused, saved as the trace's lines; a file that
+// cannot be written says so. The status bar carries the counts in short.
+TEST_F(MainFrameTest, TheFrameMonitorFollowsTheLinkAndSavesItsLines) {
+    bus.AddModule(9);
+    port.Open(9600);
+    link.deviceAddress = 5;
+    Frame();
+    ModbusSession session(link, clock);
+    ASSERT_TRUE(session.ReadRegisters(0, 10, 200));
+    QPointer<CTrafficDlg> dlg = Frame().OnTraffic();
+    EXPECT_EQ(dlg->Tabs()->currentIndex(), 1);  // no update log yet: the frames first
+    EXPECT_EQ(dlg->RefreshTimer().interval(), CTrafficDlg::kRefreshMs);
+    EXPECT_TRUE(dlg->RefreshTimer().isActive());
+    EXPECT_EQ(dlg->FrameModel().rowCount(), 2);
+    EXPECT_GE(dlg->width(),
+              dlg->FrameView()->horizontalHeader()->sectionPosition(CFrameTableModel::Hex) +
+                  dlg->FrameView()->fontMetrics().horizontalAdvance(QString(23, QLatin1Char('0'))));
+
+    link.deviceAddress = 9;
+    EXPECT_FALSE(session.ReadRegisters(0, 200, 200));  // refused before sending: no frame
+    ASSERT_TRUE(session.ReadRegisters(0, 2, 200));
+    dlg->Refresh();
+    dlg->PauseButton()->setChecked(true);
+    link.deviceAddress = 5;
+    ASSERT_TRUE(session.ReadRegisters(0, 1, 200));
+    dlg->Refresh();
+    EXPECT_EQ(dlg->FrameModel().rowCount(), 4);
+    dlg->PauseButton()->setChecked(false);  // catches up at once
+    EXPECT_EQ(dlg->FrameModel().rowCount(), 6);
+
+    ASSERT_EQ(dlg->AddressFilter()->count(), 3);
+    EXPECT_EQ(dlg->AddressFilter()->itemText(2), QStringLiteral("Address 9"));
+    dlg->AddressFilter()->setCurrentIndex(2);
+    EXPECT_EQ(dlg->FrameModel().rowCount(), 2);
+    EXPECT_EQ(dlg->FrameModel().index(1, CFrameTableModel::What).data().toString(),
+              QStringLiteral("bytes=4"));
+
+    const QString path = QString::fromStdString(::testing::TempDir()) + QStringLiteral("frames.txt");
+    ASSERT_TRUE(dlg->SaveFrames(path));
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0].toStdString(), FrameLineHeader());
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(" TX    9 03 start=0,count=2 "))) << lines[1].toStdString();
+
+    EXPECT_FALSE(dlg->SaveFrames(QStringLiteral("/nonexistent/dir/frames.txt")));
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "Cannot write /nonexistent/dir/frames.txt: No such file or directory");
+    EXPECT_EQ(sink.messages[0].icon, MsgIcon::Stop);
+
+    EXPECT_EQ(dlg->StatisticsTable()->rowCount(), 2);
+    EXPECT_EQ(dlg->StatisticsTable()->item(1, 0)->text(), QStringLiteral("9"));
+    Frame().SyncPortState();
+    auto* summary = Frame().findChild<QLabel*>(QStringLiteral("linkSummary"));
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->text(),
+              QStringLiteral("Link: 3 requests, 3 replies, 0 no replies, 0 bad CRC, mean 200 ms"));
+    dlg->close();
 }
 
 TEST_F(MainFrameTest, AnAddressOutsideOneTo247IsRefusedBeforeThePortIsTouched) {
