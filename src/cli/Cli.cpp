@@ -204,7 +204,8 @@ bool CliContext::ConnectLink(std::string& status, int address, int baud) {
 
 std::string CliUsage() {
     std::string u =
-        "usage: kvt40ctl [--port NAME | --sim] [--address N] [--baud 4800|9600|19200] COMMAND [ARGS]\n"
+        "usage: kvt40ctl [--port NAME | --sim] [--address N] [--baud 4800|9600|19200] [--trace FILE] "
+        "[--stats] COMMAND [ARGS]\n"
         "\n"
         "options:\n"
         "  --port NAME           serial port of the bus (see 'ports'), or a serial device server:\n"

@@ -229,6 +229,7 @@ void LinkMonitor::Clear() {
     std::lock_guard lock(mutex_);
     frames_.clear();
     stats_.clear();
+    ++seq_;  // a reader that waits for a change of LastSeq sees this one
     origin_.reset();
     requestAt_.reset();
     lost_ = false;

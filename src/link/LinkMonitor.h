@@ -90,7 +90,7 @@ public:
     std::vector<FrameRecord> FramesAfter(std::uint64_t afterSeq) const;
     LinkStatistics Statistics() const;
     std::uint64_t LastSeq() const;
-    // Forgets frames and counts; sequence numbers go on.
+    // Forgets frames and counts; sequence numbers go on, and LastSeq moves (the counts changed).
     void Clear();
     // Called with each frame as it is noted (kvt40ctl's --trace); empty: none.
     void SetListener(std::function<void(const FrameRecord&)> listener);

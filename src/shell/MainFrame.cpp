@@ -200,8 +200,15 @@ QAction* CMainFrame::Action(int id) const {
 }
 
 void CMainFrame::SyncPortState() {
-    const QString summary = QString::fromStdString(StatisticsSummary(ctx_.run.monitor.Statistics()));
-    if (linkPane_->text() != summary) linkPane_->setText(summary);
+    // The summary is made again once a second, and only when a frame came: a live view's
+    // every tick would otherwise repaint the status bar.
+    if (++summaryTicks_ >= kSummaryEveryTicks) {
+        summaryTicks_ = 0;
+        if (const std::uint64_t seq = ctx_.run.monitor.LastSeq(); seq != summarySeq_) {
+            summarySeq_ = seq;
+            linkPane_->setText(QString::fromStdString(StatisticsSummary(ctx_.run.monitor.Statistics())));
+        }
+    }
     const LinkState& link = ctx_.link;
     const bool open = link.port != nullptr && link.port->IsOpen();
     const std::string lost = link.port != nullptr ? link.port->LostReason() : std::string();

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -101,6 +102,9 @@ private:
     CItemBar* itemBar_ = nullptr;
     QLabel* connPane_ = nullptr;
     QLabel* linkPane_ = nullptr;
+    std::uint64_t summarySeq_ = 0;  // the monitor's last frame when the summary was made
+    int summaryTicks_ = 0;
+    static constexpr int kSummaryEveryTicks = 1000 / kPortWatchMs;
     QLabel* noticePane_ = nullptr;
     QScrollArea* client_ = nullptr;
     QString status_;

@@ -410,7 +410,8 @@ TEST_F(MainFrameTest, TheFrameMonitorFollowsTheLinkAndSavesItsLines) {
 
     EXPECT_EQ(dlg->StatisticsTable()->rowCount(), 2);
     EXPECT_EQ(dlg->StatisticsTable()->item(1, 0)->text(), QStringLiteral("9"));
-    Frame().SyncPortState();
+    for (int tick = 0; tick < 1000 / CMainFrame::kPortWatchMs; ++tick)
+        Frame().SyncPortState();  // once a second
     auto* summary = Frame().findChild<QLabel*>(QStringLiteral("linkSummary"));
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(summary->text(),
