@@ -241,42 +241,44 @@ void LinkMonitor::SetListener(std::function<void(const FrameRecord&)> listener) 
 }
 
 FrameColumns FrameColumnsOf(const FrameRecord& f) {
+    // Whole strings, not literals: GCC 12 at -O3 warns falsely on assigning a literal here.
+    using namespace std::string_literals;
     FrameColumns c;
     c.time = Fmt("%.3f", f.timeMs);
     c.address = std::to_string(f.address);
     c.bytes = std::to_string(f.size);
-    c.latency = f.latencyMs ? Fmt("%.1f", *f.latencyMs) : "-";
-    c.function = "--";
-    c.crc = "-";
+    c.latency = f.latencyMs ? Fmt("%.1f", *f.latencyMs) : "-"s;
+    c.function = "--"s;
+    c.crc = "-"s;
     switch (f.kind) {
         case FrameKind::Sent:
         case FrameKind::Received: {
-            c.dir = f.kind == FrameKind::Sent ? "TX" : "RX";
+            c.dir = f.kind == FrameKind::Sent ? "TX"s : "RX"s;
             c.hex = Hex(f.bytes, f.size);
             if (f.raw) {
-                c.what = "raw";
+                c.what = "raw"s;
                 break;
             }
             if (f.bytes.size() >= 2) c.function = Fmt("%02X", f.bytes[1]);
-            c.crc = CrcHolds(f.bytes, f.size) ? "ok" : "bad";
+            c.crc = CrcHolds(f.bytes, f.size) ? "ok"s : "bad"s;
             if (f.kind == FrameKind::Sent)
                 c.what = RequestWhat(f.bytes, f.size);
             else if (f.verdict != ExchangeFailure::None)
                 c.what = VerdictWhat(f.verdict, f.exceptionCode);
             else
                 c.what = ReplyWhat(f.bytes, f.size);
-            if (c.what.empty()) c.what = "reply";
+            if (c.what.empty()) c.what = "reply"s;
             // A frame cut short of the kept bytes cannot show its CRC: say so, not "bad".
-            if (f.size > f.bytes.size()) c.crc = "-";
+            if (f.size > f.bytes.size()) c.crc = "-"s;
             break;
         }
         case FrameKind::NoReply:
-            c.dir = "--";
-            c.what = "no-reply";
+            c.dir = "--"s;
+            c.what = "no-reply"s;
             break;
         case FrameKind::PortLost:
-            c.dir = "--";
-            c.what = "port-lost";
+            c.dir = "--"s;
+            c.what = "port-lost"s;
             c.hex = f.note;
             break;
     }
