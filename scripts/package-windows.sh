@@ -15,7 +15,7 @@ if ! command -v makensis > /dev/null; then
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends nsis
 fi
 scripts/build-qt-windows.sh > /dev/null
-scripts/build-windows.sh "$dir" > /dev/null
+scripts/build-windows.sh "$dir" >&2
 folder=$dir/kvt40
 [ -f "$folder/kvt40.exe" ] || { echo "package-windows: $folder/kvt40.exe was not built" >&2; exit 1; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$dir/CMakeCache.txt")
