@@ -1,6 +1,8 @@
 # What a Windows build needs beside the sources: the header-only CLI11 and GoogleTest,
 # both taken from the Debian packages of the build machine when cross-building.
 set(CMAKE_EXECUTABLE_SUFFIX .exe)
+# The desktop tool's icon is a resource of kvt40.exe.
+enable_language(RC)
 # No <windows.h> min/max macros; Windows 7 calls and later (CancelIoEx).
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 

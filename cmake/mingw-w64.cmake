@@ -10,7 +10,8 @@ set(CMAKE_CXX_COMPILER ${KVT40_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KVT40_MINGW_TRIPLE}-windres)
 
 # Headers and libraries of the target only; programs (code generators, gzip) of the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${KVT40_MINGW_TRIPLE})
+# KVT40_QT_WINDOWS, the Qt of scripts/build-qt-windows.sh, is searched as a target root too.
+set(CMAKE_FIND_ROOT_PATH /usr/${KVT40_MINGW_TRIPLE} ${KVT40_QT_WINDOWS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -249,6 +249,7 @@ TEST_F(RMSAdjustFormTest, TheReportIsWrittenWhereTheTechnicianChose) {
     EXPECT_EQ(form->Report().path, path.string());
     std::ifstream in(path, std::ios::binary);
     std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();  // Windows removes no open file
     std::filesystem::remove(path);
     EXPECT_NE(file.find("    Tester"), std::string::npos);
     EXPECT_EQ(file.substr(file.size() - 19), "2024-03-05 08:07:09");
