@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12 (as root, or through sudo), and makes
-# Debian's source packages fetchable (the Qt for Windows is built from qt6-base's).
+# Installs what building and testing need on Debian 12 (as root, or through sudo). The Qt for
+# Windows adds Debian's source entries itself when it is built (scripts/build-qt-windows.sh).
 set -euo pipefail
 
 packages=(
@@ -26,5 +26,3 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# Only the Qt for Windows needs them, and its build says so when they are missing.
-"$(dirname "$0")/deb-src.sh" || echo "setup: no deb-src entries; the Qt for Windows cannot be built" >&2
