@@ -28,17 +28,7 @@ fi
 [ "${1:-}" = --check ] && exit 1
 
 packages=(cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix qt6-base-dev-tools)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+scripts/install-packages.sh "${packages[@]}"
 scripts/deb-src.sh >&2 || die "cannot add a deb-src entry for Debian's source packages"
 
 started=$(date +%s)

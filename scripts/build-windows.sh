@@ -11,17 +11,7 @@ dir=${1:-build-windows}
 [ $# -gt 0 ] && shift
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest libcli11-dev wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 gui=(-DKVT40_BUILD_GUI=OFF)
 if qt=$(scripts/build-qt-windows.sh --check); then

@@ -7,13 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-windows}
 
-if ! command -v makensis > /dev/null; then
-  echo "Installing: nsis"
-  as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends nsis
-fi
+scripts/install-packages.sh nsis
 scripts/build-qt-windows.sh > /dev/null
 scripts/build-windows.sh "$dir" >&2
 folder=$dir/kvt40
