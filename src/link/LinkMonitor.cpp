@@ -99,6 +99,18 @@ std::string Hex(const std::vector<std::uint8_t>& b, std::size_t size) {
     return s;
 }
 
+// A frame as noted: its head kept, its whole size counted.
+FrameRecord FrameOf(FrameKind kind, int address, std::span<const std::uint8_t> bytes = {}, bool raw = false) {
+    FrameRecord r;
+    r.kind = kind;
+    r.address = address;
+    r.raw = raw;
+    r.size = bytes.size();
+    r.bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(bytes.size(), LinkMonitor::kKeptBytes)));
+    return r;
+}
+
 }  // namespace
 
 void LinkMonitor::Note(FrameRecord record, Clock::Micros at) {
@@ -116,13 +128,7 @@ void LinkMonitor::Note(FrameRecord record, Clock::Micros at) {
 }
 
 void LinkMonitor::Sent(int address, std::span<const std::uint8_t> bytes, Clock::Micros at, bool raw) {
-    FrameRecord r;
-    r.kind = FrameKind::Sent;
-    r.address = address;
-    r.raw = raw;
-    r.size = bytes.size();
-    r.bytes.assign(bytes.begin(),
-                   bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), kKeptBytes)));
+    FrameRecord r = FrameOf(FrameKind::Sent, address, bytes, raw);
     {
         std::lock_guard lock(mutex_);
         requestAt_ = at;
@@ -134,13 +140,7 @@ void LinkMonitor::Sent(int address, std::span<const std::uint8_t> bytes, Clock::
 
 void LinkMonitor::Received(int address, std::span<const std::uint8_t> bytes, Clock::Micros at, bool raw,
                            ExchangeFailure verdict, int exceptionCode) {
-    FrameRecord r;
-    r.kind = FrameKind::Received;
-    r.address = address;
-    r.raw = raw;
-    r.size = bytes.size();
-    r.bytes.assign(bytes.begin(),
-                   bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), kKeptBytes)));
+    FrameRecord r = FrameOf(FrameKind::Received, address, bytes, raw);
     r.verdict = verdict;
     r.exceptionCode = exceptionCode;
     {
@@ -179,9 +179,7 @@ void LinkMonitor::Received(int address, std::span<const std::uint8_t> bytes, Clo
 }
 
 void LinkMonitor::NoReply(int address, Clock::Micros at) {
-    FrameRecord r;
-    r.kind = FrameKind::NoReply;
-    r.address = address;
+    FrameRecord r = FrameOf(FrameKind::NoReply, address);
     {
         std::lock_guard lock(mutex_);
         if (requestAt_) r.latencyMs = Ms(at - *requestAt_);
@@ -192,9 +190,7 @@ void LinkMonitor::NoReply(int address, Clock::Micros at) {
 }
 
 void LinkMonitor::PortLost(int address, Clock::Micros at, const std::string& reason) {
-    FrameRecord r;
-    r.kind = FrameKind::PortLost;
-    r.address = address;
+    FrameRecord r = FrameOf(FrameKind::PortLost, address);
     r.verdict = ExchangeFailure::PortLost;
     r.note = reason;
     {
